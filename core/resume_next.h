@@ -1,0 +1,35 @@
+// The start-up sequence runs each of its steps under one rule: a step that
+// fails is abandoned, what it was to assign stays unassigned, and the next
+// step runs. A failure is any exception thrown inside the step.
+#pragma once
+
+#include <exception>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace morvane {
+
+// Thrown by the program's checked helpers (a look-up that cannot be made, a
+// value that does not fit, a control that refuses a value, ...).
+class StepFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs one step; returns true when it completed, false when it failed and
+// was abandoned. Keep a step's assignment its last statement, so that an
+// abandoned step assigns nothing.
+template <class Step>
+bool RunStep(Step&& step) noexcept {
+  try {
+    std::forward<Step>(step)();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace morvane

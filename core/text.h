@@ -1,0 +1,35 @@
+// Helpers on the program's texts: UTF-16, positions and lengths counted in
+// 16-bit units.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// The text without its leading and trailing space characters (U+0020 only).
+inline std::u16string TrimBlanks(std::u16string_view text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && text[first] == u' ') ++first;
+  while (last > first && text[last - 1] == u' ') --last;
+  return std::u16string(text.substr(first, last - first));
+}
+
+// Digits only, no sign and no blank: 85 gives "85".
+inline std::u16string DecimalText(uint64_t value) {
+  std::u16string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+    value /= 10;
+  } while (value != 0);
+  return digits;
+}
+
+// An ASCII literal as a program text, for tests and fixed texts.
+inline std::u16string Ascii(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+}  // namespace morvane

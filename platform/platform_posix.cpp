@@ -1,0 +1,196 @@
+// The platform interfaces on Linux and other POSIX systems.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "core/resume_next.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+// Letter case is ignored the way Windows ignores it for ASCII names.
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty() || folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+[[noreturn]] void FailLookUp(const std::string& path, int error) {
+  throw StepFailure("cannot look up " + path + ": error " +
+                    std::to_string(error));
+}
+
+// Finds `component` in `folder`: the exact name when it exists, otherwise
+// the first entry (in name order) equal to it ignoring letter case.
+// Gives the stored name, or nothing when no entry matches.
+std::optional<std::string> FindInFolder(const std::string& folder,
+                                        const std::string& component) {
+  if (component.size() > NAME_MAX) FailLookUp(component, ENAMETOOLONG);
+  struct stat info;
+  const std::string exact = JoinPath(folder, component);
+  if (::lstat(exact.c_str(), &info) == 0) return component;
+  if (errno != ENOENT && errno != ENOTDIR) FailLookUp(exact, errno);
+
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    FailLookUp(folder, errno);
+  }
+  std::optional<std::string> found;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (EqualIgnoringCase(name, component) && (!found || name < *found)) {
+      found = std::string(name);
+    }
+  }
+  const int read_error = errno;
+  ::closedir(dir);
+  if (read_error != 0) FailLookUp(folder, read_error);
+  return found;
+}
+
+}  // namespace
+
+std::u16string LookUpEntry(std::u16string_view path) {
+  const std::string narrow = ToSystemText(path);
+  if (narrow.find('\0') != std::string::npos) FailLookUp("(NUL in path)", EINVAL);
+  if (narrow.size() >= PATH_MAX) FailLookUp(narrow.substr(0, 64), ENAMETOOLONG);
+  if (narrow.empty()) return {};
+
+  std::string folder = narrow.front() == '/' ? "/" : "";
+  std::string last;
+  size_t start = 0;
+  while (start <= narrow.size()) {
+    size_t end = narrow.find('/', start);
+    if (end == std::string::npos) end = narrow.size();
+    const std::string component = narrow.substr(start, end - start);
+    start = end + 1;
+    if (component.empty()) continue;
+    const std::optional<std::string> stored = FindInFolder(folder, component);
+    if (!stored) return {};
+    folder = JoinPath(folder, *stored);
+    last = *stored;
+  }
+  if (last.empty()) return folder == "/" ? u"/" : u"";
+  return FromSystemText(last);
+}
+
+std::u16string CurrentFolder() {
+  std::vector<char> buffer(PATH_MAX);
+  if (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    throw StepFailure("cannot read the current folder");
+  }
+  return FromSystemText(buffer.data());
+}
+
+std::u16string ExecutableFolder() {
+  std::vector<char> buffer(PATH_MAX + 1);
+  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), PATH_MAX);
+  if (length <= 0) throw StepFailure("cannot find the program's folder");
+  std::string path(buffer.data(), static_cast<size_t>(length));
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) throw StepFailure("program path has no folder");
+  path.resize(slash == 0 ? 1 : slash);
+  return FromSystemText(path);
+}
+
+std::u16string CommandLineText(int argc, const char* const* argv) {
+  std::u16string text;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) text.push_back(u' ');
+    text += FromSystemText(argv[i]);
+  }
+  return text;
+}
+
+std::optional<std::string> ReadWholeFile(std::u16string_view path) {
+  const std::string narrow = ToSystemText(path);
+  const int fd = ::open(narrow.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    content.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return content;
+}
+
+bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
+  const std::string target = ToSystemText(path);
+  const size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+  std::string temp = JoinPath(folder, ".morvane-XXXXXX");
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+
+  mode_t mode = 0644;
+  struct stat existing;
+  if (::stat(target.c_str(), &existing) == 0) mode = existing.st_mode & 07777;
+  bool ok = ::fchmod(fd, mode) == 0;
+  size_t written = 0;
+  while (ok && written < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) ok = false;
+    else written += static_cast<size_t>(put);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+void* OpenLibraryInProgramFolder(std::u16string_view file_name) {
+  std::u16string folder;
+  try {
+    folder = ExecutableFolder();
+  } catch (const StepFailure&) {
+    return nullptr;
+  }
+  const std::string full = JoinPath(ToSystemText(folder), ToSystemText(file_name));
+  return ::dlopen(full.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindEntryPoint(void* library, const char* name) {
+  return library == nullptr ? nullptr : ::dlsym(library, name);
+}
+
+bool DisplayNamed() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace morvane

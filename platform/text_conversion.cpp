@@ -1,0 +1,108 @@
+// UTF-8 <-> UTF-16 conversion, standard C++ only.
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+// Decodes one UTF-8 sequence at `pos`; advances `pos` past it, or past one
+// byte when the sequence is invalid (giving U+FFFD).
+char32_t DecodeUtf8(std::string_view text, size_t& pos) {
+  const auto lead = static_cast<uint8_t>(text[pos]);
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  }
+  int length = 0;
+  char32_t cp = 0;
+  char32_t minimum = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    ++pos;
+    return kReplacement;
+  }
+  if (text.size() - pos < static_cast<size_t>(length)) {
+    ++pos;
+    return kReplacement;
+  }
+  for (int i = 1; i < length; ++i) {
+    const auto next = static_cast<uint8_t>(text[pos + i]);
+    if ((next & 0xC0) != 0x80) {
+      ++pos;
+      return kReplacement;
+    }
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    ++pos;
+    return kReplacement;
+  }
+  pos += length;
+  return cp;
+}
+
+}  // namespace
+
+std::string ToSystemText(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      AppendUtf8(out, kReplacement);
+    } else {
+      AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::u16string FromSystemText(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  while (pos < text.size()) AppendUtf16(out, DecodeUtf8(text, pos));
+  return out;
+}
+
+}  // namespace morvane

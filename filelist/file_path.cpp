@@ -1,0 +1,75 @@
+#include "filelist/file_path.h"
+
+#include <cstddef>
+#include <string>
+
+#include "core/resume_next.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+constexpr char16_t kSeparator = u'/';
+
+// The search position of the long-form walk is a 16-bit signed number, so a
+// separator further along cannot be reached.
+constexpr size_t kLastSearchablePosition = 32767;
+
+// The longest tail FileName counts through: its counter is an unsigned byte
+// that runs from 1 to 255.
+constexpr size_t kLongestTail = 255;
+
+// A relative name is taken against the current folder, so that a file named
+// on the command line without its folder is found where the user sees it.
+std::u16string AbsolutePath(std::u16string_view path) {
+  if (path.empty() || path.front() == kSeparator) return std::u16string(path);
+  std::u16string absolute = CurrentFolder();
+  if (absolute.empty() || absolute.back() != kSeparator) absolute += kSeparator;
+  absolute += path;
+  return absolute;
+}
+
+// The look-up of the whole path, unless it names the folder itself (".");
+// then nothing is appended for it.
+void AppendLastComponent(std::u16string_view path, std::u16string& long_form) {
+  if (LookUpEntry(path) == u".") return;
+  long_form += kSeparator;
+  long_form += LookUpEntry(path);
+}
+
+}  // namespace
+
+std::u16string FPath(std::u16string_view path_as_given) {
+  const std::u16string path = AbsolutePath(path_as_given);
+  if (LookUpEntry(path).empty()) return {};
+
+  // There is no drive part: the long form starts empty and the leading "/"
+  // of the root is skipped (1-based search position 2 is index 1).
+  std::u16string long_form;
+  size_t search_index = 1;
+  for (;;) {
+    const size_t separator = path.find(kSeparator, search_index);
+    if (separator == std::u16string::npos) break;
+    if (separator + 1 > kLastSearchablePosition) {
+      throw StepFailure("separator past the reach of the path walk");
+    }
+    long_form += kSeparator;
+    long_form += LookUpEntry(std::u16string_view(path).substr(0, separator));
+    search_index = separator + 1;
+  }
+  AppendLastComponent(path, long_form);
+
+  if (LookUpEntry(long_form).empty()) return {};
+  return long_form;
+}
+
+std::u16string FileName(std::u16string_view path) {
+  const size_t reach = path.size() < kLongestTail ? path.size() : kLongestTail;
+  for (size_t length = 1; length <= reach; ++length) {
+    const size_t start = path.size() - length;
+    if (path[start] == kSeparator) return std::u16string(path.substr(start));
+  }
+  throw StepFailure("no \"/\" among the last 255 characters of the path");
+}
+
+}  // namespace morvane

@@ -1,0 +1,27 @@
+// Path helpers of the batch conversion: the long form of a path as the file
+// system keeps it (`FPath`) and the last component of a path (`FileName`).
+// Paths separate their components with "/"; positions and lengths count
+// 16-bit units.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// The long form of `path`: every component replaced by the name the file
+// system keeps for it (stored letter case). A relative path is first made
+// absolute against the current folder; an empty path names nothing.
+// Result: the long form, or the empty text when the path, or the long form
+// built from it, is not found.
+// Failures: throws StepFailure when a look-up cannot be made (see
+// LookUpEntry) or a "/" lies past position 32767.
+std::u16string FPath(std::u16string_view path);
+
+// The last component of `path` with the "/" in front of it: "/Picture 1.jpg"
+// for "/pics/Picture 1.jpg", "/" for a path ending in "/".
+// Failures: throws StepFailure when no "/" lies among the last 255
+// characters (the empty text and texts without "/" included).
+std::u16string FileName(std::u16string_view path);
+
+}  // namespace morvane

@@ -1,0 +1,131 @@
+#include "filelist/file_path.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/resume_next.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = fs::temp_directory_path() /
+            (std::string("morvane-filepath-") + info->test_suite_name() + "-" + info->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+    // The long form of the folder itself, so expectations can be built on it.
+    path_ = fs::canonical(path_);
+  }
+  ~TempFolder() { fs::remove_all(path_); }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::u16string Text() const { return FromSystemText(path_.string()); }
+  void AddFile(const fs::path& relative) const {
+    fs::create_directories((path_ / relative).parent_path());
+    std::ofstream(path_ / relative) << "x";
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Changes the current folder for one test and restores it afterwards.
+class CurrentFolderChange {
+ public:
+  explicit CurrentFolderChange(const fs::path& folder) : saved_(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~CurrentFolderChange() { fs::current_path(saved_); }
+  CurrentFolderChange(const CurrentFolderChange&) = delete;
+  CurrentFolderChange& operator=(const CurrentFolderChange&) = delete;
+
+ private:
+  fs::path saved_;
+};
+
+TEST(FPath, GivesEveryComponentInItsStoredLetterCase) {
+  TempFolder temp;
+  temp.AddFile("pics/a.BMP");
+  temp.AddFile("One/Two Words/three/Picture 1.bmp");
+  const std::u16string base = temp.Text();
+
+  EXPECT_EQ(FPath(base + u"/PICS/A.BMP"), base + u"/pics/a.BMP");
+  EXPECT_EQ(FPath(base + u"/pics/a.BMP"), base + u"/pics/a.BMP");
+  EXPECT_EQ(FPath(base + u"/ONE/two words/THREE/picture 1.BMP"),
+            base + u"/One/Two Words/three/Picture 1.bmp");
+  EXPECT_EQ(FPath(base + u"/one/TWO WORDS"), base + u"/One/Two Words");
+}
+
+TEST(FPath, NamesThatAreNotFoundGiveEmptyText) {
+  TempFolder temp;
+  temp.AddFile("pics/a.BMP");
+  const std::u16string base = temp.Text();
+
+  EXPECT_EQ(FPath(base + u"/pics/b.BMP"), u"");
+  EXPECT_EQ(FPath(base + u"/missing/a.BMP"), u"");
+  EXPECT_EQ(FPath(base + u"/pics/a.BMP/deeper.BMP"), u"");
+  EXPECT_EQ(FPath(u""), u"");
+}
+
+TEST(FPath, FolderNamedByDotEndsAtThatFolder) {
+  TempFolder temp;
+  temp.AddFile("Pics/a.BMP");
+  // The look-up of the whole path gives "." here, which adds no component.
+  EXPECT_EQ(FPath(temp.Text() + u"/PICS/."), temp.Text() + u"/Pics");
+}
+
+TEST(FPath, RelativeNamesAreTakenAgainstTheCurrentFolder) {
+  TempFolder temp;
+  temp.AddFile("Pics/a.BMP");
+  temp.AddFile("b.BMP");
+  CurrentFolderChange change(temp.path());
+
+  EXPECT_EQ(FPath(u"PICS/A.BMP"), temp.Text() + u"/Pics/a.BMP");
+  EXPECT_EQ(FPath(u"B.BMP"), temp.Text() + u"/b.BMP");
+  EXPECT_EQ(FPath(u"C.BMP"), u"");
+}
+
+TEST(FPath, PathThatCannotBeLookedUpFails) {
+  const std::u16string too_long = u"/" + std::u16string(40000, u'a') + u"/A.BMP";
+  EXPECT_THROW(FPath(too_long), StepFailure);
+  EXPECT_THROW(FPath(std::u16string(u"/tmp/a\0b.BMP", 12)), StepFailure);
+}
+
+TEST(FileName, GivesLastComponentWithItsSeparator) {
+  EXPECT_EQ(FileName(u"/pics/Picture 1.jpg"), u"/Picture 1.jpg");
+  EXPECT_EQ(FileName(u"/a.jpg"), u"/a.jpg");
+  EXPECT_EQ(FileName(u"/"), u"/");
+  EXPECT_EQ(FileName(u"/a/b/"), u"/");
+  EXPECT_EQ(FileName(u"C:\\pics/x\\y"), u"/x\\y");  // "\" and ":" are ordinary
+}
+
+TEST(FileName, FindsTheSeparatorOnlyAmongTheLast255Characters) {
+  const std::u16string tail_255 = u"/" + std::u16string(254, u'n');
+  EXPECT_EQ(FileName(tail_255), tail_255);
+  EXPECT_EQ(FileName(u"/folder" + tail_255), tail_255);
+
+  const std::u16string tail_256 = u"/" + std::u16string(255, u'n');
+  EXPECT_THROW(FileName(tail_256), StepFailure);
+  EXPECT_THROW(FileName(u"/folder" + tail_256), StepFailure);
+}
+
+TEST(FileName, FailsWithoutSeparator) {
+  EXPECT_THROW(FileName(u""), StepFailure);
+  EXPECT_THROW(FileName(u"Picture 1.jpg"), StepFailure);
+  EXPECT_THROW(FileName(u"C:\\pics\\a.jpg"), StepFailure);
+}
+
+}  // namespace
+}  // namespace morvane

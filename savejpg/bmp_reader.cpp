@@ -1,0 +1,519 @@
+#include "bmp_reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "byte_reader.h"
+
+namespace savejpg {
+namespace {
+
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kMaxSide = 65500;  // largest side a JPEG can hold here
+constexpr uint64_t kMaxProfileSize = 255ull * 65519;  // fits the APP2 chunks
+
+// Compression values of the Windows headers.
+constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3,
+                   kBiJpeg = 4, kBiPng = 5, kBiAlphaBitfields = 6;
+// OS/2 2.x headers reuse 3 and 4 for Huffman 1D and RLE24.
+constexpr uint32_t kOs2Huffman = 3, kOs2Rle24 = 4;
+constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
+
+bool IsOs2Info(uint32_t size) { return size == 12 || size == 16 || size == 64; }
+
+// Checks one channel mask and fills in where its bits are.
+bool MakeChannel(uint32_t mask, uint16_t bitCount, ChannelMask& out) {
+  if (mask == 0) return false;
+  if (bitCount < 32 && (mask >> bitCount) != 0) return false;  // too wide
+  const int shift = std::countr_zero(mask);
+  const uint32_t bits = mask >> shift;
+  if ((bits & (bits + 1)) != 0) return false;  // holes between set bits
+  out.mask = mask;
+  out.shift = static_cast<uint8_t>(shift);
+  out.bits = static_cast<uint8_t>(std::popcount(mask));
+  return true;
+}
+
+BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a,
+                    uint16_t bitCount, BmpHeader& h) {
+  if (!MakeChannel(r, bitCount, h.red) || !MakeChannel(g, bitCount, h.green) ||
+      !MakeChannel(b, bitCount, h.blue))
+    return BmpError::BadMasks;
+  ChannelMask alpha;
+  if (a != 0 && !MakeChannel(a, bitCount, alpha)) return BmpError::BadMasks;
+  if ((r & g) || (r & b) || (g & b) || ((r | g | b) & a))
+    return BmpError::BadMasks;
+  return BmpError{};
+}
+
+bool IsError(BmpError e) { return e != BmpError{}; }
+
+}  // namespace
+
+const char* ToString(BmpError error) {
+  switch (error) {
+    case BmpError::Truncated: return "file ends inside the headers";
+    case BmpError::BadMagic: return "not a bitmap (no BM signature)";
+    case BmpError::BadHeaderSize: return "unknown info header size";
+    case BmpError::BadPlanes: return "planes is not 1";
+    case BmpError::BadDimensions: return "bad width or height";
+    case BmpError::TooLarge: return "a side is larger than 65500 pixels";
+    case BmpError::BadBitCount: return "unsupported bits per pixel";
+    case BmpError::BadCompression: return "unknown compression";
+    case BmpError::UnsupportedCompression: return "unsupported compression";
+    case BmpError::CompressionMismatch: return "compression does not suit the bit count";
+    case BmpError::TopDownRle: return "top-down bitmap with RLE compression";
+    case BmpError::BadMasks: return "bad colour masks";
+    case BmpError::BadPaletteSize: return "bad colour count";
+    case BmpError::PaletteTruncated: return "colour table runs past the file";
+    case BmpError::BadPixelOffset: return "bad pixel data offset";
+    case BmpError::PixelsTruncated: return "pixel data runs past the file";
+    case BmpError::BadPaletteIndex: return "pixel refers to a colour past the table";
+    case BmpError::RlePastRow: return "RLE data passes the end of a row";
+    case BmpError::RlePastImage: return "RLE data passes the last row";
+    case BmpError::RleTruncated: return "RLE data ends early";
+    case BmpError::BadProfile: return "colour profile lies outside the file";
+  }
+  return "unknown bitmap error";
+}
+
+BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
+  ByteReader in(file);
+  BmpHeader h;
+  const uint64_t fileSize = file.size();
+
+  // File header: "BM", file size, 2 reserved words, pixel data offset.
+  uint8_t b0 = 0, b1 = 0;
+  if (!in.ReadU8(b0) || !in.ReadU8(b1)) return BmpError::Truncated;
+  if (b0 != 'B' || b1 != 'M') return BmpError::BadMagic;
+  uint32_t pixelOffset = 0;
+  if (!in.Skip(8) || !in.ReadU32(pixelOffset)) return BmpError::Truncated;
+
+  // Info header: its size says which kind it is.
+  if (!in.ReadU32(h.infoSize)) return BmpError::Truncated;
+  switch (h.infoSize) {
+    case 12: case 16: case 40: case 52: case 56: case 64: case 108: case 124:
+      break;
+    default:
+      return BmpError::BadHeaderSize;
+  }
+  if (in.Remaining() < h.infoSize - 4) return BmpError::Truncated;
+
+  int64_t width = 0, height = 0;
+  uint16_t planes = 0;
+  uint32_t colorsUsed = 0, sizeImage = 0;
+  uint32_t maskR = 0, maskG = 0, maskB = 0, maskA = 0;
+  uint32_t csType = 0, profileData = 0, profileSize = 0;
+  bool ok = true;
+  if (h.infoSize == 12) {  // OS/2 1.x core header: 16-bit unsigned sides
+    uint16_t w = 0, hh = 0;
+    ok = in.ReadU16(w) && in.ReadU16(hh) && in.ReadU16(planes) && in.ReadU16(h.bitCount);
+    width = w;
+    height = hh;
+    h.paletteEntrySize = 3;
+  } else {
+    int32_t w = 0, hh = 0;
+    ok = in.ReadI32(w) && in.ReadI32(hh) && in.ReadU16(planes) && in.ReadU16(h.bitCount);
+    width = w;
+    height = hh;
+    if (h.infoSize >= 40) {
+      ok = ok && in.ReadU32(h.compression) && in.ReadU32(sizeImage) &&
+           in.ReadI32(h.xPixelsPerMetre) && in.ReadI32(h.yPixelsPerMetre) &&
+           in.ReadU32(colorsUsed) && in.Skip(4);  // colours important
+    }
+    if (h.infoSize >= 52 && h.infoSize != 64)
+      ok = ok && in.ReadU32(maskR) && in.ReadU32(maskG) && in.ReadU32(maskB);
+    if (h.infoSize >= 56 && h.infoSize != 64) ok = ok && in.ReadU32(maskA);
+    if (h.infoSize >= 108) ok = ok && in.ReadU32(csType) && in.Skip(36 + 12);
+    if (h.infoSize >= 124)
+      ok = ok && in.Skip(4) && in.ReadU32(profileData) && in.ReadU32(profileSize);
+  }
+  if (!ok) return BmpError::Truncated;
+  uint64_t headersEnd = kFileHeaderSize + uint64_t{h.infoSize};
+
+  if (planes != 1) return BmpError::BadPlanes;
+  if (width <= 0 || height == 0 || height == INT32_MIN) return BmpError::BadDimensions;
+  h.topDown = height < 0;
+  const int64_t absHeight = height < 0 ? -height : height;
+  if (width > kMaxSide || absHeight > kMaxSide) return BmpError::TooLarge;
+  h.width = static_cast<uint32_t>(width);
+  h.height = static_cast<uint32_t>(absHeight);
+
+  // Compression, then whether it suits the bit count.
+  const uint32_t c = h.compression;
+  if (IsOs2Info(h.infoSize)) {
+    if (c == kOs2Huffman || c == kOs2Rle24) return BmpError::UnsupportedCompression;
+    if (c > kBiRle4) return BmpError::BadCompression;
+  } else {
+    if (c == kBiJpeg || c == kBiPng) return BmpError::UnsupportedCompression;
+    if (c > kBiAlphaBitfields) return BmpError::BadCompression;
+  }
+  const uint16_t bpp = h.bitCount;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+    return BmpError::BadBitCount;
+  if (h.infoSize == 12 && bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)
+    return BmpError::BadBitCount;
+  const bool bitfields = c == kBiBitfields || c == kBiAlphaBitfields;
+  if ((c == kBiRle8 && bpp != 8) || (c == kBiRle4 && bpp != 4) ||
+      (bitfields && bpp != 16 && bpp != 32))
+    return BmpError::CompressionMismatch;
+  const bool rle = c == kBiRle8 || c == kBiRle4;
+  if (rle && h.topDown) return BmpError::TopDownRle;
+
+  // Masks: after a 40-byte header they follow it, in the larger ones they are
+  // part of it. BI_RGB uses the fixed 5-5-5 and 8-8-8 layouts.
+  if (bitfields && h.infoSize == 40) {
+    ok = in.ReadU32(maskR) && in.ReadU32(maskG) && in.ReadU32(maskB);
+    if (ok && c == kBiAlphaBitfields) ok = in.ReadU32(maskA);
+    if (!ok) return BmpError::Truncated;
+    headersEnd += c == kBiAlphaBitfields ? 16 : 12;
+  }
+  if (bpp == 16 || bpp == 32) {
+    if (!bitfields) {
+      maskA = 0;
+      if (bpp == 16) { maskR = 0x7C00; maskG = 0x03E0; maskB = 0x001F; }
+      else { maskR = 0xFF0000; maskG = 0x00FF00; maskB = 0x0000FF; }
+    }
+    if (c != kBiAlphaBitfields && h.infoSize < 56) maskA = 0;
+    const BmpError e = CheckMasks(maskR, maskG, maskB, maskA, bpp, h);
+    if (IsError(e)) return e;
+  }
+
+  switch (bpp) {
+    case 1: h.layout = BmpLayout::Indexed1; break;
+    case 4: h.layout = rle ? BmpLayout::Rle4 : BmpLayout::Indexed4; break;
+    case 8: h.layout = rle ? BmpLayout::Rle8 : BmpLayout::Indexed8; break;
+    case 16: h.layout = BmpLayout::Masked16; break;
+    case 24: h.layout = BmpLayout::Bgr24; break;
+    default:
+      if (maskR == 0xFF0000 && maskG == 0xFF00 && maskB == 0xFF) h.layout = BmpLayout::Bgrx32;
+      else if (maskR == 0xFF && maskG == 0xFF00 && maskB == 0xFF0000) h.layout = BmpLayout::Rgbx32;
+      else h.layout = BmpLayout::Masked32;
+  }
+
+  // Colour table, between the headers and the pixel data.
+  h.paletteOffset = headersEnd;
+  h.pixelOffset = pixelOffset;
+  if (h.pixelOffset < headersEnd || h.pixelOffset > fileSize) return BmpError::BadPixelOffset;
+  if (bpp <= 8) {
+    const uint32_t maxColours = 1u << bpp;
+    if (colorsUsed > maxColours) return BmpError::BadPaletteSize;
+    uint64_t count = colorsUsed == 0 ? maxColours : colorsUsed;
+    const uint64_t room = (h.pixelOffset - headersEnd) / h.paletteEntrySize;
+    if (h.infoSize == 12) {
+      // The core header has no colour count: the table fills the room
+      // before the pixel data, up to 2^bpp entries.
+      count = std::min(count, room);
+      if (count == 0) return BmpError::BadPaletteSize;
+    } else {
+      if (headersEnd + count * h.paletteEntrySize > fileSize) return BmpError::PaletteTruncated;
+      if (count > room) return BmpError::BadPixelOffset;  // table overlaps the pixels
+    }
+    h.paletteCount = static_cast<uint32_t>(count);
+  }
+
+  // Pixel data.
+  if (rle) {
+    h.pixelBytes = sizeImage != 0 ? sizeImage : fileSize - h.pixelOffset;
+  } else {
+    h.rowStride = (uint64_t{h.width} * bpp + 31) / 32 * 4;
+    h.pixelBytes = h.rowStride * h.height;
+  }
+  if (h.pixelBytes == 0 || h.pixelOffset + h.pixelBytes > fileSize)
+    return BmpError::PixelsTruncated;
+
+  // An embedded colour profile; its offset counts from the info header.
+  if (h.infoSize == 124 && csType == kProfileEmbedded && profileSize != 0) {
+    h.profileOffset = kFileHeaderSize + uint64_t{profileData};
+    h.profileSize = profileSize;
+    if (h.profileSize > kMaxProfileSize || h.profileOffset + h.profileSize > fileSize)
+      return BmpError::BadProfile;
+  }
+  return h;
+}
+
+namespace {
+
+// Walks the whole RLE stream once: checks every code against the row and
+// the image, checks every palette index, and notes where each stored row's
+// codes begin so rows can later be decoded in any order.
+BmpError ScanRle(BmpImage& img) {
+  const BmpHeader& h = img.header;
+  const bool four = h.layout == BmpLayout::Rle4;
+  const std::span<const uint8_t> d = img.pixels;
+  const size_t size = d.size();
+  const uint32_t colours = h.paletteCount;
+  img.rleRows.assign(h.height, RleRowStart{});
+  img.rleRows[0] = {0, 0};
+  size_t pos = 0;
+  uint64_t x = 0;
+  uint32_t y = 0;
+  while (true) {
+    if (size - pos < 2) return y >= h.height ? BmpError{} : BmpError::RleTruncated;
+    const uint8_t count = d[pos], value = d[pos + 1];
+    pos += 2;
+    if (count > 0) {  // a run of one index (RLE8) or two alternating ones (RLE4)
+      if (y >= h.height) return BmpError::RlePastImage;
+      if (x + count > h.width) return BmpError::RlePastRow;
+      if (four) {
+        if ((value >> 4) >= colours || (count > 1 && (value & 15) >= colours))
+          return BmpError::BadPaletteIndex;
+      } else if (value >= colours) {
+        return BmpError::BadPaletteIndex;
+      }
+      x += count;
+      continue;
+    }
+    switch (value) {
+      case 0:  // end of line
+        if (y >= h.height) return BmpError::RlePastImage;
+        ++y;
+        x = 0;
+        if (y < h.height) img.rleRows[y] = {static_cast<uint32_t>(pos), 0};
+        break;
+      case 1:  // end of bitmap
+        return BmpError{};
+      case 2: {  // move right and up
+        if (size - pos < 2) return BmpError::RleTruncated;
+        const uint8_t dx = d[pos], dy = d[pos + 1];
+        pos += 2;
+        if (y + uint64_t{dy} >= h.height) return BmpError::RlePastImage;
+        if (x + dx > h.width) return BmpError::RlePastRow;
+        x += dx;
+        if (dy > 0) {
+          y += dy;
+          img.rleRows[y] = {static_cast<uint32_t>(pos), static_cast<uint32_t>(x)};
+        }
+        break;
+      }
+      default: {  // absolute run of `value` indexes, padded to 2 bytes
+        const size_t bytes = four ? (value + 1u) / 2 : value;
+        const size_t padded = bytes + (bytes & 1);
+        if (size - pos < padded) return BmpError::RleTruncated;
+        if (y >= h.height) return BmpError::RlePastImage;
+        if (x + value > h.width) return BmpError::RlePastRow;
+        for (unsigned i = 0; i < value; ++i) {
+          const uint8_t b = d[pos + (four ? i / 2 : i)];
+          const uint8_t index = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
+          if (index >= colours) return BmpError::BadPaletteIndex;
+        }
+        x += value;
+        pos += padded;
+      }
+    }
+  }
+}
+
+// Checks that no pixel of an uncompressed palette bitmap names a colour
+// past a short palette.
+BmpError CheckIndexes(const BmpImage& img) {
+  const BmpHeader& h = img.header;
+  if (h.paletteCount >= (1u << h.bitCount)) return BmpError{};
+  for (uint32_t y = 0; y < h.height; ++y) {
+    const uint8_t* row = img.pixels.data() + y * h.rowStride;
+    uint32_t highest = 0;
+    switch (h.layout) {
+      case BmpLayout::Indexed8:
+        for (uint32_t x = 0; x < h.width; ++x) highest = std::max<uint32_t>(highest, row[x]);
+        break;
+      case BmpLayout::Indexed4:
+        for (uint32_t x = 0; x < h.width; ++x)
+          highest = std::max<uint32_t>(highest, (row[x / 2] >> ((x & 1) ? 0 : 4)) & 15);
+        break;
+      default:  // Indexed1
+        for (uint32_t x = 0; x < h.width; ++x)
+          highest = std::max<uint32_t>(highest, (row[x / 8] >> (7 - (x & 7))) & 1);
+    }
+    if (highest >= h.paletteCount) return BmpError::BadPaletteIndex;
+  }
+  return BmpError{};
+}
+
+}  // namespace
+
+BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
+  BmpResult<BmpHeader> parsed = ParseBmpHeader(file);
+  if (!parsed.ok()) return parsed.error();
+  BmpImage img;
+  img.header = std::move(parsed).value();
+  const BmpHeader& h = img.header;
+
+  // ParseBmpHeader has checked that the table, pixels and profile lie inside
+  // the file.
+  img.greyPalette = h.paletteCount > 0;
+  for (uint32_t i = 0; i < h.paletteCount; ++i) {
+    const uint8_t* e = file.data() + h.paletteOffset + uint64_t{i} * h.paletteEntrySize;
+    img.palette[i] = Rgb{e[2], e[1], e[0]};  // stored blue, green, red
+    if (e[0] != e[1] || e[1] != e[2]) img.greyPalette = false;
+  }
+  img.pixels = file.subspan(h.pixelOffset, h.pixelBytes);
+  if (h.profileSize != 0) img.iccProfile = file.subspan(h.profileOffset, h.profileSize);
+
+  BmpError e{};
+  if (h.layout == BmpLayout::Rle4 || h.layout == BmpLayout::Rle8) {
+    if (img.pixels.size() >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
+    e = ScanRle(img);
+  } else if (h.bitCount <= 8) {
+    e = CheckIndexes(img);
+  }
+  if (IsError(e)) return e;
+  return img;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+RowFormat FormatFor(const BmpImage& img) {
+  switch (img.header.layout) {
+    case BmpLayout::Bgr24: return RowFormat::Bgr;
+    case BmpLayout::Bgrx32: return RowFormat::Bgrx;
+    case BmpLayout::Rgbx32: return RowFormat::Rgbx;
+    case BmpLayout::Masked16:
+    case BmpLayout::Masked32: return RowFormat::Rgb;
+    default: return img.greyPalette ? RowFormat::Grey : RowFormat::Rgb;
+  }
+}
+
+// Table taking a channel's raw value (up to 8 bits) to 0..255, rounded.
+void FillScale(const ChannelMask& c, std::array<uint8_t, 256>& lut) {
+  if (c.bits >= 8) return;
+  const uint32_t max = (1u << c.bits) - 1;
+  for (uint32_t v = 0; v <= max; ++v) lut[v] = static_cast<uint8_t>((v * 255 + max / 2) / max);
+}
+
+inline uint8_t Scale(uint32_t pixel, const ChannelMask& c, const std::array<uint8_t, 256>& lut) {
+  const uint32_t v = (pixel & c.mask) >> c.shift;
+  return c.bits >= 8 ? static_cast<uint8_t>(v >> (c.bits - 8)) : lut[v];
+}
+
+}  // namespace
+
+BmpRowReader::BmpRowReader(const BmpImage& image) : image_(image), format_(FormatFor(image)) {
+  const BmpHeader& h = image_.header;
+  switch (h.layout) {
+    case BmpLayout::Bgr24:
+    case BmpLayout::Bgrx32:
+    case BmpLayout::Rgbx32:
+      return;  // rows come straight from the file
+    case BmpLayout::Rle4:
+    case BmpLayout::Rle8:
+    case BmpLayout::Indexed4:
+    case BmpLayout::Indexed1:
+      indexes_.resize(h.width);
+      break;
+    default:
+      break;
+  }
+  row_.resize(size_t{h.width} * BytesPerPixel(format_));
+  FillScale(h.red, lutR_);
+  FillScale(h.green, lutG_);
+  FillScale(h.blue, lutB_);
+}
+
+const uint8_t* BmpRowReader::Row(uint32_t top) {
+  const BmpHeader& h = image_.header;
+  const uint32_t stored = h.topDown ? top : h.height - 1 - top;
+  const uint8_t* src = image_.pixels.data() + uint64_t{stored} * h.rowStride;
+  uint8_t* out = row_.data();
+  switch (h.layout) {
+    case BmpLayout::Bgr24:
+    case BmpLayout::Bgrx32:
+    case BmpLayout::Rgbx32:
+      return src;
+    case BmpLayout::Rle4:
+    case BmpLayout::Rle8:
+      DecodeRleRow(stored);
+      ConvertIndexes(indexes_.data());
+      return out;
+    case BmpLayout::Indexed8:
+      ConvertIndexes(src);
+      return out;
+    case BmpLayout::Indexed4:
+      for (uint32_t x = 0; x < h.width; ++x) indexes_[x] = (src[x / 2] >> ((x & 1) ? 0 : 4)) & 15;
+      ConvertIndexes(indexes_.data());
+      return out;
+    case BmpLayout::Indexed1:
+      for (uint32_t x = 0; x < h.width; ++x) indexes_[x] = (src[x / 8] >> (7 - (x & 7))) & 1;
+      ConvertIndexes(indexes_.data());
+      return out;
+    case BmpLayout::Masked16:
+      for (uint32_t x = 0; x < h.width; ++x, out += 3) {
+        const uint32_t p = src[2 * x] | (src[2 * x + 1] << 8);
+        out[0] = Scale(p, h.red, lutR_);
+        out[1] = Scale(p, h.green, lutG_);
+        out[2] = Scale(p, h.blue, lutB_);
+      }
+      return row_.data();
+    case BmpLayout::Masked32:
+      for (uint32_t x = 0; x < h.width; ++x, out += 3) {
+        const uint8_t* s = src + 4 * x;
+        const uint32_t p = s[0] | (s[1] << 8) | (s[2] << 16) | (uint32_t{s[3]} << 24);
+        out[0] = Scale(p, h.red, lutR_);
+        out[1] = Scale(p, h.green, lutG_);
+        out[2] = Scale(p, h.blue, lutB_);
+      }
+      return row_.data();
+  }
+  return row_.data();
+}
+
+void BmpRowReader::ConvertIndexes(const uint8_t* indexes) {
+  const uint32_t width = image_.header.width;
+  const auto& pal = image_.palette;
+  uint8_t* out = row_.data();
+  if (format_ == RowFormat::Grey) {
+    for (uint32_t x = 0; x < width; ++x) out[x] = pal[indexes[x]].r;
+    return;
+  }
+  for (uint32_t x = 0; x < width; ++x, out += 3) {
+    const Rgb& c = pal[indexes[x]];
+    out[0] = c.r;
+    out[1] = c.g;
+    out[2] = c.b;
+  }
+}
+
+// Decodes one stored row of an RLE bitmap into indexes_. The stream was
+// checked by ScanRle; the bounds are checked again all the same.
+void BmpRowReader::DecodeRleRow(uint32_t stored) {
+  const uint32_t width = image_.header.width;
+  const bool four = image_.header.layout == BmpLayout::Rle4;
+  uint8_t* out = indexes_.data();
+  std::fill(indexes_.begin(), indexes_.end(), uint8_t{0});  // skipped pixels: first colour
+  const RleRowStart start = image_.rleRows[stored];
+  if (start.offset == RleRowStart::kEmpty) return;
+  const std::span<const uint8_t> d = image_.pixels;
+  size_t pos = start.offset;
+  uint64_t x = start.x;
+  while (d.size() - pos >= 2) {
+    const uint8_t count = d[pos], value = d[pos + 1];
+    pos += 2;
+    if (count > 0) {
+      if (x + count > width) return;
+      for (unsigned i = 0; i < count; ++i)
+        out[x + i] = four ? ((i & 1) ? (value & 15) : (value >> 4)) : value;
+      x += count;
+    } else if (value == 0 || value == 1) {
+      return;  // end of line or of bitmap
+    } else if (value == 2) {
+      if (d.size() - pos < 2 || d[pos + 1] != 0) return;  // a move to another row ends this one
+      x += d[pos];
+      pos += 2;
+      if (x > width) return;
+    } else {
+      const size_t bytes = four ? (value + 1u) / 2 : value;
+      const size_t padded = bytes + (bytes & 1);
+      if (d.size() - pos < padded || x + value > width) return;
+      for (unsigned i = 0; i < value; ++i) {
+        const uint8_t b = d[pos + (four ? i / 2 : i)];
+        out[x + i] = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
+      }
+      x += value;
+      pos += padded;
+    }
+  }
+}
+
+}  // namespace savejpg

@@ -1,0 +1,153 @@
+// Reading Windows and OS/2 bitmaps from bytes already in memory.
+//
+// ParseBmpHeader checks every header field and size against the file before
+// anything is allocated. DecodeBmp also reads the colour table and checks the
+// pixel data itself (palette indexes, the whole RLE stream), so that once it
+// succeeds BmpRowReader can hand out rows, top row first, without failing.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "row_format.h"
+#include "savejpg.h"
+
+namespace savejpg {
+
+enum class BmpError : int16_t {
+  Truncated = SAVEJPG_BMP_TRUNCATED,
+  BadMagic = SAVEJPG_BMP_BAD_MAGIC,
+  BadHeaderSize = SAVEJPG_BMP_BAD_HEADER_SIZE,
+  BadPlanes = SAVEJPG_BMP_BAD_PLANES,
+  BadDimensions = SAVEJPG_BMP_BAD_DIMENSIONS,
+  TooLarge = SAVEJPG_BMP_TOO_LARGE,
+  BadBitCount = SAVEJPG_BMP_BAD_BIT_COUNT,
+  BadCompression = SAVEJPG_BMP_BAD_COMPRESSION,
+  UnsupportedCompression = SAVEJPG_BMP_UNSUPPORTED_COMPRESSION,
+  CompressionMismatch = SAVEJPG_BMP_COMPRESSION_MISMATCH,
+  TopDownRle = SAVEJPG_BMP_TOP_DOWN_RLE,
+  BadMasks = SAVEJPG_BMP_BAD_MASKS,
+  BadPaletteSize = SAVEJPG_BMP_BAD_PALETTE_SIZE,
+  PaletteTruncated = SAVEJPG_BMP_PALETTE_TRUNCATED,
+  BadPixelOffset = SAVEJPG_BMP_BAD_PIXEL_OFFSET,
+  PixelsTruncated = SAVEJPG_BMP_PIXELS_TRUNCATED,
+  BadPaletteIndex = SAVEJPG_BMP_BAD_PALETTE_INDEX,
+  RlePastRow = SAVEJPG_BMP_RLE_PAST_ROW,
+  RlePastImage = SAVEJPG_BMP_RLE_PAST_IMAGE,
+  RleTruncated = SAVEJPG_BMP_RLE_TRUNCATED,
+  BadProfile = SAVEJPG_BMP_BAD_PROFILE,
+};
+
+[[nodiscard]] const char* ToString(BmpError error);
+
+// Either a value or the reason the bitmap was refused.
+template <class T>
+class [[nodiscard]] BmpResult {
+ public:
+  BmpResult(T value) : state_(std::move(value)) {}
+  BmpResult(BmpError error) : state_(error) {}
+
+  bool ok() const { return std::holds_alternative<T>(state_); }
+  BmpError error() const { return std::get<BmpError>(state_); }
+  const T& value() const& { return std::get<T>(state_); }
+  T&& value() && { return std::get<T>(std::move(state_)); }
+
+ private:
+  std::variant<T, BmpError> state_;
+};
+
+// How the pixels are laid out in the file.
+enum class BmpLayout : uint8_t {
+  Indexed1, Indexed4, Indexed8,  // palette indexes, rows padded to 4 bytes
+  Rle4, Rle8,                    // run-length coded palette indexes
+  Masked16, Masked32,            // channels picked out by bit masks
+  Bgr24,                         // B, G, R bytes
+  Bgrx32,                        // B, G, R, unused
+  Rgbx32,                        // R, G, B, unused
+};
+
+// One colour channel of a 16- or 32-bit pixel: which bits, and how to bring
+// them to 8 bits.
+struct ChannelMask {
+  uint32_t mask = 0;
+  uint8_t shift = 0;  // position of the lowest bit
+  uint8_t bits = 0;   // number of bits (contiguous)
+};
+
+struct BmpHeader {
+  uint32_t infoSize = 0;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  bool topDown = false;
+  uint16_t bitCount = 0;
+  uint32_t compression = 0;
+  BmpLayout layout = BmpLayout::Bgr24;
+  ChannelMask red, green, blue;     // used by Masked16 / Masked32
+  int32_t xPixelsPerMetre = 0;
+  int32_t yPixelsPerMetre = 0;
+  uint64_t paletteOffset = 0;       // file offset of the colour table
+  uint32_t paletteCount = 0;        // entries read (palette layouts only)
+  uint8_t paletteEntrySize = 4;     // 3 for OS/2 core headers
+  uint64_t pixelOffset = 0;
+  uint64_t pixelBytes = 0;          // bytes of pixel data used
+  uint64_t rowStride = 0;           // padded row size, uncompressed only
+  uint64_t profileOffset = 0;       // embedded ICC profile, size 0 if none
+  uint64_t profileSize = 0;
+};
+
+[[nodiscard]] BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file);
+
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+};
+
+// Where decoding of one stored RLE row starts: stream offset and column.
+struct RleRowStart {
+  static constexpr uint32_t kEmpty = UINT32_MAX;  // no codes in this row
+  uint32_t offset = kEmpty;
+  uint32_t x = 0;
+};
+
+struct BmpImage {
+  BmpHeader header;
+  std::array<Rgb, 256> palette{};
+  bool greyPalette = false;              // every palette entry has R == G == B
+  std::span<const uint8_t> pixels;       // the pixel data inside the file
+  std::span<const uint8_t> iccProfile;   // empty if none
+  std::vector<RleRowStart> rleRows;      // per stored row, RLE layouts only
+};
+
+[[nodiscard]] BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file);
+
+// Hands out rows of a decoded bitmap, top row first, in the format Format()
+// names. 24- and 32-bit rows point straight into the file bytes; every other
+// layout is converted into one row buffer.
+class BmpRowReader {
+ public:
+  explicit BmpRowReader(const BmpImage& image);
+
+  RowFormat Format() const { return format_; }
+  uint32_t Width() const { return image_.header.width; }
+  uint32_t Height() const { return image_.header.height; }
+
+  // Row `top` (0 = top of the picture). The pointer stays valid until the
+  // next call; it must not be written through.
+  const uint8_t* Row(uint32_t top);
+
+ private:
+  void ConvertIndexes(const uint8_t* indexes);
+  void DecodeRleRow(uint32_t stored);
+
+  const BmpImage& image_;
+  RowFormat format_;
+  std::vector<uint8_t> row_;      // converted output row
+  std::vector<uint8_t> indexes_;  // one palette index per pixel (RLE)
+  std::array<uint8_t, 256> lutR_{}, lutG_{}, lutB_{};
+};
+
+}  // namespace savejpg

@@ -1,0 +1,15 @@
+# Fails unless the library's dynamic symbol table defines SavetoJPEG and
+# nothing else. Run as: cmake -DLIB=path/to/libSaveJPG.so -P check_exports.cmake
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "SavetoJPEG")
+  message(FATAL_ERROR "expected only SavetoJPEG to be exported, got: ${names}")
+endif()

@@ -1,0 +1,142 @@
+#include "jpeg_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "savejpg.h"
+
+namespace savejpg {
+namespace {
+
+constexpr size_t kOutputBuffer = 256 * 1024;
+
+[[noreturn]] void ThrowOnError(j_common_ptr cinfo) {
+  char message[JMSG_LENGTH_MAX] = {};
+  (*cinfo->err->format_message)(cinfo, message);
+  throw JpegFailure(SAVEJPG_ERR_ENCODER, message);
+}
+void IgnoreMessage(j_common_ptr, int) {}
+void IgnoreOutput(j_common_ptr) {}
+
+// Destination manager collecting output in one big buffer for the sink.
+struct Destination {
+  jpeg_destination_mgr mgr;  // first, so a jpeg_destination_mgr* is a Destination*
+  JpegSink* sink;
+  std::vector<uint8_t> buffer;
+
+  static Destination& Of(j_compress_ptr cinfo) { return *reinterpret_cast<Destination*>(cinfo->dest); }
+  static void Init(j_compress_ptr cinfo) {
+    Destination& d = Of(cinfo);
+    d.mgr.next_output_byte = d.buffer.data();
+    d.mgr.free_in_buffer = d.buffer.size();
+  }
+  static boolean Empty(j_compress_ptr cinfo) {
+    Destination& d = Of(cinfo);
+    d.sink->Write(d.buffer.data(), d.buffer.size());  // libjpeg ignores free_in_buffer here
+    Init(cinfo);
+    return TRUE;
+  }
+  static void Term(j_compress_ptr cinfo) {
+    Destination& d = Of(cinfo);
+    d.sink->Write(d.buffer.data(), d.buffer.size() - d.mgr.free_in_buffer);
+  }
+};
+
+class Compressor {
+ public:
+  Compressor() {
+    cinfo.err = jpeg_std_error(&err_);
+    err_.error_exit = ThrowOnError;
+    err_.emit_message = IgnoreMessage;
+    err_.output_message = IgnoreOutput;
+    jpeg_create_compress(&cinfo);
+  }
+  ~Compressor() { jpeg_destroy_compress(&cinfo); }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  jpeg_compress_struct cinfo{};
+
+ private:
+  jpeg_error_mgr err_{};
+};
+
+J_COLOR_SPACE ColourSpace(RowFormat format) {
+  switch (format) {
+    case RowFormat::Grey: return JCS_GRAYSCALE;
+    case RowFormat::Rgb: return JCS_EXT_RGB;
+    case RowFormat::Bgr: return JCS_EXT_BGR;
+    case RowFormat::Bgrx: return JCS_EXT_BGRX;
+    case RowFormat::Rgbx: return JCS_EXT_RGBX;
+  }
+  return JCS_UNKNOWN;
+}
+
+}  // namespace
+
+void FileSink::Write(const uint8_t* data, size_t size) {
+  if (size != 0 && std::fwrite(data, 1, size, file_) != size)
+    throw JpegFailure(SAVEJPG_ERR_WRITE_OUTPUT, "cannot write the JPEG file");
+}
+
+uint16_t DotsPerInch(int32_t pixelsPerMetre) {
+  if (pixelsPerMetre <= 0) return 0;
+  const long dpi = std::lround(pixelsPerMetre * 0.0254);
+  return dpi > 65535 ? 0 : static_cast<uint16_t>(dpi);
+}
+
+void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+               const JpegOptions& options, JpegSink& sink) {
+  Compressor c;
+  jpeg_compress_struct& cinfo = c.cinfo;
+
+  Destination dest{};
+  dest.sink = &sink;
+  dest.buffer.resize(kOutputBuffer);
+  dest.mgr.init_destination = Destination::Init;
+  dest.mgr.empty_output_buffer = Destination::Empty;
+  dest.mgr.term_destination = Destination::Term;
+  cinfo.dest = &dest.mgr;
+
+  cinfo.image_width = width;
+  cinfo.image_height = height;
+  cinfo.input_components = static_cast<int>(BytesPerPixel(format));
+  cinfo.in_color_space = ColourSpace(format);
+  jpeg_set_defaults(&cinfo);
+  cinfo.dct_method = JDCT_ISLOW;
+  const int quality = std::clamp(options.quality, 1, 100);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  if (cinfo.num_components == 3) {
+    // 4:2:0 below quality 90, full colour resolution from 90 on.
+    const int luma = quality < 90 ? 2 : 1;
+    cinfo.comp_info[0].h_samp_factor = luma;
+    cinfo.comp_info[0].v_samp_factor = luma;
+    for (int i = 1; i < 3; ++i) {
+      cinfo.comp_info[i].h_samp_factor = 1;
+      cinfo.comp_info[i].v_samp_factor = 1;
+    }
+  }
+  cinfo.optimize_coding = TRUE;
+  if (options.progressive) jpeg_simple_progression(&cinfo);
+  if (options.xDpi != 0 && options.yDpi != 0) {
+    cinfo.density_unit = 1;  // dots per inch
+    cinfo.X_density = options.xDpi;
+    cinfo.Y_density = options.yDpi;
+  }
+
+  jpeg_start_compress(&cinfo, TRUE);
+  if (!options.iccProfile.empty())
+    jpeg_write_icc_profile(&cinfo, options.iccProfile.data(),
+                           static_cast<unsigned int>(options.iccProfile.size()));
+  for (uint32_t y = 0; y < height; ++y) {
+    // libjpeg only reads input rows; its API just lacks const.
+    JSAMPROW row = const_cast<JSAMPLE*>(rows(y));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+}
+
+}  // namespace savejpg

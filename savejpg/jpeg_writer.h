@@ -1,0 +1,70 @@
+// Writing pixel rows as a JPEG with libjpeg(-turbo).
+//
+// libjpeg reports errors through error_exit, which here throws JpegFailure;
+// libjpeg is built with unwind tables, so the exception passes its frames and
+// the compressor is destroyed on the way out. Its messages are never printed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "row_format.h"
+
+namespace savejpg {
+
+// Thrown for every failure while writing; code is a SaveJpgResult value.
+class JpegFailure : public std::runtime_error {
+ public:
+  JpegFailure(int16_t code, const std::string& what) : std::runtime_error(what), code_(code) {}
+  int16_t code() const { return code_; }
+
+ private:
+  int16_t code_;
+};
+
+// Where the compressed bytes go. Write throws JpegFailure when it cannot.
+class JpegSink {
+ public:
+  virtual ~JpegSink() = default;
+  virtual void Write(const uint8_t* data, size_t size) = 0;
+};
+
+class FileSink final : public JpegSink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  void Write(const uint8_t* data, size_t size) override;
+
+ private:
+  std::FILE* file_;
+};
+
+class MemorySink final : public JpegSink {
+ public:
+  void Write(const uint8_t* data, size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+  std::vector<uint8_t> bytes;
+};
+
+struct JpegOptions {
+  int quality = 85;           // clamped to 1..100
+  bool progressive = false;
+  uint16_t xDpi = 0;          // 0 in either: no density, aspect ratio 1:1
+  uint16_t yDpi = 0;
+  std::span<const uint8_t> iccProfile;  // written as APP2 markers if not empty
+};
+
+// Returns row `top` (0 = top of the picture), at least width *
+// BytesPerPixel(format) bytes, valid until the next call.
+using RowFunction = std::function<const uint8_t*(uint32_t top)>;
+
+void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+               const JpegOptions& options, JpegSink& sink);
+
+// Pixels per metre to dots per inch, rounded; 0 when absent or out of range.
+uint16_t DotsPerInch(int32_t pixelsPerMetre);
+
+}  // namespace savejpg

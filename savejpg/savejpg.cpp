@@ -1,0 +1,138 @@
+// The exported entry point: read the bitmap, write the JPEG beside the
+// destination under a temporary name, then rename it over the destination.
+#include "savejpg.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <new>
+#include <random>
+#include <string>
+
+#include "bmp_reader.h"
+#include "jpeg_writer.h"
+#include "mapped_file.h"
+
+namespace savejpg {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path PathFromUtf8(const char* text) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text)));
+}
+
+// Same path written differently, or the same file under another name.
+bool SameFile(const fs::path& a, const fs::path& b) {
+  std::error_code ec1, ec2;
+  const fs::path na = fs::absolute(a, ec1).lexically_normal();
+  const fs::path nb = fs::absolute(b, ec2).lexically_normal();
+  if (!ec1 && !ec2 && na == nb) return true;
+  std::error_code ec;
+  const bool same = fs::equivalent(a, b, ec);
+  return !ec && same;
+}
+
+// A new file beside the destination that is removed again unless it has
+// been renamed over the destination.
+class TempOutput {
+ public:
+  ~TempOutput() {
+    if (file_ != nullptr) std::fclose(file_);
+    if (!path_.empty()) {
+      std::error_code ec;
+      fs::remove(path_, ec);
+    }
+  }
+
+  bool Create(const fs::path& dest) {
+    std::random_device seed;
+    std::mt19937 random(seed());
+    for (int attempt = 0; attempt < 32; ++attempt) {
+      char suffix[32];
+      std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+      fs::path candidate = dest;
+      candidate += suffix;
+      errno = 0;
+      file_ = std::fopen(candidate.string().c_str(), "wbx");  // fails if it exists
+      if (file_ != nullptr) {
+        path_ = std::move(candidate);
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  std::FILE* File() const { return file_; }
+
+  bool Close() {
+    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return flushed && closed;
+  }
+
+  bool RenameTo(const fs::path& dest) {
+    std::error_code ec;
+    fs::rename(path_, dest, ec);
+    if (ec) return false;
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  fs::path path_;
+};
+
+JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {
+  JpegOptions options;
+  options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
+  options.progressive = progressive != 0;
+  options.xDpi = DotsPerInch(image.header.xPixelsPerMetre);
+  options.yDpi = DotsPerInch(image.header.yPixelsPerMetre);
+  options.iccProfile = image.iccProfile;
+  return options;
+}
+
+int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
+  if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
+    return SAVEJPG_ERR_ARGUMENT;
+  const fs::path sourcePath = PathFromUtf8(source);
+  const fs::path destPath = PathFromUtf8(dest);
+  if (SameFile(sourcePath, destPath)) return SAVEJPG_ERR_SAME_FILE;
+
+  MappedFile input;
+  if (!input.Open(sourcePath)) return SAVEJPG_ERR_OPEN_SOURCE;
+  const BmpResult<BmpImage> decoded = DecodeBmp(input.Bytes());
+  if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
+  const BmpImage& image = decoded.value();
+
+  TempOutput output;
+  if (!output.Create(destPath)) return SAVEJPG_ERR_CREATE_OUTPUT;
+  BmpRowReader rows(image);
+  FileSink sink(output.File());
+  WriteJpeg(rows.Width(), rows.Height(), rows.Format(),
+            [&rows](uint32_t top) { return rows.Row(top); },
+            OptionsFor(image, quality, progressive), sink);
+  if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
+  if (!output.RenameTo(destPath)) return SAVEJPG_ERR_REPLACE_OUTPUT;
+  return SAVEJPG_OK;
+}
+
+}  // namespace
+}  // namespace savejpg
+
+extern "C" SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,
+                                          int16_t progressive) {
+  try {
+    return savejpg::Convert(source, dest, quality, progressive);
+  } catch (const savejpg::JpegFailure& failure) {
+    return failure.code();
+  } catch (const std::bad_alloc&) {
+    return SAVEJPG_ERR_OUT_OF_MEMORY;
+  } catch (...) {
+    return SAVEJPG_ERR_INTERNAL;
+  }
+}

@@ -1,0 +1,184 @@
+#include "settings/settings.h"
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+#include "core/resume_next.h"
+#include "core/text.h"
+#include "platform/platform.h"
+#include "settings/conversion.h"
+#include "settings/profile.h"
+
+namespace morvane {
+namespace {
+
+constexpr std::u16string_view kSection = u"Data";
+constexpr std::u16string_view kFileName = u"Morvane.ini";
+constexpr uint8_t kDefaultQuality = 85;
+
+// One key of the settings file: the width its value is padded to when
+// written, and the most bytes of its value that are read back (one less than
+// the read buffer of the original program), or 0 for no limit.
+struct Field {
+  std::u16string_view key;
+  size_t width;
+  size_t read_limit;
+};
+
+constexpr Field kRate{u"Rate", 50, 49};
+constexpr Field kPrg{u"Prg", 5, 4};
+// The folder is read and written whole: cut to the field, a long folder
+// would silently name another folder.
+constexpr Field kFolder{u"Folder", 50, 0};
+constexpr Field kSet{u"Set", 2, 1};
+
+bool IsHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
+bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
+
+// The longest start of `text` whose UTF-8 form has at most `limit` bytes,
+// cut only between whole characters so that no character is half read.
+std::u16string_view CutToBytes(std::u16string_view text, size_t limit) {
+  size_t bytes = 0;
+  size_t at = 0;
+  while (at < text.size()) {
+    const char16_t ch = text[at];
+    size_t units = 1;
+    size_t size = ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
+    if (IsHighSurrogate(ch) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
+      units = 2;
+      size = 4;
+    }
+    if (bytes + size > limit) break;
+    bytes += size;
+    at += units;
+  }
+  return text.substr(0, at);
+}
+
+// The value as the original program's read buffer holds it: up to its
+// first NUL and within the field's byte limit.
+std::u16string ReadField(std::u16string_view content, const Field& field) {
+  const std::u16string value = GetProfileString(content, kSection, field.key, u"");
+  std::u16string_view text = value;
+  text = text.substr(0, text.find(u'\0'));
+  if (field.read_limit != 0) text = CutToBytes(text, field.read_limit);
+  return std::u16string(text);
+}
+
+// `text` left-justified in the field, blank-padded. Only the folder can be
+// longer than its field, and it is kept whole.
+std::u16string Padded(std::u16string_view text, const Field& field) {
+  std::u16string padded(text);
+  if (padded.size() < field.width) padded.resize(field.width, u' ');
+  return padded;
+}
+
+uint8_t QualityFrom(std::u16string_view rate) {
+  // A Rate that does not convert is treated as a missing one, so that a
+  // damaged file gives the usual quality rather than the lowest.
+  return TextToByte(rate).value_or(kDefaultQuality);
+}
+
+int16_t ProgressiveFrom(std::u16string_view prg) {
+  const std::optional<int16_t> progressive = TextToBoolean(prg);
+  if (!progressive) throw StepFailure("Prg is not a boolean");
+  return *progressive;
+}
+
+// True when the settings file exists under exactly this name, so that a file
+// that exists but cannot be read is never replaced by a new one.
+bool FileExists(std::u16string_view settings_file) {
+  const size_t slash = settings_file.rfind(u'/');
+  const std::u16string_view name =
+      slash == std::u16string_view::npos ? settings_file : settings_file.substr(slash + 1);
+  return LookUpEntry(settings_file) == name;
+}
+
+}  // namespace
+
+std::u16string SettingsFilePath() {
+  std::u16string path = ExecutableFolder();
+  if (path.empty() || path.back() != u'/') path += u'/';
+  path += kFileName;
+  return path;
+}
+
+StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t& quality,
+                                       int16_t& progressive) {
+  StoredSettings stored;
+  RunStep([&] {
+    StoredSettings read;
+    read.Rate = ReadField(file_content, kRate);
+    read.Prg = ReadField(file_content, kPrg);
+    read.Folder = ReadField(file_content, kFolder);
+    read.Set = ReadField(file_content, kSet);
+    stored = std::move(read);
+  });
+  RunStep([&] { quality = QualityFrom(stored.Rate); });
+  RunStep([&] { progressive = ProgressiveFrom(stored.Prg); });
+  return stored;
+}
+
+StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
+                                int16_t& progressive) {
+  std::u16string content;
+  RunStep([&] { content = FromSystemText(ReadWholeFile(settings_file).value_or("")); });
+  return LoadSettingsFromContent(content, quality, progressive);
+}
+
+StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive) {
+  // Without the executable's folder there is no file: every key reads as
+  // missing.
+  std::u16string settings_file;
+  RunStep([&] { settings_file = SettingsFilePath(); });
+  return LoadSettingsFrom(settings_file, quality, progressive);
+}
+
+std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content,
+                                                  uint8_t quality, int16_t progressive,
+                                                  std::u16string_view folder,
+                                                  bool option2_selected) {
+  const std::pair<const Field&, std::u16string> values[] = {
+      {kRate, Padded(DecimalText(quality), kRate)},
+      {kPrg, Padded(progressive != 0 ? u"True" : u"False", kPrg)},
+      {kFolder, Padded(folder, kFolder)},
+      {kSet, Padded(option2_selected ? u"N" : u"Y", kSet)},
+  };
+  std::u16string content(file_content);
+  for (const auto& [field, value] : values) {
+    std::optional<std::u16string> written = SetProfileString(content, kSection, field.key, value);
+    if (!written) return std::nullopt;
+    content = std::move(*written);
+  }
+  return content;
+}
+
+bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t progressive,
+                    std::u16string_view folder, bool option2_selected) {
+  try {
+    const std::optional<std::string> existing = ReadWholeFile(settings_file);
+    if (!existing && FileExists(settings_file)) return false;
+    const std::optional<std::u16string> content =
+        SettingsFileContent(FromSystemText(existing.value_or("")), quality, progressive, folder,
+                            option2_selected);
+    if (!content) return false;
+    return ReplaceFileAtomically(settings_file, ToSystemText(*content));
+  } catch (const std::exception&) {
+    // A look-up that cannot be made or a lack of memory: nothing was written.
+    return false;
+  }
+}
+
+bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
+                  bool option2_selected) {
+  std::u16string settings_file;
+  try {
+    settings_file = SettingsFilePath();
+  } catch (const std::exception&) {
+    return false;
+  }
+  return SaveSettingsTo(settings_file, quality, progressive, folder, option2_selected);
+}
+
+}  // namespace morvane

@@ -1,0 +1,66 @@
+// The program's settings file, "Morvane.ini" beside the executable: reading
+// it into the quality, the progressive flag and the stored texts at start-up,
+// and writing it on Save. Section "Data" holds the keys Rate, Prg, Folder and
+// Set as blank-padded fields (widths 50, 5, 50, 2); the file is UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+// The four texts of the settings file as read. A `Set` text of exactly "Y"
+// selects the rule that puts every JPEG file into the `Folder` folder.
+struct StoredSettings {
+  std::u16string Rate, Prg, Folder, Set;
+};
+
+// "<folder of the executable>/Morvane.ini", with a single "/" when the
+// folder is the root. Throws StepFailure when the executable's folder cannot
+// be found.
+std::u16string SettingsFilePath();
+
+// Reads the settings file at SettingsFilePath(). A missing file, section or
+// key reads as the empty text. Sets `quality` to the Rate converted by
+// TextToByte, or to 85 when Rate is empty or does not convert; sets
+// `progressive` to Prg converted by TextToBoolean, or leaves it as it was
+// when Prg does not convert. Rate is read as at most 49 bytes, Prg 4 and Set
+// 1 (cut before a character that would not fit whole); Folder is read whole.
+// Result: the four texts as read. Never throws: each step that fails is
+// abandoned and the next one runs.
+StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive);
+
+// As LoadSettings, with the settings file at `settings_file`.
+StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
+                                int16_t& progressive);
+
+// As LoadSettings, with the settings file's content already read.
+StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t& quality,
+                                       int16_t& progressive);
+
+// Writes the four keys of section "Data", in the order Rate, Prg, Folder,
+// Set, into the settings file at SettingsFilePath(), keeping every other line
+// of the file: Rate the decimal digits of `quality`, Prg "True" when
+// `progressive` is non-zero and "False" otherwise, Folder `folder` whole
+// (never cut), Set "N" when `option2_selected` and "Y" otherwise, each
+// blank-padded to its width. The file is replaced in one atomic step.
+// Result: false when the file could not be written (it is then unchanged)
+// or when `folder` holds a line break, which the file cannot hold.
+[[nodiscard]] bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
+                                bool option2_selected);
+
+// As SaveSettings, with the settings file at `settings_file`.
+[[nodiscard]] bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality,
+                                  int16_t progressive, std::u16string_view folder,
+                                  bool option2_selected);
+
+// The settings file's content after SaveSettings writes into
+// `file_content`; nothing when `folder` holds a line break.
+std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content,
+                                                  uint8_t quality, int16_t progressive,
+                                                  std::u16string_view folder,
+                                                  bool option2_selected);
+
+}  // namespace morvane

@@ -1,0 +1,217 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder holding the settings
+// file, removed afterwards.
+class SettingsFolder {
+ public:
+  SettingsFolder() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() /
+              (std::string("morvane-settings-") + info->test_suite_name() + "-" + info->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  ~SettingsFolder() { fs::remove_all(folder_); }
+  SettingsFolder(const SettingsFolder&) = delete;
+  SettingsFolder& operator=(const SettingsFolder&) = delete;
+
+  std::u16string File() const { return FromSystemText((folder_ / "Morvane.ini").string()); }
+  void Write(const std::string& bytes) const {
+    std::ofstream(folder_ / "Morvane.ini", std::ios::binary) << bytes;
+  }
+  std::string Read() const {
+    std::ifstream in(folder_ / "Morvane.ini", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  size_t EntryCount() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), {}));
+  }
+  const fs::path& folder() const { return folder_; }
+
+ private:
+  fs::path folder_;
+};
+
+std::string Blanks(size_t count) { return std::string(count, ' '); }
+
+// The state of a freshly created window object: quality 0, not progressive.
+struct Loaded {
+  uint8_t quality = 0;
+  int16_t progressive = 0;
+  StoredSettings stored;
+};
+
+Loaded LoadFrom(const SettingsFolder& folder) {
+  Loaded loaded;
+  loaded.stored = LoadSettingsFrom(folder.File(), loaded.quality, loaded.progressive);
+  return loaded;
+}
+
+TEST(SaveSettings, WritesTheFourFieldsInOrderAsBlankPaddedLines) {
+  SettingsFolder folder;
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, u"/OUT", false));
+  EXPECT_EQ(folder.Read(), "[Data]\r\n"
+                           "Rate=85" + Blanks(48) + "\r\n"
+                           "Prg=False\r\n"
+                           "Folder=/OUT" + Blanks(46) + "\r\n"
+                           "Set=Y \r\n");
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 100, -1, u"", true));
+  EXPECT_EQ(folder.Read(), "[Data]\r\n"
+                           "Rate=100" + Blanks(47) + "\r\n"
+                           "Prg=True \r\n"
+                           "Folder=" + Blanks(50) + "\r\n"
+                           "Set=N \r\n");
+}
+
+TEST(SaveSettings, KeepsOtherLinesAndTheFilesLineEnds) {
+  SettingsFolder folder;
+  folder.Write("; written by hand\n[other]\nRate=1\n\n[data]\nset=N\nPrg = True\n; end\n");
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 7, 0, u"/x", false));
+  EXPECT_EQ(folder.Read(), "; written by hand\n[other]\nRate=1\n\n[data]\nset=Y \n"
+                           "Prg =False\n; end\nRate=7" + Blanks(49) + "\n"
+                           "Folder=/x" + Blanks(48) + "\n");
+
+  folder.Write("[Data]\r\nFolder=/old\r\n\r\n[Tail]\r\nk=v");
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 7, 0, u"/new", true));
+  EXPECT_EQ(folder.Read(), "[Data]\r\nFolder=/new" + Blanks(46) + "\r\n"
+                           "Rate=7" + Blanks(49) + "\r\nPrg=False\r\nSet=N \r\n"
+                           "\r\n[Tail]\r\nk=v");
+}
+
+TEST(SaveSettings, FailsWithoutLeavingAnythingWhenTheFolderCannotTakeTheFile) {
+  SettingsFolder folder;
+  const std::u16string missing_folder = FromSystemText((folder.folder() / "no" / "x.ini").string());
+  EXPECT_FALSE(SaveSettingsTo(missing_folder, 85, 0, u"/OUT", false));
+
+  folder.Write("[Data]\r\n");
+  const std::u16string file_as_folder = folder.File() + u"/Morvane.ini";
+  EXPECT_FALSE(SaveSettingsTo(file_as_folder, 85, 0, u"/OUT", false));
+  EXPECT_EQ(folder.EntryCount(), 1u);
+  EXPECT_EQ(folder.Read(), "[Data]\r\n");
+}
+
+TEST(SaveSettings, RefusesFolderWithLineBreakAndKeepsTheFile) {
+  SettingsFolder folder;
+  folder.Write("[Data]\r\nRate=50\r\n");
+  EXPECT_FALSE(SaveSettingsTo(folder.File(), 85, 0, u"/a\nSet=Y", false));
+  EXPECT_EQ(folder.Read(), "[Data]\r\nRate=50\r\n");
+  EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+TEST(LoadSettings, MissingFileGivesDefaults) {
+  SettingsFolder folder;
+  const Loaded loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.quality, 85);
+  EXPECT_EQ(loaded.progressive, 0);
+  EXPECT_EQ(loaded.stored.Rate, u"");
+  EXPECT_EQ(loaded.stored.Prg, u"");
+  EXPECT_EQ(loaded.stored.Folder, u"");
+  EXPECT_EQ(loaded.stored.Set, u"");
+}
+
+TEST(LoadSettings, SavedSettingsComeBack) {
+  SettingsFolder folder;
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 42, -1, u"/OUT", false));
+  Loaded loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.quality, 42);
+  EXPECT_EQ(loaded.progressive, -1);
+  EXPECT_EQ(loaded.stored.Folder, u"/OUT");
+  EXPECT_EQ(loaded.stored.Set, u"Y");
+  EXPECT_EQ(loaded.stored.Prg, u"True");
+
+  // A stored "False" arrives cut to "Fals", which does not convert, so the
+  // flag keeps its value: false in a fresh start, true when it was true.
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 42, 0, u"/OUT", true));
+  loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.stored.Prg, u"Fals");
+  EXPECT_EQ(loaded.progressive, 0);
+  EXPECT_EQ(loaded.stored.Set, u"N");
+  int16_t was_true = -1;
+  LoadSettingsFrom(folder.File(), loaded.quality, was_true);
+  EXPECT_EQ(was_true, -1);
+}
+
+TEST(LoadSettings, FolderOfAnyLengthComesBackWhole) {
+  SettingsFolder folder;
+  const std::u16string long_folder = u"/" + std::u16string(119, u'f');
+  const std::u16string japanese_folder = u"/出力/変換済みの画像/二〇二四年/とても長いフォルダの名前です";
+  const std::u16string fifty_wide = u"/" + std::u16string(49, u'w');
+  for (const std::u16string& written : {long_folder, japanese_folder, fifty_wide}) {
+    ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, written, false));
+    EXPECT_EQ(LoadFrom(folder).stored.Folder, written);
+  }
+}
+
+TEST(LoadSettings, RateConvertsAsAByteOrFallsBackTo85) {
+  SettingsFolder folder;
+  const struct {
+    std::string stored;
+    uint8_t quality;
+  } cases[] = {
+      {"84.5", 84}, {"85.5", 86}, {" 85 ", 85}, {"\"70\"", 70}, {"0", 0},  {"", 85},
+      {"300", 85},  {"-1", 85},   {"abc", 85},  {"1" + std::string(60, '0'), 85},
+      // Only the first 49 bytes count: the rest of a long fraction is lost.
+      {"84." + std::string(46, '0') + "9", 84},
+  };
+  for (const auto& c : cases) {
+    folder.Write("[Data]\r\nRate=" + c.stored + "\r\n");
+    EXPECT_EQ(LoadFrom(folder).quality, c.quality) << c.stored;
+  }
+}
+
+TEST(LoadSettings, ShortFieldsAreReadWithinTheirBytes) {
+  SettingsFolder folder;
+  folder.Write("[Data]\nPrg=  1234567  \nSet=YES\nRate=" + std::string(60, '9') + "\n");
+  Loaded loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.stored.Prg, u"1234");
+  EXPECT_EQ(loaded.progressive, -1);
+  EXPECT_EQ(loaded.stored.Set, u"Y");
+  EXPECT_EQ(loaded.stored.Rate, std::u16string(49, u'9'));
+  EXPECT_EQ(loaded.quality, 85);
+
+  // A character that does not fit whole is left out, never half read.
+  folder.Write("[Data]\nSet=\xC3\xA9\nPrg=ab\xE2\x82\xAC\nRate=" + std::string(47, '1') +
+               "\xF0\x9F\x98\x80\n");
+  loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.stored.Set, u"");
+  EXPECT_EQ(loaded.stored.Prg, u"ab");
+  EXPECT_EQ(loaded.stored.Rate, std::u16string(47, u'1'));
+
+  // The read stops at a NUL, as the original read buffer did.
+  folder.Write(std::string("[Data]\nSet=Y\0N\n", 15));
+  EXPECT_EQ(LoadFrom(folder).stored.Set, u"Y");
+}
+
+TEST(LoadSettings, KeysAreFoundIgnoringCaseAndFirstOneWins) {
+  SettingsFolder folder;
+  folder.Write("[DATA]\r\nrATE=60\r\nRate=70\r\nPRG='true'\r\nfolder=\"/q d\"\r\n"
+               "[data]\r\nSet=Y\r\n");
+  const Loaded loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.quality, 60);
+  EXPECT_EQ(loaded.progressive, -1);
+  EXPECT_EQ(loaded.stored.Folder, u"/q d");
+  EXPECT_EQ(loaded.stored.Set, u"");
+}
+
+TEST(SettingsFilePath, LiesInTheExecutablesFolder) {
+  const std::u16string folder = ExecutableFolder();
+  const std::u16string expected = folder == u"/" ? u"/Morvane.ini" : folder + u"/Morvane.ini";
+  EXPECT_EQ(SettingsFilePath(), expected);
+}
+
+}  // namespace
+}  // namespace morvane

@@ -378,7 +378,7 @@ RowFormat FormatFor(const BmpImage& img) {
 
 // Table taking a channel's raw value (up to 8 bits) to 0..255, rounded.
 void FillScale(const ChannelMask& c, std::array<uint8_t, 256>& lut) {
-  if (c.bits >= 8) return;
+  if (c.bits == 0 || c.bits >= 8) return;
   const uint32_t max = (1u << c.bits) - 1;
   for (uint32_t v = 0; v <= max; ++v) lut[v] = static_cast<uint8_t>((v * 255 + max / 2) / max);
 }
@@ -403,13 +403,16 @@ BmpRowReader::BmpRowReader(const BmpImage& image) : image_(image), format_(Forma
     case BmpLayout::Indexed1:
       indexes_.resize(h.width);
       break;
+    case BmpLayout::Masked16:
+    case BmpLayout::Masked32:
+      FillScale(h.red, lutR_);
+      FillScale(h.green, lutG_);
+      FillScale(h.blue, lutB_);
+      break;
     default:
       break;
   }
   row_.resize(size_t{h.width} * BytesPerPixel(format_));
-  FillScale(h.red, lutR_);
-  FillScale(h.green, lutG_);
-  FillScale(h.blue, lutB_);
 }
 
 const uint8_t* BmpRowReader::Row(uint32_t top) {

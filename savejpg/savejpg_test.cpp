@@ -1,0 +1,264 @@
+// SavetoJPEG end to end: bitmaps written as JPEG files and read back with
+// libjpeg, the JPEG settings that follow from the bitmap and the arguments,
+// and the file handling around the conversion.
+#include "savejpg.h"
+
+#include "jpeg_writer.h"
+#include "test_support.h"
+
+namespace savejpg_test {
+namespace {
+
+constexpr int W = 61, H = 47;  // not a multiple of the 16-pixel MCU
+
+// Converts `bmp` (written to in.bmp) to out.jpg; returns the result value.
+int16_t Convert(const ScratchFolder& dir, const std::vector<uint8_t>& bmp, int quality, int16_t progressive,
+                const std::string& outName = "out.jpg") {
+  WriteFile(dir / "in.bmp", bmp);
+  std::string src = (dir / "in.bmp").string(), dst = (dir / outName).string();
+  return SavetoJPEG(src.data(), dst.data(), static_cast<uint8_t>(quality), progressive);
+}
+
+DecodedJpeg ConvertAndRead(const std::vector<uint8_t>& bmp, int quality = 95, int16_t progressive = 0) {
+  ScratchFolder dir;
+  const int16_t r = Convert(dir, bmp, quality, progressive);
+  if (r != SAVEJPG_OK) throw std::runtime_error("SavetoJPEG returned " + std::to_string(r));
+  return DecodeJpeg(ReadFile(dir / "out.jpg"));
+}
+
+BmpSpec Smooth24() {
+  BmpSpec s;
+  s.width = W;
+  s.height = H;
+  s.pixels = StoreRows(W, H, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
+  return s;
+}
+
+struct Kind {
+  const char* name;
+  std::function<BmpSpec()> spec;
+  std::function<Colour(int, int)> expected;
+  int components;
+};
+
+// A smooth 64-entry palette so palette images stay smooth too.
+Colour PaletteColour(uint32_t i) { return {uint8_t(i * 4), uint8_t(255 - i * 3), uint8_t(100 + i)}; }
+uint32_t PaletteIndex(int x, int y) { return uint32_t(x + y) / 2 % 64; }
+BmpSpec Palette(int bpp, uint32_t compression = 0) {
+  BmpSpec s;
+  s.width = W;
+  s.height = H;
+  s.bitCount = static_cast<uint16_t>(bpp);
+  s.compression = compression;
+  for (uint32_t i = 0; i < 64; ++i) s.palette.push_back(PaletteColour(i));
+  s.colorsUsed = 64;
+  s.pixels = StoreRows(W, H, 8, false, [](int x, int y) { return PaletteIndex(x, y); });
+  return s;
+}
+// The same indexes as RLE8: a run per two equal pixels, odd leftovers absolute.
+BmpSpec PaletteRle8() {
+  BmpSpec s = Palette(8, 1);
+  s.pixels.clear();
+  for (int row = 0; row < H; ++row) {
+    const int y = H - 1 - row;
+    int x = 0;
+    s.pixels.insert(s.pixels.end(), {0, 3});  // absolute run of 3, padded
+    for (; x < 3; ++x) s.pixels.push_back(uint8_t(PaletteIndex(x, y)));
+    s.pixels.push_back(0);
+    while (x < W) {
+      int n = 1;
+      while (x + n < W && PaletteIndex(x + n, y) == PaletteIndex(x, y)) ++n;
+      s.pixels.insert(s.pixels.end(), {uint8_t(n), uint8_t(PaletteIndex(x, y))});
+      x += n;
+    }
+    s.pixels.insert(s.pixels.end(), {0, 0});
+  }
+  s.pixels.insert(s.pixels.end(), {0, 1});
+  return s;
+}
+
+const Kind kKinds[] = {
+    {"24-bit", Smooth24, Smooth, 3},
+    {"24-bit top-down", [] { BmpSpec s = Smooth24(); s.height = -H;
+       s.pixels = StoreRows(W, H, 24, true, [](int x, int y) { return Packed(Smooth(x, y)); }); return s; }, Smooth, 3},
+    {"32-bit", [] { BmpSpec s = Smooth24(); s.bitCount = 32;
+       s.pixels = StoreRows(W, H, 32, false, [](int x, int y) { return Packed(Smooth(x, y)); }); return s; }, Smooth, 3},
+    {"32-bit bitfields RGBX", [] { BmpSpec s = Smooth24(); s.bitCount = 32; s.compression = 3;
+       s.masks = {0xFF, 0xFF00, 0xFF0000};
+       s.pixels = StoreRows(W, H, 32, false, [](int x, int y) { const Colour c = Smooth(x, y); return c.r | c.g << 8 | c.b << 16; });
+       return s; }, Smooth, 3},
+    {"16-bit 5-6-5", [] { BmpSpec s = Smooth24(); s.bitCount = 16; s.compression = 3; s.masks = {0xF800, 0x7E0, 0x1F};
+       s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
+         return uint32_t(c.r >> 3 << 11 | c.g >> 2 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
+    {"16-bit 5-5-5", [] { BmpSpec s = Smooth24(); s.bitCount = 16;
+       s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
+         return uint32_t(c.r >> 3 << 10 | c.g >> 3 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
+    {"8-bit palette", [] { return Palette(8); }, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
+    {"RLE8", PaletteRle8, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
+    {"4-bit grey palette", [] { BmpSpec s = Palette(4); s.palette.resize(16); s.colorsUsed = 0;
+       for (int i = 0; i < 16; ++i) s.palette[i] = {uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)};
+       s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t(x + y) / 8 % 16; }); return s; },
+     [](int x, int y) { const uint8_t v = uint8_t(uint32_t(x + y) / 8 % 16 * 17); return Colour{v, v, v}; }, 1},
+};
+
+TEST(SaveJpg, EveryKindOfBitmapComesBackCloseToItsPixels) {
+  for (const Kind& k : kKinds) {
+    SCOPED_TRACE(k.name);
+    const DecodedJpeg jpeg = ConvertAndRead(BuildBmp(k.spec()));
+    ASSERT_EQ(jpeg.width, W);
+    ASSERT_EQ(jpeg.height, H);
+    EXPECT_EQ(jpeg.components, k.components);
+    EXPECT_GT(Psnr(jpeg, W, H, k.expected), 30.0);
+    // Upside down would be far off.
+    EXPECT_LT(Psnr(jpeg, W, H, [&](int x, int y) { return k.expected(x, H - 1 - y); }), 25.0);
+  }
+}
+
+TEST(SaveJpg, RleAndTopDownGiveTheSameJpegAsTheirPlainTwins) {
+  ScratchFolder dir;
+  ASSERT_EQ(Convert(dir, BuildBmp(Palette(8)), 80, 0, "plain.jpg"), SAVEJPG_OK);
+  ASSERT_EQ(Convert(dir, BuildBmp(PaletteRle8()), 80, 0, "rle.jpg"), SAVEJPG_OK);
+  EXPECT_EQ(ReadFile(dir / "plain.jpg"), ReadFile(dir / "rle.jpg"));
+  ASSERT_EQ(Convert(dir, BuildBmp(kKinds[0].spec()), 80, -1, "up.jpg"), SAVEJPG_OK);
+  ASSERT_EQ(Convert(dir, BuildBmp(kKinds[1].spec()), 80, -1, "down.jpg"), SAVEJPG_OK);
+  EXPECT_EQ(ReadFile(dir / "up.jpg"), ReadFile(dir / "down.jpg"));
+}
+
+TEST(SaveJpg, QualityChoosesSubsamplingAndIsClamped) {
+  const auto bmp = BuildBmp(Smooth24());
+  const DecodedJpeg q89 = ConvertAndRead(bmp, 89);
+  EXPECT_EQ(q89.hSamp, 2);  // 4:2:0
+  EXPECT_EQ(q89.vSamp, 2);
+  const DecodedJpeg q90 = ConvertAndRead(bmp, 90);
+  EXPECT_EQ(q90.hSamp, 1);  // 4:4:4
+  EXPECT_EQ(q90.vSamp, 1);
+
+  ScratchFolder dir;
+  for (auto [given, same] : {std::pair{0, 1}, std::pair{101, 100}, std::pair{255, 100}}) {
+    ASSERT_EQ(Convert(dir, bmp, given, 0, "given.jpg"), SAVEJPG_OK);
+    ASSERT_EQ(Convert(dir, bmp, same, 0, "same.jpg"), SAVEJPG_OK);
+    EXPECT_EQ(ReadFile(dir / "given.jpg"), ReadFile(dir / "same.jpg")) << "quality " << given;
+  }
+  ASSERT_EQ(Convert(dir, bmp, 2, 0, "two.jpg"), SAVEJPG_OK);
+  EXPECT_NE(ReadFile(dir / "two.jpg"), ReadFile(dir / "given.jpg"));
+  EXPECT_GT(Psnr(DecodeJpeg(ReadFile(dir / "same.jpg")), W, H, Smooth), 45.0);
+}
+
+TEST(SaveJpg, ProgressiveFlagDensityAndProfileReachTheJpeg) {
+  const auto bmp = BuildBmp(Smooth24());
+  EXPECT_FALSE(ConvertAndRead(bmp, 85, 0).progressive);
+  EXPECT_TRUE(ConvertAndRead(bmp, 85, -1).progressive);
+  EXPECT_TRUE(ConvertAndRead(bmp, 85, 1).progressive);
+
+  struct Density { int32_t xPpm, yPpm; int unit, x, y; };
+  for (const Density d : {Density{3780, 3780, 1, 96, 96}, Density{11811, 3780, 1, 300, 96},
+                          Density{0, 0, 0, 1, 1}, Density{-5, 3780, 0, 1, 1}}) {
+    BmpSpec s = Smooth24();
+    s.xPpm = d.xPpm;
+    s.yPpm = d.yPpm;
+    const DecodedJpeg j = ConvertAndRead(BuildBmp(s));
+    EXPECT_EQ(std::tuple(j.densityUnit, j.xDensity, j.yDensity), std::tuple(d.unit, d.x, d.y)) << d.xPpm;
+  }
+
+  BmpSpec v5 = Smooth24();
+  v5.infoSize = 124;
+  for (size_t i = 0; i < 70000; ++i) v5.profile.push_back(uint8_t(i * 7 + i / 256));  // needs two APP2 markers
+  const DecodedJpeg withProfile = ConvertAndRead(BuildBmp(v5), 85, -1);
+  EXPECT_EQ(withProfile.icc, v5.profile);
+  EXPECT_GT(Psnr(withProfile, W, H, Smooth), 30.0);
+  EXPECT_TRUE(ConvertAndRead(BuildBmp(Smooth24())).icc.empty());
+}
+
+TEST(SaveJpg, ReplacesAnExistingJpegButNeverTheSource) {
+  ScratchFolder dir;
+  const auto bmp = BuildBmp(Smooth24());
+  WriteFile(dir / "out.jpg", {1, 2, 3});
+  ASSERT_EQ(Convert(dir, bmp, 85, 0), SAVEJPG_OK);
+  EXPECT_EQ(DecodeJpeg(ReadFile(dir / "out.jpg")).width, W);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
+
+  std::string src = (dir / "in.bmp").string();
+  std::string same = src, dotted = (dir / "." / "in.bmp").string(), link = (dir / "link.bmp").string();
+  fs::create_hard_link(src, link);
+  for (std::string* dest : {&same, &dotted, &link}) {
+    EXPECT_EQ(SavetoJPEG(src.data(), dest->data(), 85, 0), SAVEJPG_ERR_SAME_FILE) << *dest;
+    EXPECT_EQ(ReadFile(src), bmp);
+  }
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "link.bmp", "out.jpg"}));
+}
+
+TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.bmp", BuildBmp(Smooth24()));
+  std::string src = (dir / "in.bmp").string(), dst = (dir / "out.jpg").string(), empty;
+  std::string missing = (dir / "missing.bmp").string(), folder = dir.path().string();
+  std::string noFolder = (dir / "no" / "out.jpg").string(), intoFolder = (dir / "sub").string();
+  fs::create_directory(dir / "sub");
+  EXPECT_EQ(SavetoJPEG(empty.data(), dst.data(), 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEG(src.data(), empty.data(), 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEG(nullptr, dst.data(), 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEG(missing.data(), dst.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
+  EXPECT_EQ(SavetoJPEG(folder.data(), dst.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
+  EXPECT_EQ(SavetoJPEG(src.data(), noFolder.data(), 85, 0), SAVEJPG_ERR_CREATE_OUTPUT);
+  EXPECT_EQ(SavetoJPEG(src.data(), intoFolder.data(), 85, 0), SAVEJPG_ERR_REPLACE_OUTPUT);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "sub"}));
+  EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+// Errors raised inside libjpeg, and by the output while libjpeg is
+// compressing, come back as exceptions through libjpeg's frames.
+class FailingSink : public savejpg::JpegSink {
+ public:
+  explicit FailingSink(size_t limit) : limit_(limit) {}
+  void Write(const uint8_t*, size_t size) override {
+    written_ += size;
+    if (written_ > limit_) throw savejpg::JpegFailure(SAVEJPG_ERR_WRITE_OUTPUT, "disk full");
+  }
+
+ private:
+  size_t limit_, written_ = 0;
+};
+
+TEST(JpegWriter, ErrorsInsideLibjpegBecomeExceptions) {
+  // Noise at quality 100 is larger than the writer's buffer, so the sink
+  // fails in the middle of compressing, called from libjpeg.
+  std::vector<uint8_t> noise(1024 * 3);
+  std::mt19937 random(1);
+  for (auto& b : noise) b = static_cast<uint8_t>(random());
+  const savejpg::RowFunction rows = [&](uint32_t) { return noise.data(); };
+  savejpg::JpegOptions options;
+  options.quality = 100;
+  for (const bool progressive : {false, true}) {
+    options.progressive = progressive;
+    FailingSink full(1000);
+    try {
+      savejpg::WriteJpeg(1024, 1024, savejpg::RowFormat::Rgb, rows, options, full);
+      ADD_FAILURE() << "no error";
+    } catch (const savejpg::JpegFailure& e) {
+      EXPECT_EQ(e.code(), SAVEJPG_ERR_WRITE_OUTPUT);
+    }
+  }
+  savejpg::MemorySink sink;
+  try {
+    savejpg::WriteJpeg(0, 16, savejpg::RowFormat::Rgb, rows, options, sink);  // libjpeg: empty image
+    ADD_FAILURE() << "no error";
+  } catch (const savejpg::JpegFailure& e) {
+    EXPECT_EQ(e.code(), SAVEJPG_ERR_ENCODER);
+    EXPECT_NE(std::string(e.what()), "");
+  }
+  // The next image is written as usual.
+  savejpg::WriteJpeg(8, 8, savejpg::RowFormat::Rgb, rows, options, sink);
+  EXPECT_EQ(DecodeJpeg(sink.bytes).width, 8);
+}
+
+TEST(JpegWriter, DotsPerInchRoundsToNearest) {
+  EXPECT_EQ(savejpg::DotsPerInch(3780), 96);
+  EXPECT_EQ(savejpg::DotsPerInch(11811), 300);
+  EXPECT_EQ(savejpg::DotsPerInch(2834), 72);
+  EXPECT_EQ(savejpg::DotsPerInch(0), 0);
+  EXPECT_EQ(savejpg::DotsPerInch(-3780), 0);
+  EXPECT_EQ(savejpg::DotsPerInch(INT32_MAX), 0);  // past 65535 dpi
+}
+
+}  // namespace
+}  // namespace savejpg_test

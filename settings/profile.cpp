@@ -73,9 +73,14 @@ std::vector<Line> SplitLines(std::u16string_view content) {
     Line line;
     line.begin = begin;
     const size_t feed = content.find(u'\n', begin);
-    line.end = feed == std::u16string_view::npos ? content.size() : feed + 1;
-    line.text_end = feed == std::u16string_view::npos ? content.size() : feed;
-    if (line.text_end > begin && content[line.text_end - 1] == u'\r') --line.text_end;
+    if (feed == std::u16string_view::npos) {
+      // A CR without its LF is no line end: text written after it would
+      // join this line.
+      line.end = line.text_end = content.size();
+    } else {
+      line.end = feed + 1;
+      line.text_end = (feed > begin && content[feed - 1] == u'\r') ? feed - 1 : feed;
+    }
     lines.push_back(ClassifyLine(content, line));
     begin = line.end;
   }

@@ -96,6 +96,11 @@ TEST(SetProfileString, AddsMissingKeyAfterLastFilledLineOfItsSection) {
   // A last line without its line end gets one before the new entry.
   EXPECT_EQ(SetProfileString(u"[Data]\nRate=85", u"Data", u"Set", u"Y"),
             u"[Data]\nRate=85\nSet=Y");
+  // A CR at the very end is no line end: the entry must not join its line.
+  const std::optional<std::u16string> after_cr =
+      SetProfileString(u"[Data]\nRate=85\r", u"Data", u"Set", u"Y");
+  EXPECT_EQ(after_cr, u"[Data]\nRate=85\r\nSet=Y");
+  EXPECT_EQ(GetProfileString(after_cr.value_or(u""), u"Data", u"Set", u"?"), u"Y");
   // Only the first section of the name is written.
   EXPECT_EQ(SetProfileString(u"[Data]\n[Data]\nSet=N\n", u"Data", u"Set", u"Y"),
             u"[Data]\nSet=Y\n[Data]\nSet=N\n");

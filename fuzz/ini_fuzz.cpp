@@ -25,7 +25,8 @@ void Check(bool holds) {
 // The value as the reader gives it back: without surrounding blanks and
 // tabs, then without one pair of matching quotes.
 std::u16string_view AsRead(std::u16string_view value) {
-  while (!value.empty() && (value.front() == u' ' || value.front() == u'\t')) value.remove_prefix(1);
+  while (!value.empty() && (value.front() == u' ' || value.front() == u'\t'))
+    value.remove_prefix(1);
   while (!value.empty() && (value.back() == u' ' || value.back() == u'\t')) value.remove_suffix(1);
   if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
       value.back() == value.front()) {
@@ -62,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)morvane::TextToByte(content);
   (void)morvane::TextToBoolean(content);
 
-  const std::optional<std::u16string> saved =
-      morvane::SettingsFileContent(content, quality, progressive, stored.Folder, stored.Set == u"N");
+  const std::optional<std::u16string> saved = morvane::SettingsFileContent(
+      content, quality, progressive, stored.Folder, stored.Set == u"N");
   if (saved) {
     uint8_t quality_again = 0;
     int16_t progressive_again = 0;
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The input's first line chooses a section, key and value of its own.
-  const std::u16string_view first_line = std::u16string_view(content).substr(0, content.find(u'\n'));
+  const std::u16string_view first_line =
+      std::u16string_view(content).substr(0, content.find(u'\n'));
   const size_t cut1 = first_line.size() / 3;
   const size_t cut2 = 2 * first_line.size() / 3;
   CheckWriteReadsBack(content, first_line.substr(0, cut1), first_line.substr(cut1, cut2 - cut1),

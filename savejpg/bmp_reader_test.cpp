@@ -308,8 +308,8 @@ const Malformed kMalformed[] = {
     {"8-bit index past palette", [] { return With(Valid8(), [](BmpSpec& s) { s.pixels[W + 3] = 4; }); }, BmpError::BadPaletteIndex},
     {"1-bit index past a 1-colour palette", [] { return With(Valid8(1), [](BmpSpec& s) {
        s.bitCount = 1; s.pixels = StoreRows(W, H, 1, false, [](int x, int y) { return uint32_t(x == 12 && y == 4); }); }); }, BmpError::BadPaletteIndex},
-    {"RLE8 run index past palette", [] { return BuildBmp(Rle(8, {4, 1, 0, 0, 4, 9, 0, 1})); }, BmpError::BadPaletteIndex},
-    {"RLE4 absolute index past palette", [] { return BuildBmp(Rle(4, {0, 3, 0x12, 0x70, 0, 1})); }, BmpError::BadPaletteIndex},
+    {"RLE8 run index past palette", [] { return BuildBmp(Rle(8, {4, 1, 0, 0, 4, 4, 0, 1})); }, BmpError::BadPaletteIndex},
+    {"RLE4 absolute index past palette", [] { return BuildBmp(Rle(4, {0, 3, 0x12, 0x40, 0, 1})); }, BmpError::BadPaletteIndex},
     {"RLE8 run past the row", [] { return BuildBmp(Rle(8, {5, 1, 0, 1})); }, BmpError::RlePastRow},
     {"RLE4 absolute run past the row", [] { return BuildBmp(Rle(4, {2, 0x11, 0, 3, 0x12, 0x30, 0, 1})); }, BmpError::RlePastRow},
     {"RLE move past the row", [] { return BuildBmp(Rle(8, {2, 1, 0, 2, 3, 0, 0, 1})); }, BmpError::RlePastRow},

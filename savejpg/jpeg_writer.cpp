@@ -1,10 +1,12 @@
 #include "jpeg_writer.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "savejpg.h"
 
@@ -16,7 +18,10 @@ constexpr size_t kOutputBuffer = 256 * 1024;
 [[noreturn]] void ThrowOnError(j_common_ptr cinfo) {
   char message[JMSG_LENGTH_MAX] = {};
   (*cinfo->err->format_message)(cinfo, message);
-  throw JpegFailure(SAVEJPG_ERR_ENCODER, message);
+  const int code = cinfo->err->msg_code;
+  throw JpegFailure(code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE
+                        ? SAVEJPG_ERR_OUT_OF_MEMORY : SAVEJPG_ERR_ENCODER,
+                    message);
 }
 void IgnoreMessage(j_common_ptr, int) {}
 void IgnoreOutput(j_common_ptr) {}
@@ -100,6 +105,12 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
   dest.mgr.empty_output_buffer = Destination::Empty;
   dest.mgr.term_destination = Destination::Term;
   cinfo.dest = &dest.mgr;
+  if (options.memoryLimit != 0) {
+    // Past the limit libjpeg would need a backing store, which it does not
+    // have: it stops with an error instead of allocating.
+    cinfo.mem->max_memory_to_use =
+        static_cast<long>(std::min<uint64_t>(options.memoryLimit, LONG_MAX));
+  }
 
   cinfo.image_width = width;
   cinfo.image_height = height;

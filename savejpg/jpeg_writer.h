@@ -55,6 +55,7 @@ struct JpegOptions {
   uint16_t xDpi = 0;          // 0 in either: no density, aspect ratio 1:1
   uint16_t yDpi = 0;
   std::span<const uint8_t> iccProfile;  // written as APP2 markers if not empty
+  uint64_t memoryLimit = 0;   // bytes libjpeg may allocate; 0: no limit
 };
 
 // Returns row `top` (0 = top of the picture), at least width *

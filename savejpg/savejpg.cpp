@@ -2,6 +2,7 @@
 // destination under a temporary name, then rename it over the destination.
 #include "savejpg.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -86,8 +87,17 @@ class TempOutput {
   fs::path path_;
 };
 
-JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {
+// libjpeg keeps the whole image's coefficients (Huffman optimisation and
+// progressive scans need them): 2 to 6 bytes a pixel. Memory in proportion
+// to the file, with a floor, so a few bytes of RLE cannot ask for gigabytes.
+uint64_t MemoryLimit(uint64_t fileSize) {
+  constexpr uint64_t kFloor = uint64_t{1} << 30;
+  return std::max(kFloor, fileSize * 8);
+}
+
+JpegOptions OptionsFor(const BmpImage& image, uint64_t fileSize, uint8_t quality, int16_t progressive) {
   JpegOptions options;
+  options.memoryLimit = MemoryLimit(fileSize);
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
   options.progressive = progressive != 0;
   options.xDpi = DotsPerInch(image.header.xPixelsPerMetre);
@@ -115,7 +125,7 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   FileSink sink(output.File());
   WriteJpeg(rows.Width(), rows.Height(), rows.Format(),
             [&rows](uint32_t top) { return rows.Row(top); },
-            OptionsFor(image, quality, progressive), sink);
+            OptionsFor(image, input.Bytes().size(), quality, progressive), sink);
   if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
   if (!output.RenameTo(destPath)) return SAVEJPG_ERR_REPLACE_OUTPUT;
   return SAVEJPG_OK;

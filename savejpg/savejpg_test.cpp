@@ -205,6 +205,20 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
 
+TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
+  // 30000 x 30000 pixels of the first colour in 2 bytes: libjpeg would keep
+  // gigabytes of coefficients for it.
+  BmpSpec s = Palette(8, 1);
+  s.width = s.height = 30000;
+  s.pixels = {0, 1};
+  ScratchFolder dir;
+  EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_ERR_OUT_OF_MEMORY);
+  EXPECT_EQ(dir.Names(), std::vector<std::string>{"in.bmp"});
+  // Within the limit the same kind of file is written.
+  s.width = s.height = 3000;
+  EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_OK);
+}
+
 // Errors raised inside libjpeg, and by the output while libjpeg is
 // compressing, come back as exceptions through libjpeg's frames.
 class FailingSink : public savejpg::JpegSink {

@@ -1,0 +1,51 @@
+// Fuzz target for the bitmap reader: decodes the bytes as a bitmap, reads
+// every row and, for images up to a size, compresses them to an in-memory
+// JPEG, as SavetoJPEG would, without touching any file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+#include "bmp_reader.h"
+#include "jpeg_writer.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace savejpg;
+  const BmpResult<BmpImage> decoded = DecodeBmp(std::span<const uint8_t>(data, size));
+  if (!decoded.ok()) {
+    (void)ToString(decoded.error());
+    return 0;
+  }
+  const BmpImage& image = decoded.value();
+  BmpRowReader rows(image);
+  const uint64_t pixels = uint64_t{rows.Width()} * rows.Height();
+  const size_t rowBytes = size_t{rows.Width()} * BytesPerPixel(rows.Format());
+
+  // Every row when the image is small enough to be quick, else a few at
+  // each end; every byte of a row is read.
+  volatile uint8_t sink = 0;
+  for (uint32_t y = 0; y < rows.Height(); ++y) {
+    if (pixels > (uint64_t{1} << 22) && y >= 8 && y + 8 < rows.Height()) y = rows.Height() - 8;
+    const uint8_t* row = rows.Row(y);
+    uint8_t sum = 0;
+    for (size_t i = 0; i < rowBytes; ++i) sum = static_cast<uint8_t>(sum + row[i]);
+    sink = sink + sum;
+  }
+
+  if (pixels <= (uint64_t{1} << 16)) {
+    JpegOptions options;
+    options.quality = 1 + static_cast<int>(size % 100);
+    options.progressive = (size & 1) != 0;
+    options.xDpi = DotsPerInch(image.header.xPixelsPerMetre);
+    options.yDpi = DotsPerInch(image.header.yPixelsPerMetre);
+    options.iccProfile = image.iccProfile;
+    options.memoryLimit = 64 << 20;
+    MemorySink out;
+    try {
+      WriteJpeg(rows.Width(), rows.Height(), rows.Format(),
+                [&rows](uint32_t top) { return rows.Row(top); }, options, out);
+    } catch (const JpegFailure&) {
+      std::abort();  // a bitmap the reader accepted must always encode
+    }
+  }
+  return 0;
+}

@@ -20,14 +20,14 @@ class Splitter {
  public:
   void TakeCharacter(char16_t ch) {
     if (ch == kDot) {
-      RunStep([&] { pending_extension_ = kDot; });           // A
-      RunStep([&] { in_extension_ = true; });                 // B
+      RunStep([&] { pending_extension_ = kDot; });  // A
+      RunStep([&] { in_extension_ = true; });       // B
     } else if (in_extension_ && ch != kBlank) {
-      RunStep([&] { pending_extension_ += ch; });             // C
+      RunStep([&] { pending_extension_ += ch; });  // C
     } else if (in_extension_) {
       EndExtensionAtBlank();
     } else {
-      RunStep([&] { Slot(list_.ScannedNames) += ch; });       // K
+      RunStep([&] { Slot(list_.ScannedNames) += ch; });  // K
     }
   }
 
@@ -36,8 +36,8 @@ class Splitter {
       RunStep([&] { Slot(list_.ScannedNames) += pending_extension_; });  // L
       RunStep([&] { RecordTail(); });                                    // M
     } else {
-      RunStep([&] { Slot(list_.ScannedNames).clear(); });               // P
-      RunStep([&] { --name_index_; });                                   // Q
+      RunStep([&] { Slot(list_.ScannedNames).clear(); });  // P
+      RunStep([&] { --name_index_; });                     // Q
     }
     list_.FileCount = name_index_;
     // Both tables hold an entry for every index up to FileCount, also when
@@ -54,10 +54,10 @@ class Splitter {
       RunStep([&] { RecordTail(); });                                    // E
       RunStep([&] { ++name_index_; });                                   // F
     } else {
-      RunStep([&] { Slot(list_.ScannedNames).clear(); });               // G
+      RunStep([&] { Slot(list_.ScannedNames).clear(); });  // G
     }
-    RunStep([&] { in_extension_ = false; });                             // H
-    RunStep([&] { pending_extension_.clear(); });                        // J
+    RunStep([&] { in_extension_ = false; });       // H
+    RunStep([&] { pending_extension_.clear(); });  // J
   }
 
   // The tail of the long form; a name that is not found has an empty long

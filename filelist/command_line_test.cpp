@@ -45,8 +45,7 @@ TEST(SplitCommandLine, OtherExtensionsAreThrownAwayWithoutGap) {
             (NameList{u"/N/D.BMP"}));
   // The closing quote is part of the extension; the opening one was part of
   // the name thrown away.
-  EXPECT_EQ(Names(SplitCommandLine(u"\"/MY PICTURES/A.BMP\" /N/B.BMP")),
-            (NameList{u"/N/B.BMP"}));
+  EXPECT_EQ(Names(SplitCommandLine(u"\"/MY PICTURES/A.BMP\" /N/B.BMP")), (NameList{u"/N/B.BMP"}));
   // Only the space character is a blank.
   EXPECT_EQ(Names(SplitCommandLine(u"/N/A.BMP\t/N/B.BMP")), (NameList{u"/N/A.BMP"}));
   EXPECT_EQ(Names(SplitCommandLine(u"/N/A.BMP\u3000/N/B.BMP /N/C.BMP")),
@@ -103,8 +102,9 @@ TEST(SplitCommandLine, TailsComeFromTheLongFormAndStayEmptyWhenNotFound) {
   temp.AddFile("My Pics/Picture 1.BMP");
   const std::u16string base = temp.Text();
 
-  const FileList list = SplitCommandLine(base + u"/MY PICS/PICTURE 1.BMP " + base +
-                                         u"/My Pics/missing.BMP " + base + u"/my pics/picture 1.BMP");
+  const FileList list =
+      SplitCommandLine(base + u"/MY PICS/PICTURE 1.BMP " + base + u"/My Pics/missing.BMP " + base +
+                       u"/my pics/picture 1.BMP");
   ASSERT_EQ(list.FileCount, 3);
   EXPECT_EQ(list.ScannedNames[1], base + u"/MY PICS/PICTURE 1.BMP");
   EXPECT_EQ(list.NameTails[1], u"/Picture 1.BMP");

@@ -55,7 +55,8 @@ std::optional<int64_t> ReadExponent(std::u16string_view text, size_t& at) {
 std::optional<DecimalNumber> ReadDecimal(std::u16string_view text) {
   DecimalNumber number;
   size_t at = 0;
-  if (at < text.size() && (text[at] == u'+' || text[at] == u'-')) number.negative = text[at++] == u'-';
+  if (at < text.size() && (text[at] == u'+' || text[at] == u'-'))
+    number.negative = text[at++] == u'-';
   size_t whole_digits = 0;
   size_t all_digits = 0;
   for (; at < text.size() && IsDigit(text[at]); ++at, ++whole_digits) number.digits += text[at];

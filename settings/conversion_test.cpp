@@ -15,6 +15,7 @@ std::string Shown(std::u16string_view text) {
 }
 
 TEST(TextToByte, ReadsNumbersRoundingHalvesToEven) {
+  // clang-format off
   const struct {
     std::u16string_view text;
     uint8_t value;
@@ -28,24 +29,28 @@ TEST(TextToByte, ReadsNumbersRoundingHalvesToEven) {
       {u"0.0000000000000000000000000001E28", 1},                   {u"0e999999999999", 0},
       {u"&H55", 85},      {u"&hff", 255},      {u"&O125", 85},     {u"&H000000000000055", 85},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(TextToByte(c.text), std::optional<uint8_t>(c.value)) << Shown(c.text);
   }
 }
 
 TEST(TextToByte, RefusesOtherTextsAndNumbersOutsideAByte) {
+  // clang-format off
   const std::u16string_view cases[] = {
-      u"",     u"  ",    u"abc",   u"300",  u"256",     u"255.5",  u"-1",    u"-0.51",
-      u"1000", u"85x",   u"8 5",   u"+",    u"-",       u".",      u"1E",    u"1E+",
-      u"E2",   u"&H",    u"&H100", u"&O8",  u"&HG",     u"+&H55",  u"1e999", u"1e9999999999999",
+      u"",     u"  ",    u"abc",   u"300",  u"256",      u"255.5", u"-1",    u"-0.51",
+      u"1000", u"85x",   u"8 5",   u"+",    u"-",        u".",     u"1E",    u"1E+",
+      u"E2",   u"&H",    u"&H100", u"&O8",  u"&HG",      u"+&H55", u"1e999", u"1e9999999999999",
       u"85-",  u"1,000", u"(5)",   u"８５", u"85\u3000", u"0x55",
   };
+  // clang-format on
   for (const std::u16string_view text : cases) {
     EXPECT_EQ(TextToByte(text), std::nullopt) << Shown(text);
   }
 }
 
 TEST(TextToBoolean, ReadsWordsAndNumbers) {
+  // clang-format off
   const struct {
     std::u16string_view text;
     std::optional<int16_t> value;
@@ -56,6 +61,7 @@ TEST(TextToBoolean, ReadsWordsAndNumbers) {
       {u"", std::nullopt},    {u"Fals", std::nullopt}, {u"Tru", std::nullopt},
       {u"yes", std::nullopt}, {u"True1", std::nullopt}, {u"T", std::nullopt},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(TextToBoolean(c.text), c.value) << Shown(c.text);
   }

@@ -138,8 +138,7 @@ bool HasLineBreak(std::u16string_view text) {
 bool CanStore(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
   if (section.empty() || key.empty()) return false;
-  return key.find(u'=') == std::u16string_view::npos && key.front() != u'[' &&
-         key.front() != u';';
+  return key.find(u'=') == std::u16string_view::npos && key.front() != u'[' && key.front() != u';';
 }
 
 // New lines end as the content's first line does; a content without any
@@ -162,7 +161,7 @@ std::u16string EntryText(std::u16string_view key, std::u16string_view value) {
 }  // namespace
 
 std::u16string GetProfileString(std::u16string_view file_content, std::u16string_view section,
-                                 std::u16string_view key, std::u16string_view default_value) {
+                                std::u16string_view key, std::u16string_view default_value) {
   section = TrimBlanksAndTabs(section);
   key = TrimBlanksAndTabs(key);
   if (section.empty() || key.empty()) return std::u16string(default_value);
@@ -176,8 +175,7 @@ std::u16string GetProfileString(std::u16string_view file_content, std::u16string
 }
 
 std::optional<std::u16string> SetProfileString(std::u16string_view file_content,
-                                               std::u16string_view section,
-                                               std::u16string_view key,
+                                               std::u16string_view section, std::u16string_view key,
                                                std::u16string_view value) {
   section = TrimBlanksAndTabs(section);
   key = TrimBlanksAndTabs(key);

@@ -28,7 +28,7 @@ namespace morvane {
 // Result: that value, or `default_value` when the section or the key is
 // missing (an empty content is a missing file). Never fails.
 std::u16string GetProfileString(std::u16string_view file_content, std::u16string_view section,
-                                 std::u16string_view key, std::u16string_view default_value);
+                                std::u16string_view key, std::u16string_view default_value);
 
 // `file_content` with `key` in `section` set to `value`, written as is
 // (blanks included). The key's first entry is replaced in place, keeping the

@@ -48,6 +48,7 @@ TEST(GetProfileString, MissingPiecesGiveTheDefault) {
 }
 
 TEST(GetProfileString, DropsOnePairOfMatchingQuotes) {
+  // clang-format off
   const struct {
     std::u16string_view stored;
     std::u16string_view read;
@@ -58,6 +59,7 @@ TEST(GetProfileString, DropsOnePairOfMatchingQuotes) {
       {u"\"mixed'", u"\"mixed'"},        {u"a\"b\"", u"a\"b\""},
       {u"x = y", u"x = y"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     const std::u16string content = u"[Data]\r\nFolder=" + std::u16string(c.stored) + u"\r\n";
     EXPECT_EQ(GetProfileString(content, u"Data", u"Folder", u""), c.read)
@@ -89,13 +91,13 @@ TEST(SetProfileString, ReplacesValueInPlaceKeepingEveryOtherLine) {
 }
 
 TEST(SetProfileString, AddsMissingKeyAfterLastFilledLineOfItsSection) {
-  EXPECT_EQ(SetProfileString(u"[Data]\nRate=85\n; note\n\n\n[Other]\nx=1\n", u"Data", u"Set", u"Y "),
-            u"[Data]\nRate=85\n; note\nSet=Y \n\n\n[Other]\nx=1\n");
+  EXPECT_EQ(
+      SetProfileString(u"[Data]\nRate=85\n; note\n\n\n[Other]\nx=1\n", u"Data", u"Set", u"Y "),
+      u"[Data]\nRate=85\n; note\nSet=Y \n\n\n[Other]\nx=1\n");
   EXPECT_EQ(SetProfileString(u"[Data]\r\n\r\n[Other]\r\n", u"Data", u"Set", u"Y"),
             u"[Data]\r\nSet=Y\r\n\r\n[Other]\r\n");
   // A last line without its line end gets one before the new entry.
-  EXPECT_EQ(SetProfileString(u"[Data]\nRate=85", u"Data", u"Set", u"Y"),
-            u"[Data]\nRate=85\nSet=Y");
+  EXPECT_EQ(SetProfileString(u"[Data]\nRate=85", u"Data", u"Set", u"Y"), u"[Data]\nRate=85\nSet=Y");
   // A CR at the very end is no line end: the entry must not join its line.
   const std::optional<std::u16string> after_cr =
       SetProfileString(u"[Data]\nRate=85\r", u"Data", u"Set", u"Y");
@@ -116,6 +118,7 @@ TEST(SetProfileString, AddsMissingSectionAtTheEndInTheFilesLineEnds) {
 }
 
 TEST(SetProfileString, RefusesWhatTheFileCannotHold) {
+  // clang-format off
   const struct {
     std::u16string_view section, key, value;
   } cases[] = {
@@ -124,6 +127,7 @@ TEST(SetProfileString, RefusesWhatTheFileCannotHold) {
       {u"Data", u"", u"x"},           {u"Data", u"a=b", u"x"},        {u"Data", u"[a]", u"x"},
       {u"Data", u";a", u"x"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     EXPECT_EQ(SetProfileString(u"[Data]\r\n", c.section, c.key, c.value), std::nullopt)
         << std::string(c.key.begin(), c.key.end());

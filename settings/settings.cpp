@@ -135,9 +135,8 @@ StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive) {
   return LoadSettingsFrom(settings_file, quality, progressive);
 }
 
-std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content,
-                                                  uint8_t quality, int16_t progressive,
-                                                  std::u16string_view folder,
+std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content, uint8_t quality,
+                                                  int16_t progressive, std::u16string_view folder,
                                                   bool option2_selected) {
   const std::pair<const Field&, std::u16string> values[] = {
       {kRate, Padded(DecimalText(quality), kRate)},
@@ -159,9 +158,8 @@ bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t 
   try {
     const std::optional<std::string> existing = ReadWholeFile(settings_file);
     if (!existing && FileExists(settings_file)) return false;
-    const std::optional<std::u16string> content =
-        SettingsFileContent(FromSystemText(existing.value_or("")), quality, progressive, folder,
-                            option2_selected);
+    const std::optional<std::u16string> content = SettingsFileContent(
+        FromSystemText(existing.value_or("")), quality, progressive, folder, option2_selected);
     if (!content) return false;
     return ReplaceFileAtomically(settings_file, ToSystemText(*content));
   } catch (const std::exception&) {

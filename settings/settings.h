@@ -58,9 +58,8 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 
 // The settings file's content after SaveSettings writes into
 // `file_content`; nothing when `folder` holds a line break.
-std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content,
-                                                  uint8_t quality, int16_t progressive,
-                                                  std::u16string_view folder,
+std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content, uint8_t quality,
+                                                  int16_t progressive, std::u16string_view folder,
                                                   bool option2_selected);
 
 }  // namespace morvane

@@ -61,6 +61,8 @@ Loaded LoadFrom(const SettingsFolder& folder) {
   return loaded;
 }
 
+// The expected files are laid out one line of the file per line here.
+// clang-format off
 TEST(SaveSettings, WritesTheFourFieldsInOrderAsBlankPaddedLines) {
   SettingsFolder folder;
   ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, u"/OUT", false));
@@ -91,6 +93,7 @@ TEST(SaveSettings, KeepsOtherLinesAndTheFilesLineEnds) {
                            "Rate=7" + Blanks(49) + "\r\nPrg=False\r\nSet=N \r\n"
                            "\r\n[Tail]\r\nk=v");
 }
+// clang-format on
 
 TEST(SaveSettings, FailsWithoutLeavingAnythingWhenTheFolderCannotTakeTheFile) {
   SettingsFolder folder;
@@ -148,7 +151,8 @@ TEST(LoadSettings, SavedSettingsComeBack) {
 TEST(LoadSettings, FolderOfAnyLengthComesBackWhole) {
   SettingsFolder folder;
   const std::u16string long_folder = u"/" + std::u16string(119, u'f');
-  const std::u16string japanese_folder = u"/出力/変換済みの画像/二〇二四年/とても長いフォルダの名前です";
+  const std::u16string japanese_folder =
+      u"/出力/変換済みの画像/二〇二四年/とても長いフォルダの名前です";
   const std::u16string fifty_wide = u"/" + std::u16string(49, u'w');
   for (const std::u16string& written : {long_folder, japanese_folder, fifty_wide}) {
     ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, written, false));
@@ -158,6 +162,7 @@ TEST(LoadSettings, FolderOfAnyLengthComesBackWhole) {
 
 TEST(LoadSettings, RateConvertsAsAByteOrFallsBackTo85) {
   SettingsFolder folder;
+  // clang-format off
   const struct {
     std::string stored;
     uint8_t quality;
@@ -167,6 +172,7 @@ TEST(LoadSettings, RateConvertsAsAByteOrFallsBackTo85) {
       // Only the first 49 bytes count: the rest of a long fraction is lost.
       {"84." + std::string(46, '0') + "9", 84},
   };
+  // clang-format on
   for (const auto& c : cases) {
     folder.Write("[Data]\r\nRate=" + c.stored + "\r\n");
     EXPECT_EQ(LoadFrom(folder).quality, c.quality) << c.stored;
@@ -198,8 +204,9 @@ TEST(LoadSettings, ShortFieldsAreReadWithinTheirBytes) {
 
 TEST(LoadSettings, KeysAreFoundIgnoringCaseAndFirstOneWins) {
   SettingsFolder folder;
-  folder.Write("[DATA]\r\nrATE=60\r\nRate=70\r\nPRG='true'\r\nfolder=\"/q d\"\r\n"
-               "[data]\r\nSet=Y\r\n");
+  folder.Write(
+      "[DATA]\r\nrATE=60\r\nRate=70\r\nPRG='true'\r\nfolder=\"/q d\"\r\n"
+      "[data]\r\nSet=Y\r\n");
   const Loaded loaded = LoadFrom(folder);
   EXPECT_EQ(loaded.quality, 60);
   EXPECT_EQ(loaded.progressive, -1);

@@ -14,7 +14,7 @@ constexpr uint32_t kMaxSide = 65500;  // largest side a JPEG can hold here
 constexpr uint64_t kMaxProfileSize = 255ull * 65519;  // fits the APP2 chunks
 
 // Compression values of the Windows headers.
-constexpr uint32_t kBiRgb = 0, kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3,
+constexpr uint32_t kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3,
                    kBiJpeg = 4, kBiPng = 5, kBiAlphaBitfields = 6;
 // OS/2 2.x headers reuse 3 and 4 for Huffman 1D and RLE24.
 constexpr uint32_t kOs2Huffman = 3, kOs2Rle24 = 4;

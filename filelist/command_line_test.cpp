@@ -2,17 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "filelist/temp_folder_for_test.h"
 #include "platform/platform.h"
 
 namespace morvane {
 namespace {
 
-namespace fs = std::filesystem;
 
 // The names found, in order, without the unused slot 0.
 std::vector<std::u16string> Names(const FileList& list) {
@@ -71,31 +69,6 @@ TEST(SplitCommandLine, TextWithoutCompleteNameCountsNothing) {
   EXPECT_EQ(Names(list), (NameList{u"/N/A.BMP"}));
   EXPECT_EQ(SplitCommandLine(u".BMP").FileCount, 1);
 }
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            (std::string("morvane-cmdline-") + info->test_suite_name() + "-" + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-    path_ = fs::canonical(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::u16string Text() const { return FromSystemText(path_.string()); }
-  void AddFile(const fs::path& relative) const {
-    fs::create_directories((path_ / relative).parent_path());
-    std::ofstream(path_ / relative) << "x";
-  }
-
- private:
-  fs::path path_;
-};
 
 TEST(SplitCommandLine, TailsComeFromTheLongFormAndStayEmptyWhenNotFound) {
   TempFolder temp;

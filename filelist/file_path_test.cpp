@@ -3,43 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "core/resume_next.h"
+#include "filelist/temp_folder_for_test.h"
 #include "platform/platform.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            (std::string("morvane-filepath-") + info->test_suite_name() + "-" + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-    // The long form of the folder itself, so expectations can be built on it.
-    path_ = fs::canonical(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  std::u16string Text() const { return FromSystemText(path_.string()); }
-  void AddFile(const fs::path& relative) const {
-    fs::create_directories((path_ / relative).parent_path());
-    std::ofstream(path_ / relative) << "x";
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Changes the current folder for one test and restores it afterwards.
 class CurrentFolderChange {

@@ -11,7 +11,6 @@
 namespace morvane {
 namespace {
 
-
 // The names found, in order, without the unused slot 0.
 std::vector<std::u16string> Names(const FileList& list) {
   EXPECT_GE(list.ScannedNames.size(), static_cast<size_t>(list.FileCount) + 1);

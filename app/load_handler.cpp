@@ -1,0 +1,124 @@
+#include "app/load_handler.h"
+
+#include "core/resume_next.h"
+#include "core/text.h"
+#include "filelist/command_line.h"
+#include "filelist/file_path.h"
+
+namespace morvane {
+namespace {
+
+constexpr std::u16string_view kSummaryTitle = u"変換完了";
+constexpr std::u16string_view kConvertedText = u"個のファイルを変換しました。";
+constexpr std::u16string_view kFolderLabel = u"フォルダ：";
+constexpr std::u16string_view kQualityLabel = u"画質：";
+constexpr std::u16string_view kFailedText = u"変換に失敗しました。";
+constexpr std::u16string_view kLineBreak = u"\r\n";
+constexpr std::u16string_view kJpegExtension = u".jpg";
+
+// The trimmed text cut to its length before trimming minus 4: the
+// extension goes, whatever its letter case. Fails on texts shorter than 4.
+std::u16string WithoutExtension(const std::u16string& path) {
+  if (path.size() < 4) throw StepFailure("path too short for an extension");
+  const size_t keep = path.size() - 4;
+  const std::u16string trimmed = TrimBlanks(path);
+  return trimmed.substr(0, std::min(keep, trimmed.size()));
+}
+
+bool UsesChosenFolder(const StoredSettings& stored) { return stored.Set == u"Y"; }
+
+// Converts the n-th name: its long form, its JPEG path by the folder rule,
+// the encoder call. Each statement block is one step of the batch.
+void ConvertName(Form1& form, const FileList& list, const StoredSettings& stored,
+                 const StartUpParts& parts, size_t n) {
+  RunStep([&] { form.SourcePaths.at(n) = FPath(list.ScannedNames.at(n)); });
+  if (UsesChosenFolder(stored)) {
+    RunStep([&] { form.OutputPaths.at(n) = stored.Folder + list.NameTails.at(n); });
+    RunStep([&] { form.OutputPaths.at(n) = WithoutExtension(form.OutputPaths.at(n)); });
+  } else {
+    RunStep([&] { form.OutputPaths.at(n) = WithoutExtension(form.SourcePaths.at(n)); });
+  }
+  RunStep([&] { form.OutputPaths.at(n) += kJpegExtension; });
+
+  bool converted = false;
+  RunStep([&] {
+    const int16_t result =
+        parts.convert(form.SourcePaths.at(n), form.OutputPaths.at(n), form.Quality,
+                      form.Progressive);
+    converted = result == 0;
+    if (result < 0 || result > 255) throw StepFailure("encoder result does not fit a byte");
+    form.LastResult = static_cast<uint8_t>(result);
+  });
+  if (converted) ++form.ConvertedCount;
+}
+
+// The folder the summary names: the chosen folder, or that of the first
+// output path without its final "/".
+std::u16string ShownFolderOf(const Form1& form, const StoredSettings& stored) {
+  if (UsesChosenFolder(stored)) return stored.Folder;
+  std::u16string shown;
+  RunStep([&] {
+    const std::u16string& first = form.OutputPaths.at(1);
+    shown = first.substr(0, first.size() - FileName(first).size());
+  });
+  return shown;
+}
+
+void ShowSummary(Form1& form, const StoredSettings& stored) {
+  if (form.ConvertedCount > 0) {
+    const std::u16string text = DecimalText(form.ConvertedCount) + std::u16string(kConvertedText) +
+                                std::u16string(kLineBreak) + std::u16string(kFolderLabel) +
+                                ShownFolderOf(form, stored) + std::u16string(kLineBreak) +
+                                std::u16string(kQualityLabel) + DecimalText(form.Quality);
+    form.view().ShowMessage(text, kSummaryTitle, MessageIcon::kInformation);
+  } else {
+    form.view().ShowMessage(kFailedText, kSummaryTitle, MessageIcon::kError);
+  }
+}
+
+StartUpOutcome OutcomeOf(const Form1& form, int64_t file_count) {
+  if (form.ConvertedCount == 0) return StartUpOutcome::kNoneConverted;
+  if (static_cast<int64_t>(form.ConvertedCount) >= file_count) {
+    return StartUpOutcome::kAllConverted;
+  }
+  return StartUpOutcome::kSomeConverted;
+}
+
+}  // namespace
+
+StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
+                              const StartUpParts& parts) {
+  StoredSettings stored;
+  RunStep([&] { stored = parts.load_settings(form.Quality, form.Progressive); });
+  RunStep([&] { ShowStoredSettings(form, stored); });
+  form.ConvertedCount = 0;
+  if (command_line.empty()) return StartUpOutcome::kShowWindow;
+
+  FileList list;
+  RunStep([&] { list = SplitCommandLine(command_line); });
+  const size_t count = list.FileCount > 0 ? static_cast<size_t>(list.FileCount) : 0;
+  // Every name found gets its slot, its tail and its conversion.
+  list.ScannedNames.resize(std::max(list.ScannedNames.size(), count + 1));
+  list.NameTails.resize(std::max(list.NameTails.size(), count + 1));
+  form.SourcePaths.assign(count + 1, std::u16string());
+  form.OutputPaths.assign(count + 1, std::u16string());
+  for (size_t n = 1; n <= count; ++n) ConvertName(form, list, stored, parts, n);
+
+  RunStep([&] { ShowSummary(form, stored); });
+  return OutcomeOf(form, list.FileCount);
+}
+
+int ExitStatusOf(StartUpOutcome outcome) {
+  switch (outcome) {
+    case StartUpOutcome::kAllConverted:
+    case StartUpOutcome::kShowWindow:
+      return 0;
+    case StartUpOutcome::kNoneConverted:
+      return 1;
+    case StartUpOutcome::kSomeConverted:
+      return 2;
+  }
+  return 1;
+}
+
+}  // namespace morvane

@@ -1,0 +1,43 @@
+// The load handler of Form1: the program's start-up sequence and, when the
+// program was given bitmap paths, the whole batch conversion.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "settings/settings.h"
+#include "ui/form1.h"
+
+namespace morvane {
+
+// One conversion: source, destination (both may be rewritten by the
+// encoder), quality, progressive flag; gives the encoder's result. Throws
+// when the encoder cannot be reached.
+using ConvertFunction =
+    std::function<int16_t(std::u16string&, std::u16string&, uint8_t, int16_t)>;
+
+// Where start-up gets its pieces from; the program uses the real ones, tests
+// may put their own in.
+struct StartUpParts {
+  std::function<StoredSettings(uint8_t& quality, int16_t& progressive)> load_settings;
+  ConvertFunction convert;
+};
+
+enum class StartUpOutcome {
+  kShowWindow,     // no command line: the window runs next
+  kAllConverted,   // every name found was converted
+  kNoneConverted,  // the failure message was shown
+  kSomeConverted,
+};
+
+// Runs start-up and, for a non-empty command line, the batch and its
+// summary message. Every step runs under the resume-next rule; never throws.
+StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
+                              const StartUpParts& parts);
+
+// Exit status of a batch: 0 all converted, 1 none, 2 some.
+int ExitStatusOf(StartUpOutcome outcome);
+
+}  // namespace morvane

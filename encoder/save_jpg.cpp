@@ -1,0 +1,54 @@
+#include "encoder/save_jpg.h"
+
+#include <vector>
+
+#include "core/resume_next.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+using SavetoJpegEntry = int16_t (*)(char*, char*, uint8_t, int16_t);
+
+// The entry point, found once. A library that could not be opened is tried
+// again on the next call, as a failed load leaves nothing behind.
+SavetoJpegEntry EntryPoint() {
+  static SavetoJpegEntry entry = nullptr;
+  if (entry != nullptr) return entry;
+  void* library = OpenLibraryInProgramFolder(kEncoderLibrary);
+  if (library == nullptr) throw StepFailure("cannot open the encoder library");
+  void* symbol = FindEntryPoint(library, "SavetoJPEG");
+  if (symbol == nullptr) throw StepFailure("the encoder library lacks SavetoJPEG");
+  entry = reinterpret_cast<SavetoJpegEntry>(symbol);
+  return entry;
+}
+
+std::vector<char> TerminatedBuffer(const std::u16string& text) {
+  const std::string narrow = ToSystemText(text);
+  std::vector<char> buffer(narrow.begin(), narrow.end());
+  buffer.push_back('\0');
+  return buffer;
+}
+
+// The buffer's text before its first NUL; the buffer always ends in one.
+std::u16string TextOfBuffer(const std::vector<char>& buffer) {
+  return FromSystemText(std::string_view(buffer.data()));
+}
+
+}  // namespace
+
+int16_t SavetoJPEG(std::u16string& source, std::u16string& dest, uint8_t quality,
+                   int16_t progressive) {
+  const SavetoJpegEntry entry = EntryPoint();
+  std::vector<char> source_buffer = TerminatedBuffer(source);
+  std::vector<char> dest_buffer = TerminatedBuffer(dest);
+  const int16_t result = entry(source_buffer.data(), dest_buffer.data(), quality, progressive);
+  // The library may have overwritten the final NUL; keep the read in bounds.
+  source_buffer.back() = '\0';
+  dest_buffer.back() = '\0';
+  source = TextOfBuffer(source_buffer);
+  dest = TextOfBuffer(dest_buffer);
+  return result;
+}
+
+}  // namespace morvane

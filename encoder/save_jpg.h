@@ -1,0 +1,22 @@
+// The binding to the encoder library libSaveJPG.so, which lies in the
+// program's own folder and is opened on the first call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace morvane {
+
+// File name of the encoder library, looked up in the program's folder.
+inline constexpr char16_t kEncoderLibrary[] = u"libSaveJPG.so";
+
+// Has the encoder convert the bitmap `source` into the JPEG file `dest` at
+// `quality`, baseline (0) or progressive (-1). Both texts are handed over as
+// NUL-terminated system-text buffers and read back after the call, so what
+// the library writes into them ends up in them. Gives the library's result:
+// 0 when the file was written. Throws StepFailure when the library cannot
+// be opened or lacks its entry point; then nothing was called.
+int16_t SavetoJPEG(std::u16string& source, std::u16string& dest, uint8_t quality,
+                   int16_t progressive);
+
+}  // namespace morvane

@@ -1,0 +1,304 @@
+// The program run as a user runs it: copied with its encoder library into
+// a folder of its own, given bitmap paths, without a display.
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+struct Image {
+  int width = 0;
+  int height = 0;
+  std::vector<Rgb> pixels;  // top row first
+};
+
+// A smooth picture with some edges, which JPEG keeps well.
+Image TestPicture(int width, int height) {
+  Image image{width, height, {}};
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      image.pixels.push_back({static_cast<uint8_t>(x * 255 / width),
+                              static_cast<uint8_t>(y * 255 / height),
+                              static_cast<uint8_t>(x < width / 2 ? 40 : 200)});
+    }
+  }
+  return image;
+}
+
+void Put16(std::string& out, uint16_t v) {
+  out.push_back(static_cast<char>(v & 0xFF));
+  out.push_back(static_cast<char>(v >> 8));
+}
+void Put32(std::string& out, uint32_t v) {
+  Put16(out, static_cast<uint16_t>(v & 0xFFFF));
+  Put16(out, static_cast<uint16_t>(v >> 16));
+}
+
+// A 24-bit bottom-up bitmap, the most common kind.
+std::string BitmapBytes(const Image& image) {
+  const uint32_t stride = (static_cast<uint32_t>(image.width) * 3 + 3) & ~3u;
+  const uint32_t pixel_bytes = stride * static_cast<uint32_t>(image.height);
+  std::string out;
+  out += "BM";
+  Put32(out, 54 + pixel_bytes);  // file size
+  Put32(out, 0);                 // reserved
+  Put32(out, 54);                // offset of the pixels
+  Put32(out, 40);                // info header size
+  Put32(out, static_cast<uint32_t>(image.width));
+  Put32(out, static_cast<uint32_t>(image.height));  // positive: bottom-up
+  Put16(out, 1);                                    // planes
+  Put16(out, 24);                                   // bits per pixel
+  Put32(out, 0);                                    // BI_RGB
+  Put32(out, pixel_bytes);
+  Put32(out, 3780);  // 96 dpi
+  Put32(out, 3780);
+  Put32(out, 0);  // colours used
+  Put32(out, 0);  // colours important
+  for (int y = image.height - 1; y >= 0; --y) {
+    std::string row;
+    for (int x = 0; x < image.width; ++x) {
+      const Rgb& p = image.pixels[static_cast<size_t>(y * image.width + x)];
+      row += static_cast<char>(p.b);
+      row += static_cast<char>(p.g);
+      row += static_cast<char>(p.r);
+    }
+    row.resize(stride, '\0');
+    out += row;
+  }
+  return out;
+}
+
+struct DecodedJpeg {
+  Image image;
+  bool progressive = false;
+};
+
+DecodedJpeg DecodeJpeg(const fs::path& path) {
+  DecodedJpeg decoded;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return decoded;
+  jpeg_decompress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_decompress(&cinfo);
+  jpeg_stdio_src(&cinfo, file);
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  decoded.progressive = jpeg_has_multiple_scans(&cinfo);
+  decoded.image.width = static_cast<int>(cinfo.output_width);
+  decoded.image.height = static_cast<int>(cinfo.output_height);
+  std::vector<uint8_t> row(cinfo.output_width * 3);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_read_scanlines(&cinfo, rows, 1);
+    for (size_t x = 0; x < cinfo.output_width; ++x) {
+      decoded.image.pixels.push_back({row[x * 3], row[x * 3 + 1], row[x * 3 + 2]});
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  std::fclose(file);
+  return decoded;
+}
+
+double Psnr(const Image& a, const Image& b) {
+  if (a.width != b.width || a.height != b.height) return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.pixels.size(); ++i) {
+    const double dr = a.pixels[i].r - b.pixels[i].r;
+    const double dg = a.pixels[i].g - b.pixels[i].g;
+    const double db = a.pixels[i].b - b.pixels[i].b;
+    sum += dr * dr + dg * dg + db * db;
+  }
+  const double mse = sum / (3.0 * static_cast<double>(a.pixels.size()));
+  return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Each test gets a folder with bin/ (the program and its library) and
+// pics/ (the bitmaps).
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            (std::string("morvane-program-") +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root_);
+    fs::create_directories(bin());
+    fs::create_directories(pics());
+    const fs::path build = MORVANE_BUILD_DIR;
+    fs::copy_file(build / "morvane", bin() / "morvane");
+    fs::copy_file(build / "libSaveJPG.so", bin() / "libSaveJPG.so");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path bin() const { return root_ / "bin"; }
+  fs::path pics() const { return root_ / "pics"; }
+
+  void WriteSettings(const std::string& content) { WriteFile(bin() / "Morvane.ini", content); }
+
+  // Runs the program without a display, the given arguments as its command line.
+  RunResult Run(const std::vector<std::string>& args) {
+    const fs::path out_file = root_ / "stdout.txt";
+    const fs::path err_file = root_ / "stderr.txt";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string program = (bin() / "morvane").string();
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> env_texts;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry;
+      if (text.rfind("DISPLAY=", 0) == 0 || text.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
+      env_texts.push_back(text);
+    }
+    std::vector<char*> env;
+    for (std::string& text : env_texts) env.push_back(text.data());
+    env.push_back(nullptr);
+
+    RunResult result;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data()) == 0) {
+      int wait_status = 0;
+      waitpid(pid, &wait_status, 0);
+      result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = ReadFile(out_file);
+    result.err = ReadFile(err_file);
+    return result;
+  }
+
+  fs::path root_;
+};
+
+TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
+  const Image picture = TestPicture(64, 48);
+  WriteFile(pics() / "Photo One.bmp", BitmapBytes(picture));
+  WriteFile(pics() / "second.BMP", BitmapBytes(TestPicture(17, 5)));
+
+  const RunResult run = Run({(pics() / "PHOTO ONE.BMP").string(), (pics() / "Second.BMP").string()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + pics().string() +
+                         "\n画質：85\n");
+  const DecodedJpeg first = DecodeJpeg(pics() / "Photo One.jpg");
+  EXPECT_FALSE(first.progressive);
+  EXPECT_GT(Psnr(first.image, picture), 30.0);
+  EXPECT_GT(Psnr(DecodeJpeg(pics() / "second.jpg").image, TestPicture(17, 5)), 25.0);
+  EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));  // a batch never writes settings
+}
+
+TEST_F(ProgramTest, WritesIntoChosenFolderWithStoredQualityAndProgressive) {
+  const Image picture = TestPicture(40, 40);
+  WriteFile(pics() / "a.bmp", BitmapBytes(picture));
+  fs::create_directories(root_ / "out");
+  WriteSettings("[Data]\r\nRate=95\r\nPrg=True \r\nFolder=" + (root_ / "out").string() +
+                "\r\nSet=Y\r\n");
+
+  const RunResult run = Run({(pics() / "a.BMP").string()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n1個のファイルを変換しました。\nフォルダ：" +
+                         (root_ / "out").string() + "\n画質：95\n");
+  const DecodedJpeg decoded = DecodeJpeg(root_ / "out" / "a.jpg");
+  EXPECT_TRUE(decoded.progressive);
+  EXPECT_GT(Psnr(decoded.image, picture), 35.0);
+  EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
+}
+
+TEST_F(ProgramTest, BadSourceLeavesExistingJpegUntouched) {
+  WriteFile(pics() / "bad.bmp", "BM this is not a bitmap");
+  WriteFile(pics() / "bad.jpg", "the user's earlier JPEG");
+
+  const RunResult run = Run({(pics() / "bad.BMP").string()});
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_EQ(ReadFile(pics() / "bad.jpg"), "the user's earlier JPEG");
+  EXPECT_EQ(std::distance(fs::directory_iterator(pics()), fs::directory_iterator()), 2);
+}
+
+TEST_F(ProgramTest, SomeConvertedGivesStatusTwo) {
+  WriteFile(pics() / "good.bmp", BitmapBytes(TestPicture(8, 8)));
+  WriteFile(pics() / "bad.bmp", "BM");
+  const RunResult run =
+      Run({(pics() / "bad.BMP").string(), (pics() / "good.BMP").string(), "missing.BMP"});
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_NE(run.out.find("1個のファイルを変換しました。"), std::string::npos);
+  EXPECT_TRUE(fs::exists(pics() / "good.jpg"));
+  EXPECT_FALSE(fs::exists(pics() / "bad.jpg"));
+}
+
+TEST_F(ProgramTest, MissingOrBrokenEncoderLibraryFailsEveryFile) {
+  WriteFile(pics() / "a.bmp", BitmapBytes(TestPicture(8, 8)));
+  fs::remove(bin() / "libSaveJPG.so");
+  RunResult run = Run({(pics() / "a.BMP").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+
+  fs::copy_file(fs::path(MORVANE_BUILD_DIR) / "libNoEntryPoint.so", bin() / "libSaveJPG.so");
+  run = Run({(pics() / "a.BMP").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
+}
+
+TEST_F(ProgramTest, NamesWithoutBitmapExtensionGiveFailureMessage) {
+  WriteFile(pics() / "a.bmp", BitmapBytes(TestPicture(8, 8)));
+  const RunResult run = Run({(pics() / "a.bmp").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
+}
+
+TEST_F(ProgramTest, WithoutCommandLineOrDisplayExplainsAndWritesNothing) {
+  const RunResult run = Run({});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot be shown"), std::string::npos);
+  EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));
+}
+
+}  // namespace

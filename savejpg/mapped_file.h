@@ -23,6 +23,10 @@ class MappedFile {
 
   std::span<const uint8_t> Bytes() const { return {data_, size_}; }
 
+  // A hint that bytes [offset, offset + length) will not be read again, so
+  // their memory can be given back; they stay readable.
+  void Release(uint64_t offset, uint64_t length);
+
  private:
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;

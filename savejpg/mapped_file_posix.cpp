@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "mapped_file.h"
 
 namespace savejpg {
@@ -29,6 +31,15 @@ bool MappedFile::Open(const std::filesystem::path& path) {
   }
   close(fd);
   return ok;
+}
+
+void MappedFile::Release(uint64_t offset, uint64_t length) {
+  if (mapping_ == nullptr || offset >= size_) return;
+  const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t end = std::min<uint64_t>(offset + length, size_) / page * page;
+  const uint64_t start = (offset + page - 1) / page * page;
+  if (start < end)  // whole pages only; they are read from the file again if touched
+    madvise(static_cast<uint8_t*>(mapping_) + start, end - start, MADV_DONTNEED);
 }
 
 }  // namespace savejpg

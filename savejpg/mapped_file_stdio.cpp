@@ -22,4 +22,6 @@ bool MappedFile::Open(const std::filesystem::path& path) {
   return true;
 }
 
+void MappedFile::Release(uint64_t, uint64_t) {}
+
 }  // namespace savejpg

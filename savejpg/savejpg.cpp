@@ -106,6 +106,32 @@ JpegOptions OptionsFor(const BmpImage& image, uint64_t fileSize, uint8_t quality
   return options;
 }
 
+// Rows already handed to libjpeg are not read again: every so many rows of
+// an uncompressed bitmap, the pages they were in are given back, so memory
+// is not held for both the whole bitmap and libjpeg's coefficients.
+class RowsWithRelease {
+ public:
+  RowsWithRelease(BmpRowReader& rows, MappedFile& file, const BmpHeader& header)
+      : rows_(rows), file_(file), header_(header) {}
+
+  const uint8_t* operator()(uint32_t top) {
+    if (header_.rowStride != 0 && top - released_ >= kBatch) {
+      const uint64_t first = header_.topDown ? released_ : header_.height - top;
+      file_.Release(header_.pixelOffset + first * header_.rowStride,
+                    uint64_t{top - released_} * header_.rowStride);
+      released_ = top;
+    }
+    return rows_.Row(top);
+  }
+
+ private:
+  static constexpr uint32_t kBatch = 256;
+  BmpRowReader& rows_;
+  MappedFile& file_;
+  const BmpHeader& header_;
+  uint32_t released_ = 0;  // rows from the top already given back
+};
+
 int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
   if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
     return SAVEJPG_ERR_ARGUMENT;
@@ -123,8 +149,7 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   if (!output.Create(destPath)) return SAVEJPG_ERR_CREATE_OUTPUT;
   BmpRowReader rows(image);
   FileSink sink(output.File());
-  WriteJpeg(rows.Width(), rows.Height(), rows.Format(),
-            [&rows](uint32_t top) { return rows.Row(top); },
+  WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsWithRelease(rows, input, image.header),
             OptionsFor(image, input.Bytes().size(), quality, progressive), sink);
   if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
   if (!output.RenameTo(destPath)) return SAVEJPG_ERR_REPLACE_OUTPUT;

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Benchmark of SavetoJPEG against cjpeg and ImageMagick's convert.
+#   bench/run.sh [RUNS]          (RUNS for the large case, default 5; smaller
+#                                 cases run 3x and 9x as often)
+# Environment: BUILD (default: build/ beside this folder) holds
+# libSaveJPG.so and savejpg_cli; WORK (default: a temporary folder) gets the
+# test bitmaps and outputs. Prints a markdown table.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(dirname "$here")"
+build="${BUILD:-$repo/build}"
+runs="${1:-5}"
+work="${WORK:-$(mktemp -d "${TMPDIR:-/tmp}/savejpg-bench.XXXXXX")}"
+mkdir -p "$work"
+
+for tool in cjpeg python3 g++; do
+  command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "needs GNU time (apt-get install time)" >&2; exit 1; }
+[ -x /usr/bin/convert ] || command -v convert >/dev/null || { echo "needs ImageMagick" >&2; exit 1; }
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target savejpg_cli >/dev/null
+g++ -O2 -std=c++20 -o "$work/make_bmp" "$here/make_bmp.cpp"
+
+mk() { [ -f "$work/$1.bmp" ] || "$work/make_bmp" "$2" "$3" "$4" "$work/$1.bmp"; }
+mk small 640 480 24
+mk medium 1920 1080 24
+mk large 6000 4000 24
+mk medium32 1920 1080 32
+mk medium8 1920 1080 8
+
+echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), libjpeg-turbo $(dpkg-query -W -f '${Version}' libjpeg62-turbo 2>/dev/null || echo '?'), $runs runs" >&2
+python3 "$here/bench.py" "$work" "$build/savejpg_cli" "$runs" \
+  small="$work/small.bmp" medium="$work/medium.bmp" large="$work/large.bmp" \
+  medium32="$work/medium32.bmp" medium8="$work/medium8.bmp"

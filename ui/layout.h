@@ -98,7 +98,7 @@ inline constexpr std::array<ControlLayout, 18> kForm1Controls{{
     {"Label6", ControlKind::kLabel, "Frame1", u"85", 720, 480, 375, 255, 5, true, 0, ButtonRole::kNone, false},
     {"Command1", ControlKind::kCommandButton, "", u"ｷｬﾝｾﾙ(&C)", 4320, 3600, 1215, 375, 1, true, 0, ButtonRole::kCancel, false},
     {"Command3", ControlKind::kCommandButton, "", u"保存(&S)", 2925, 3600, 1215, 375, 0, true, 0, ButtonRole::kDefault, false},
-    {"Label9", ControlKind::kLabel, "", u"© 2026 Morvane developers", 720, 3795, 2055, 255, 16, true, 0, ButtonRole::kNone, true},
+    {"Label9", ControlKind::kLabel, "", u"© 2026 Morvane", 720, 3795, 2055, 255, 16, true, 0, ButtonRole::kNone, true},
     {"Label8", ControlKind::kLabel, "", u"Morvane Ver.1.26", 225, 3555, 2175, 255, 15, true, 0, ButtonRole::kNone, true},
 }};
 

@@ -1,0 +1,85 @@
+#!/bin/bash
+# The real program on a real X server (Xvfb): started without a command
+# line it shows its settings window; Esc ends it without touching the
+# settings file; Alt+S writes the settings it loaded. Leaves a screenshot of
+# the window in the build folder. Exit 77 (skipped) without Xvfb or xdotool.
+#   settings_window_e2e.sh <program> <build folder>
+set -u
+program=$1
+build_dir=$2
+
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/morvane-e2e-XXXXXX")
+xvfb_pid=
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+# The program with its encoder and window module, in a folder of its own,
+# so that its settings file lies there too.
+mkdir "$work/bin"
+cp "$program" "$build_dir/libSaveJPG.so" "$build_dir/libmorvane-qt.so" "$work/bin/" ||
+  fail "the program and its libraries are not all built"
+ini="$work/bin/Morvane.ini"
+
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+window=
+# Starts the program without a command line and waits for its window.
+start_program() {
+  "$work/bin/morvane" >"$work/out" 2>"$work/err" &
+  app_pid=$!
+  window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane <設定>$' | head -n1)
+  [ -n "$window" ] || fail "no window with the caption \"Morvane <設定>\"; stderr: $(cat "$work/err")"
+  xdotool windowfocus --sync "$window"
+  sleep 0.3
+}
+
+# Presses `key` on the window and waits for the program to end with 0.
+press_and_expect_end() {
+  xdotool key "$1"
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$app_pid" 2>/dev/null && fail "$1 did not end the program"
+  wait "$app_pid"
+  local status=$?
+  app_pid=
+  [ "$status" -eq 0 ] || fail "$1 ended the program with status $status; stderr: $(cat "$work/err")"
+}
+
+# 1. No settings file: the window shows the defaults; Esc creates no file.
+start_program
+press_and_expect_end Escape
+[ -e "$ini" ] && fail "Esc created the settings file"
+
+# 2. A settings file is there: Esc leaves it as it was.
+printf '[Data]\r\nRate=40\r\nPrg=True\r\nFolder=/srv/jpeg\r\nSet=Y\r\n' >"$ini"
+cp "$ini" "$work/ini.before"
+start_program
+if command -v import >/dev/null; then
+  import -window "$window" "$build_dir/settings-window.png" || fail "no screenshot"
+fi
+press_and_expect_end Escape
+cmp -s "$ini" "$work/ini.before" || fail "Esc changed the settings file"
+
+# 3. Alt+S saves what the window shows: the loaded settings.
+start_program
+press_and_expect_end alt+s
+blanks() { printf '%*s' "$1" ''; }
+printf '[Data]\r\nRate=40%s\r\nPrg=True \r\nFolder=/srv/jpeg%s\r\nSet=Y \r\n' \
+  "$(blanks 48)" "$(blanks 41)" >"$work/ini.expected"
+cmp "$ini" "$work/ini.expected" ||
+  fail "the saved settings file differs: $(od -c "$ini" | head -20)"
+echo "PASS"

@@ -18,6 +18,8 @@ def run(cmd):
     """Wall time in seconds and peak RSS in KiB of one command. The peak
     comes from GNU time, a small process: a child forked from Python would
     report Python's own size as its peak."""
+    if os.path.exists(cmd_output(cmd)):
+        os.remove(cmd_output(cmd))  # every run writes a new file, as a conversion usually does
     start = time.perf_counter()
     proc = subprocess.run(["/usr/bin/time", "-f", "%M", "--"] + cmd, stdout=subprocess.DEVNULL,
                           stderr=subprocess.PIPE, text=True)
@@ -25,6 +27,11 @@ def run(cmd):
     if proc.returncode != 0:
         sys.exit(f"failed: {' '.join(cmd)}\n{proc.stderr}")
     return elapsed, int(proc.stderr.strip().splitlines()[-1])
+
+
+def cmd_output(cmd):
+    """The output file of a tool's command line: the .jpg argument."""
+    return next(a for a in cmd if a.endswith(".jpg"))
 
 
 def psnr(compare, source, jpeg):

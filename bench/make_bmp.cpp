@@ -46,8 +46,10 @@ int main(int argc, char** argv) {
   Put(f, 0, 4);
   if (bpp == 8)  // 6 x 7 x 6 colour cube, the rest grey
     for (int i = 0; i < 256; ++i) {
-      if (i < 252) Put(f, (i % 6 * 51) | (i / 6 % 7 * 42) << 8 | (i / 42 * 51) << 16, 4);
-      else Put(f, 0x808080, 4);
+      if (i < 252)
+        Put(f, (i % 6 * 51) | (i / 6 % 7 * 42) << 8 | (i / 42 * 51) << 16, 4);
+      else
+        Put(f, 0x808080, 4);
     }
   uint32_t seed = 12345;
   std::vector<uint8_t> row(stride);
@@ -55,11 +57,11 @@ int main(int argc, char** argv) {
     const int y = h - 1 - r;
     for (int x = 0; x < w; ++x) {
       const double u = double(x) / w, v = double(y) / h;
-      double R = 128 + 100 * std::sin(6.3 * u + 1.7 * v), G = 120 + 90 * std::cos(4.1 * v - 2.3 * u),
-             B = 110 + 80 * std::sin(3.0 * (u + v));
+      double R = 128 + 100 * std::sin(6.3 * u + 1.7 * v),
+             G = 120 + 90 * std::cos(4.1 * v - 2.3 * u), B = 110 + 80 * std::sin(3.0 * (u + v));
       const double dx = u - 0.6, dy = v - 0.4;
       if (dx * dx + dy * dy < 0.04) R = 230 - 60 * v, G = 60, B = 40 + 50 * u;  // a disc
-      if ((x / (w / 8 + 1) + y / (h / 6 + 1)) % 5 == 0) G *= 0.6;                // blocks
+      if ((x / (w / 8 + 1) + y / (h / 6 + 1)) % 5 == 0) G *= 0.6;               // blocks
       seed = seed * 1664525u + 1013904223u;
       const double noise = (int(seed >> 24) - 128) / 16.0;
       const uint8_t cr = Clamp(R + noise), cg = Clamp(G + noise), cb = Clamp(B + noise);
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
     f.insert(f.end(), row.begin(), row.end());
   }
   std::FILE* out = std::fopen(argv[4], "wb");
-  if (!out || std::fwrite(f.data(), 1, f.size(), out) != f.size() || std::fclose(out) != 0) return 1;
+  if (!out || std::fwrite(f.data(), 1, f.size(), out) != f.size() || std::fclose(out) != 0)
+    return 1;
   return 0;
 }

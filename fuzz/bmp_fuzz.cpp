@@ -41,8 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.memoryLimit = 64 << 20;
     MemorySink out;
     try {
-      WriteJpeg(rows.Width(), rows.Height(), rows.Format(),
-                [&rows](uint32_t top) { return rows.Row(top); }, options, out);
+      WriteJpeg(
+          rows.Width(), rows.Height(), rows.Format(),
+          [&rows](uint32_t top) { return rows.Row(top); }, options, out);
     } catch (const JpegFailure&) {
       std::abort();  // a bitmap the reader accepted must always encode
     }

@@ -10,12 +10,12 @@ namespace savejpg {
 namespace {
 
 constexpr uint32_t kFileHeaderSize = 14;
-constexpr uint32_t kMaxSide = 65500;  // largest side a JPEG can hold here
+constexpr uint32_t kMaxSide = 65500;                  // largest side a JPEG can hold here
 constexpr uint64_t kMaxProfileSize = 255ull * 65519;  // fits the APP2 chunks
 
 // Compression values of the Windows headers.
-constexpr uint32_t kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3,
-                   kBiJpeg = 4, kBiPng = 5, kBiAlphaBitfields = 6;
+constexpr uint32_t kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiJpeg = 4, kBiPng = 5,
+                   kBiAlphaBitfields = 6;
 // OS/2 2.x headers reuse 3 and 4 for Huffman 1D and RLE24.
 constexpr uint32_t kOs2Huffman = 3, kOs2Rle24 = 4;
 constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
@@ -35,15 +35,14 @@ bool MakeChannel(uint32_t mask, uint16_t bitCount, ChannelMask& out) {
   return true;
 }
 
-BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a,
-                    uint16_t bitCount, BmpHeader& h) {
+BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a, uint16_t bitCount,
+                    BmpHeader& h) {
   if (!MakeChannel(r, bitCount, h.red) || !MakeChannel(g, bitCount, h.green) ||
       !MakeChannel(b, bitCount, h.blue))
     return BmpError::BadMasks;
   ChannelMask alpha;
   if (a != 0 && !MakeChannel(a, bitCount, alpha)) return BmpError::BadMasks;
-  if ((r & g) || (r & b) || (g & b) || ((r | g | b) & a))
-    return BmpError::BadMasks;
+  if ((r & g) || (r & b) || (g & b) || ((r | g | b) & a)) return BmpError::BadMasks;
   return BmpError{};
 }
 
@@ -53,27 +52,48 @@ bool IsError(BmpError e) { return e != BmpError{}; }
 
 const char* ToString(BmpError error) {
   switch (error) {
-    case BmpError::Truncated: return "file ends inside the headers";
-    case BmpError::BadMagic: return "not a bitmap (no BM signature)";
-    case BmpError::BadHeaderSize: return "unknown info header size";
-    case BmpError::BadPlanes: return "planes is not 1";
-    case BmpError::BadDimensions: return "bad width or height";
-    case BmpError::TooLarge: return "a side is larger than 65500 pixels";
-    case BmpError::BadBitCount: return "unsupported bits per pixel";
-    case BmpError::BadCompression: return "unknown compression";
-    case BmpError::UnsupportedCompression: return "unsupported compression";
-    case BmpError::CompressionMismatch: return "compression does not suit the bit count";
-    case BmpError::TopDownRle: return "top-down bitmap with RLE compression";
-    case BmpError::BadMasks: return "bad colour masks";
-    case BmpError::BadPaletteSize: return "bad colour count";
-    case BmpError::PaletteTruncated: return "colour table runs past the file";
-    case BmpError::BadPixelOffset: return "bad pixel data offset";
-    case BmpError::PixelsTruncated: return "pixel data runs past the file";
-    case BmpError::BadPaletteIndex: return "pixel refers to a colour past the table";
-    case BmpError::RlePastRow: return "RLE data passes the end of a row";
-    case BmpError::RlePastImage: return "RLE data passes the last row";
-    case BmpError::RleTruncated: return "RLE data ends early";
-    case BmpError::BadProfile: return "colour profile lies outside the file";
+    case BmpError::Truncated:
+      return "file ends inside the headers";
+    case BmpError::BadMagic:
+      return "not a bitmap (no BM signature)";
+    case BmpError::BadHeaderSize:
+      return "unknown info header size";
+    case BmpError::BadPlanes:
+      return "planes is not 1";
+    case BmpError::BadDimensions:
+      return "bad width or height";
+    case BmpError::TooLarge:
+      return "a side is larger than 65500 pixels";
+    case BmpError::BadBitCount:
+      return "unsupported bits per pixel";
+    case BmpError::BadCompression:
+      return "unknown compression";
+    case BmpError::UnsupportedCompression:
+      return "unsupported compression";
+    case BmpError::CompressionMismatch:
+      return "compression does not suit the bit count";
+    case BmpError::TopDownRle:
+      return "top-down bitmap with RLE compression";
+    case BmpError::BadMasks:
+      return "bad colour masks";
+    case BmpError::BadPaletteSize:
+      return "bad colour count";
+    case BmpError::PaletteTruncated:
+      return "colour table runs past the file";
+    case BmpError::BadPixelOffset:
+      return "bad pixel data offset";
+    case BmpError::PixelsTruncated:
+      return "pixel data runs past the file";
+    case BmpError::BadPaletteIndex:
+      return "pixel refers to a colour past the table";
+    case BmpError::RlePastRow:
+      return "RLE data passes the end of a row";
+    case BmpError::RlePastImage:
+      return "RLE data passes the last row";
+    case BmpError::RleTruncated:
+      return "RLE data ends early";
+    case BmpError::BadProfile:
+      return "colour profile lies outside the file";
   }
   return "unknown bitmap error";
 }
@@ -93,7 +113,14 @@ BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
   // Info header: its size says which kind it is.
   if (!in.ReadU32(h.infoSize)) return BmpError::Truncated;
   switch (h.infoSize) {
-    case 12: case 16: case 40: case 52: case 56: case 64: case 108: case 124:
+    case 12:
+    case 16:
+    case 40:
+    case 52:
+    case 56:
+    case 64:
+    case 108:
+    case 124:
       break;
     default:
       return BmpError::BadHeaderSize;
@@ -172,8 +199,15 @@ BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
   if (bpp == 16 || bpp == 32) {
     if (!bitfields) {
       maskA = 0;
-      if (bpp == 16) { maskR = 0x7C00; maskG = 0x03E0; maskB = 0x001F; }
-      else { maskR = 0xFF0000; maskG = 0x00FF00; maskB = 0x0000FF; }
+      if (bpp == 16) {
+        maskR = 0x7C00;
+        maskG = 0x03E0;
+        maskB = 0x001F;
+      } else {
+        maskR = 0xFF0000;
+        maskG = 0x00FF00;
+        maskB = 0x0000FF;
+      }
     }
     if (c != kBiAlphaBitfields && h.infoSize < 56) maskA = 0;
     const BmpError e = CheckMasks(maskR, maskG, maskB, maskA, bpp, h);
@@ -181,15 +215,28 @@ BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
   }
 
   switch (bpp) {
-    case 1: h.layout = BmpLayout::Indexed1; break;
-    case 4: h.layout = rle ? BmpLayout::Rle4 : BmpLayout::Indexed4; break;
-    case 8: h.layout = rle ? BmpLayout::Rle8 : BmpLayout::Indexed8; break;
-    case 16: h.layout = BmpLayout::Masked16; break;
-    case 24: h.layout = BmpLayout::Bgr24; break;
+    case 1:
+      h.layout = BmpLayout::Indexed1;
+      break;
+    case 4:
+      h.layout = rle ? BmpLayout::Rle4 : BmpLayout::Indexed4;
+      break;
+    case 8:
+      h.layout = rle ? BmpLayout::Rle8 : BmpLayout::Indexed8;
+      break;
+    case 16:
+      h.layout = BmpLayout::Masked16;
+      break;
+    case 24:
+      h.layout = BmpLayout::Bgr24;
+      break;
     default:
-      if (maskR == 0xFF0000 && maskG == 0xFF00 && maskB == 0xFF) h.layout = BmpLayout::Bgrx32;
-      else if (maskR == 0xFF && maskG == 0xFF00 && maskB == 0xFF0000) h.layout = BmpLayout::Rgbx32;
-      else h.layout = BmpLayout::Masked32;
+      if (maskR == 0xFF0000 && maskG == 0xFF00 && maskB == 0xFF)
+        h.layout = BmpLayout::Bgrx32;
+      else if (maskR == 0xFF && maskG == 0xFF00 && maskB == 0xFF0000)
+        h.layout = BmpLayout::Rgbx32;
+      else
+        h.layout = BmpLayout::Masked32;
   }
 
   // Colour table, between the headers and the pixel data.
@@ -367,12 +414,17 @@ namespace {
 
 RowFormat FormatFor(const BmpImage& img) {
   switch (img.header.layout) {
-    case BmpLayout::Bgr24: return RowFormat::Bgr;
-    case BmpLayout::Bgrx32: return RowFormat::Bgrx;
-    case BmpLayout::Rgbx32: return RowFormat::Rgbx;
+    case BmpLayout::Bgr24:
+      return RowFormat::Bgr;
+    case BmpLayout::Bgrx32:
+      return RowFormat::Bgrx;
+    case BmpLayout::Rgbx32:
+      return RowFormat::Rgbx;
     case BmpLayout::Masked16:
-    case BmpLayout::Masked32: return RowFormat::Rgb;
-    default: return img.greyPalette ? RowFormat::Grey : RowFormat::Rgb;
+    case BmpLayout::Masked32:
+      return RowFormat::Rgb;
+    default:
+      return img.greyPalette ? RowFormat::Grey : RowFormat::Rgb;
   }
 }
 

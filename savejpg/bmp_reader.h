@@ -63,12 +63,16 @@ class [[nodiscard]] BmpResult {
 
 // How the pixels are laid out in the file.
 enum class BmpLayout : uint8_t {
-  Indexed1, Indexed4, Indexed8,  // palette indexes, rows padded to 4 bytes
-  Rle4, Rle8,                    // run-length coded palette indexes
-  Masked16, Masked32,            // channels picked out by bit masks
-  Bgr24,                         // B, G, R bytes
-  Bgrx32,                        // B, G, R, unused
-  Rgbx32,                        // R, G, B, unused
+  Indexed1,
+  Indexed4,
+  Indexed8,  // palette indexes, rows padded to 4 bytes
+  Rle4,
+  Rle8,  // run-length coded palette indexes
+  Masked16,
+  Masked32,  // channels picked out by bit masks
+  Bgr24,     // B, G, R bytes
+  Bgrx32,    // B, G, R, unused
+  Rgbx32,    // R, G, B, unused
 };
 
 // One colour channel of a 16- or 32-bit pixel: which bits, and how to bring
@@ -87,16 +91,16 @@ struct BmpHeader {
   uint16_t bitCount = 0;
   uint32_t compression = 0;
   BmpLayout layout = BmpLayout::Bgr24;
-  ChannelMask red, green, blue;     // used by Masked16 / Masked32
+  ChannelMask red, green, blue;  // used by Masked16 / Masked32
   int32_t xPixelsPerMetre = 0;
   int32_t yPixelsPerMetre = 0;
-  uint64_t paletteOffset = 0;       // file offset of the colour table
-  uint32_t paletteCount = 0;        // entries read (palette layouts only)
-  uint8_t paletteEntrySize = 4;     // 3 for OS/2 core headers
+  uint64_t paletteOffset = 0;    // file offset of the colour table
+  uint32_t paletteCount = 0;     // entries read (palette layouts only)
+  uint8_t paletteEntrySize = 4;  // 3 for OS/2 core headers
   uint64_t pixelOffset = 0;
-  uint64_t pixelBytes = 0;          // bytes of pixel data used
-  uint64_t rowStride = 0;           // padded row size, uncompressed only
-  uint64_t profileOffset = 0;       // embedded ICC profile, size 0 if none
+  uint64_t pixelBytes = 0;     // bytes of pixel data used
+  uint64_t rowStride = 0;      // padded row size, uncompressed only
+  uint64_t profileOffset = 0;  // embedded ICC profile, size 0 if none
   uint64_t profileSize = 0;
 };
 
@@ -116,10 +120,10 @@ struct RleRowStart {
 struct BmpImage {
   BmpHeader header;
   std::array<Rgb, 256> palette{};
-  bool greyPalette = false;              // every palette entry has R == G == B
-  std::span<const uint8_t> pixels;       // the pixel data inside the file
-  std::span<const uint8_t> iccProfile;   // empty if none
-  std::vector<RleRowStart> rleRows;      // per stored row, RLE layouts only
+  bool greyPalette = false;             // every palette entry has R == G == B
+  std::span<const uint8_t> pixels;      // the pixel data inside the file
+  std::span<const uint8_t> iccProfile;  // empty if none
+  std::vector<RleRowStart> rleRows;     // per stored row, RLE layouts only
 };
 
 [[nodiscard]] BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file);

@@ -1,9 +1,10 @@
 // Bitmap reading: every layout decoded to the expected pixels, and every kind
 // of malformed file refused with its own error and without any file written.
+#include "bmp_reader.h"
+
 #include <climits>
 #include <cstring>
 
-#include "bmp_reader.h"
 #include "savejpg.h"
 #include "test_support.h"
 
@@ -32,11 +33,21 @@ std::vector<Colour> DecodeAll(const std::vector<uint8_t>& bytes, RowFormat* form
     const uint8_t* p = rows.Row(y);
     for (uint32_t x = 0; x < rows.Width(); ++x) {
       switch (rows.Format()) {
-        case RowFormat::Grey: out.push_back({p[x], p[x], p[x]}); break;
-        case RowFormat::Rgb: out.push_back({p[3 * x], p[3 * x + 1], p[3 * x + 2]}); break;
-        case RowFormat::Bgr: out.push_back({p[3 * x + 2], p[3 * x + 1], p[3 * x]}); break;
-        case RowFormat::Bgrx: out.push_back({p[4 * x + 2], p[4 * x + 1], p[4 * x]}); break;
-        case RowFormat::Rgbx: out.push_back({p[4 * x], p[4 * x + 1], p[4 * x + 2]}); break;
+        case RowFormat::Grey:
+          out.push_back({p[x], p[x], p[x]});
+          break;
+        case RowFormat::Rgb:
+          out.push_back({p[3 * x], p[3 * x + 1], p[3 * x + 2]});
+          break;
+        case RowFormat::Bgr:
+          out.push_back({p[3 * x + 2], p[3 * x + 1], p[3 * x]});
+          break;
+        case RowFormat::Bgrx:
+          out.push_back({p[4 * x + 2], p[4 * x + 1], p[4 * x]});
+          break;
+        case RowFormat::Rgbx:
+          out.push_back({p[4 * x], p[4 * x + 1], p[4 * x + 2]});
+          break;
       }
     }
   }
@@ -53,8 +64,8 @@ std::vector<Colour> Expected(int w, int h, const std::function<Colour(int, int)>
 std::vector<Colour> Ramp(int n) {
   std::vector<Colour> p;
   for (int i = 0; i < n; ++i)
-    p.push_back({static_cast<uint8_t>(i * 255 / std::max(n - 1, 1)), static_cast<uint8_t>(255 - i * 7),
-                 static_cast<uint8_t>(i * 3)});
+    p.push_back({static_cast<uint8_t>(i * 255 / std::max(n - 1, 1)),
+                 static_cast<uint8_t>(255 - i * 7), static_cast<uint8_t>(i * 3)});
   return p;
 }
 
@@ -79,7 +90,8 @@ TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
   EXPECT_EQ(DecodeAll(BuildBmp(s24)), Expected(W, H, smooth));
 
   BmpSpec s32 = TrueColour(32);
-  s32.pixels = StoreRows(W, H, 32, false, [](int x, int y) { return 0xAB000000 | Packed(Smooth(x, y)); });
+  s32.pixels =
+      StoreRows(W, H, 32, false, [](int x, int y) { return 0xAB000000 | Packed(Smooth(x, y)); });
   RowFormat f;
   EXPECT_EQ(DecodeAll(BuildBmp(s32), &f), Expected(W, H, smooth));
   EXPECT_EQ(f, RowFormat::Bgrx);
@@ -97,7 +109,8 @@ TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
   BmpSpec wide = TrueColour(32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}, 124);
   wide.pixels = StoreRows(W, H, 32, false, [](int x, int y) {
     const Colour c = Smooth(x, y);
-    return 0xC0000000u | (uint32_t{c.r} << 22 | 3u << 20) | (uint32_t{c.g} << 12) | (uint32_t{c.b} << 2 | 1u);
+    return 0xC0000000u | (uint32_t{c.r} << 22 | 3u << 20) | (uint32_t{c.g} << 12) |
+           (uint32_t{c.b} << 2 | 1u);
   });
   EXPECT_EQ(DecodeAll(BuildBmp(wide)), Expected(W, H, smooth));
 
@@ -117,16 +130,21 @@ TEST(BmpReader, SixteenBitMasksAreScaledToFullRange) {
     return levels5[x % 5] << 10 | (g6(y) >> 1) << 5 | levels5[(x + y) % 5];
   });
   EXPECT_EQ(DecodeAll(BuildBmp(s555)), Expected(W, H, [&](int x, int y) {
-              return Colour{expect5(x), static_cast<uint8_t>(((g6(y) >> 1) * 255 + 15) / 31), expect5(x + y)};
+              return Colour{expect5(x), static_cast<uint8_t>(((g6(y) >> 1) * 255 + 15) / 31),
+                            expect5(x + y)};
             }));
   for (uint32_t info : {40u, 108u}) {
     BmpSpec s565 = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F}, info);
     s565.pixels = StoreRows(W, H, 16, false, [&](int x, int y) {
       return levels5[x % 5] << 11 | g6(y) << 5 | levels5[(x + y) % 5];
     });
-    EXPECT_EQ(DecodeAll(BuildBmp(s565)), Expected(W, H, [&](int x, int y) {
-                return Colour{expect5(x), static_cast<uint8_t>((g6(y) * 255 + 31) / 63), expect5(x + y)};
-              })) << "info header " << info;
+    EXPECT_EQ(DecodeAll(BuildBmp(s565)),
+              Expected(W, H,
+                       [&](int x, int y) {
+                         return Colour{expect5(x), static_cast<uint8_t>((g6(y) * 255 + 31) / 63),
+                                       expect5(x + y)};
+                       }))
+        << "info header " << info;
   }
   // Full scale and zero stay exact.
   BmpSpec corners = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F});
@@ -150,7 +168,8 @@ TEST(BmpReader, PaletteLayoutsAndHeaderKinds) {
       s.colorsUsed = info == 12 ? 0 : colours;
       s.palette = pal;
       s.pixels = StoreRows(W, H, bpp, false, index);
-      EXPECT_EQ(DecodeAll(BuildBmp(s)), Expected(W, H, [&](int x, int y) { return pal[index(x, y)]; }))
+      EXPECT_EQ(DecodeAll(BuildBmp(s)),
+                Expected(W, H, [&](int x, int y) { return pal[index(x, y)]; }))
           << bpp << " bits, info header " << info;
     }
   }
@@ -161,7 +180,8 @@ TEST(BmpReader, ColourCountZeroMeansFullTableAndGreyTablesGiveGreyRows) {
   s.width = W;
   s.height = H;
   s.bitCount = 4;
-  for (int i = 0; i < 16; ++i) s.palette.push_back({uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
+  for (int i = 0; i < 16; ++i)
+    s.palette.push_back({uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
   s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t((x + y) % 16); });
   RowFormat f;
   EXPECT_EQ(DecodeAll(BuildBmp(s), &f), Expected(W, H, [](int x, int y) {
@@ -178,8 +198,9 @@ TEST(BmpReader, ColourCountZeroMeansFullTableAndGreyTablesGiveGreyRows) {
 TEST(BmpReader, TopDownAndBottomUpGiveTheSameRows) {
   for (int bpp : {4, 8, 16, 24, 32}) {
     auto value = [bpp](int x, int y) {
-      return bpp <= 8 ? uint32_t((x + 2 * y) % 16) : bpp == 16 ? uint32_t(x * 997 + y * 31) & 0x7FFF
-                                                               : Packed(Smooth(x, y));
+      return bpp <= 8    ? uint32_t((x + 2 * y) % 16)
+             : bpp == 16 ? uint32_t(x * 997 + y * 31) & 0x7FFF
+                         : Packed(Smooth(x, y));
     };
     BmpSpec up = TrueColour(bpp);
     if (bpp <= 8) up.palette = Ramp(16), up.colorsUsed = 16;
@@ -200,16 +221,21 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
     std::vector<std::vector<uint32_t>> storedRows;  // bottom row first
   };
   const Case cases[] = {
-      {8, 8,
-       {8, 1, 0, 0,                   // 8 x colour 1, end of line
+      {8,
+       8,
+       {8, 1, 0, 0,                    // 8 x colour 1, end of line
         0, 3, 2, 3, 1, 0, 5, 2, 0, 0,  // absolute 2 3 1 + pad, 5 x colour 2
         2, 3, 0, 2, 1, 1,              // 2 x colour 3, move right 1 and up 1
         3, 2, 0, 1},                   // 3 x colour 2, end of bitmap
-       {{1, 1, 1, 1, 1, 1, 1, 1}, {2, 3, 1, 2, 2, 2, 2, 2}, {3, 3, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 2, 2, 2, 0, 0}}},
-      {4, 8,
-       {8, 0x12, 0, 0,                        // alternating 1 2
-        0, 5, 0x31, 0x23, 0x10, 0, 3, 0x30,   // absolute 3 1 2 3 1 + pad, then 3 0 3
-        0, 0, 0, 2, 4, 0, 1, 0x20, 0, 1},     // end of line, move right 4, one 2, end
+       {{1, 1, 1, 1, 1, 1, 1, 1},
+        {2, 3, 1, 2, 2, 2, 2, 2},
+        {3, 3, 0, 0, 0, 0, 0, 0},
+        {0, 0, 0, 2, 2, 2, 0, 0}}},
+      {4,
+       8,
+       {8, 0x12, 0,    0,                              // alternating 1 2
+        0, 5,    0x31, 0x23, 0x10, 0, 3, 0x30,         // absolute 3 1 2 3 1 + pad, then 3 0 3
+        0, 0,    0,    2,    4,    0, 1, 0x20, 0, 1},  // end of line, move right 4, one 2, end
        {{1, 2, 1, 2, 1, 2, 1, 2}, {3, 1, 2, 3, 1, 3, 0, 3}, {0, 0, 0, 0, 2, 0, 0, 0}}},
   };
   for (const Case& c : cases) {
@@ -224,7 +250,8 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
     rle.pixels = c.stream;
     BmpSpec twin = rle;
     twin.compression = 0;
-    twin.pixels = StoreRows(c.w, h, c.bpp, false, [&](int x, int y) { return c.storedRows[h - 1 - y][x]; });
+    twin.pixels =
+        StoreRows(c.w, h, c.bpp, false, [&](int x, int y) { return c.storedRows[h - 1 - y][x]; });
     EXPECT_EQ(DecodeAll(BuildBmp(rle)), DecodeAll(BuildBmp(twin))) << "RLE" << c.bpp;
   }
 }
@@ -266,6 +293,7 @@ struct Malformed {
   BmpError error;
 };
 
+// clang-format off
 const Malformed kMalformed[] = {
     {"empty file", [] { return std::vector<uint8_t>{}; }, BmpError::Truncated},
     {"signature only", [] { return std::vector<uint8_t>{'B', 'M'}; }, BmpError::Truncated},
@@ -321,6 +349,7 @@ const Malformed kMalformed[] = {
     {"profile past the file", [] { auto b = With(TrueColour(24, 0, {}, 124), [](BmpSpec& s) {
        s.pixels = Valid24().pixels; s.profile = {1, 2, 3, 4}; }); b.resize(b.size() - 1); return b; }, BmpError::BadProfile},
 };
+// clang-format on
 
 TEST(BmpReader, MalformedBitmapsAreRefusedWithTheirOwnError) {
   ScratchFolder dir;
@@ -347,7 +376,8 @@ TEST(BmpReader, MalformedBitmapsAreRefusedWithTheirOwnError) {
 }
 
 TEST(BmpReader, EveryShorterCopyOfAValidFileIsRefused) {
-  for (const BmpSpec& spec : {Valid24(), Valid8(), Rle(8, {4, 1, 0, 0, 0, 3, 1, 2, 3, 0, 1, 1, 0, 1})}) {
+  for (const BmpSpec& spec :
+       {Valid24(), Valid8(), Rle(8, {4, 1, 0, 0, 0, 3, 1, 2, 3, 0, 1, 1, 0, 1})}) {
     const auto full = BuildBmp(spec);
     ASSERT_TRUE(DecodeBmp(full).ok());
     for (size_t n = 0; n < full.size(); ++n) {

@@ -37,8 +37,7 @@ class ByteReader {
 
   [[nodiscard]] bool ReadU32(uint32_t& out) {
     if (Remaining() < 4) return false;
-    out = static_cast<uint32_t>(bytes_[pos_]) |
-          (static_cast<uint32_t>(bytes_[pos_ + 1]) << 8) |
+    out = static_cast<uint32_t>(bytes_[pos_]) | (static_cast<uint32_t>(bytes_[pos_ + 1]) << 8) |
           (static_cast<uint32_t>(bytes_[pos_ + 2]) << 16) |
           (static_cast<uint32_t>(bytes_[pos_ + 3]) << 24);
     pos_ += 4;

@@ -1,26 +1,26 @@
 #include "jpeg_writer.h"
 
+#include <jerror.h>
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <climits>
-#include <cmath>
 #include <cstdio>
-
-#include <jpeglib.h>
-#include <jerror.h>
 
 #include "savejpg.h"
 
 namespace savejpg {
 namespace {
 
-constexpr size_t kOutputBuffer = 256 * 1024;
+constexpr size_t kOutputBuffer = 64 * 1024;
 
 [[noreturn]] void ThrowOnError(j_common_ptr cinfo) {
   char message[JMSG_LENGTH_MAX] = {};
   (*cinfo->err->format_message)(cinfo, message);
   const int code = cinfo->err->msg_code;
   throw JpegFailure(code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE
-                        ? SAVEJPG_ERR_OUT_OF_MEMORY : SAVEJPG_ERR_ENCODER,
+                        ? SAVEJPG_ERR_OUT_OF_MEMORY
+                        : SAVEJPG_ERR_ENCODER,
                     message);
 }
 void IgnoreMessage(j_common_ptr, int) {}
@@ -32,7 +32,9 @@ struct Destination {
   JpegSink* sink;
   std::vector<uint8_t> buffer;
 
-  static Destination& Of(j_compress_ptr cinfo) { return *reinterpret_cast<Destination*>(cinfo->dest); }
+  static Destination& Of(j_compress_ptr cinfo) {
+    return *reinterpret_cast<Destination*>(cinfo->dest);
+  }
   static void Init(j_compress_ptr cinfo) {
     Destination& d = Of(cinfo);
     d.mgr.next_output_byte = d.buffer.data();
@@ -71,11 +73,16 @@ class Compressor {
 
 J_COLOR_SPACE ColourSpace(RowFormat format) {
   switch (format) {
-    case RowFormat::Grey: return JCS_GRAYSCALE;
-    case RowFormat::Rgb: return JCS_EXT_RGB;
-    case RowFormat::Bgr: return JCS_EXT_BGR;
-    case RowFormat::Bgrx: return JCS_EXT_BGRX;
-    case RowFormat::Rgbx: return JCS_EXT_RGBX;
+    case RowFormat::Grey:
+      return JCS_GRAYSCALE;
+    case RowFormat::Rgb:
+      return JCS_EXT_RGB;
+    case RowFormat::Bgr:
+      return JCS_EXT_BGR;
+    case RowFormat::Bgrx:
+      return JCS_EXT_BGRX;
+    case RowFormat::Rgbx:
+      return JCS_EXT_RGBX;
   }
   return JCS_UNKNOWN;
 }
@@ -89,7 +96,8 @@ void FileSink::Write(const uint8_t* data, size_t size) {
 
 uint16_t DotsPerInch(int32_t pixelsPerMetre) {
   if (pixelsPerMetre <= 0) return 0;
-  const long dpi = std::lround(pixelsPerMetre * 0.0254);
+  // 1 inch = 0.0254 m; rounded to nearest in integers.
+  const int64_t dpi = (int64_t{pixelsPerMetre} * 254 + 5000) / 10000;
   return dpi > 65535 ? 0 : static_cast<uint16_t>(dpi);
 }
 

@@ -45,17 +45,19 @@ class FileSink final : public JpegSink {
 
 class MemorySink final : public JpegSink {
  public:
-  void Write(const uint8_t* data, size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+  void Write(const uint8_t* data, size_t size) override {
+    bytes.insert(bytes.end(), data, data + size);
+  }
   std::vector<uint8_t> bytes;
 };
 
 struct JpegOptions {
-  int quality = 85;           // clamped to 1..100
+  int quality = 85;  // clamped to 1..100
   bool progressive = false;
-  uint16_t xDpi = 0;          // 0 in either: no density, aspect ratio 1:1
+  uint16_t xDpi = 0;  // 0 in either: no density, aspect ratio 1:1
   uint16_t yDpi = 0;
   std::span<const uint8_t> iccProfile;  // written as APP2 markers if not empty
-  uint64_t memoryLimit = 0;   // bytes libjpeg may allocate; 0: no limit
+  uint64_t memoryLimit = 0;             // bytes libjpeg may allocate; 0: no limit
 };
 
 // Returns row `top` (0 = top of the picture), at least width *

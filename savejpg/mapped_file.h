@@ -30,8 +30,8 @@ class MappedFile {
  private:
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  void* mapping_ = nullptr;       // set when the bytes are mapped
-  std::vector<uint8_t> copy_;     // used when they are read instead
+  void* mapping_ = nullptr;    // set when the bytes are mapped
+  std::vector<uint8_t> copy_;  // used when they are read instead
 };
 
 }  // namespace savejpg

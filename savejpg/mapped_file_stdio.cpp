@@ -15,7 +15,8 @@ bool MappedFile::Open(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   copy_.resize(static_cast<size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(copy_.data()), static_cast<std::streamsize>(size)))
+  if (size > 0 &&
+      !in.read(reinterpret_cast<char*>(copy_.data()), static_cast<std::streamsize>(size)))
     return false;
   data_ = copy_.data();
   size_ = copy_.size();

@@ -16,11 +16,14 @@ enum class RowFormat : uint8_t {
 
 constexpr size_t BytesPerPixel(RowFormat format) {
   switch (format) {
-    case RowFormat::Grey: return 1;
+    case RowFormat::Grey:
+      return 1;
     case RowFormat::Rgb:
-    case RowFormat::Bgr: return 3;
+    case RowFormat::Bgr:
+      return 3;
     case RowFormat::Bgrx:
-    case RowFormat::Rgbx: return 4;
+    case RowFormat::Rgbx:
+      return 4;
   }
   return 4;
 }

@@ -52,7 +52,10 @@ class TempOutput {
     for (int attempt = 0; attempt < 32; ++attempt) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+      // Beside the destination, named after it unless that name is so long
+      // that the suffix could pass the system's name limit.
       fs::path candidate = dest;
+      if (dest.filename().native().size() > 200) candidate.replace_filename("savejpg");
       candidate += suffix;
       errno = 0;
       file_ = std::fopen(candidate.string().c_str(), "wbx");  // fails if it exists
@@ -95,7 +98,8 @@ uint64_t MemoryLimit(uint64_t fileSize) {
   return std::max(kFloor, fileSize * 8);
 }
 
-JpegOptions OptionsFor(const BmpImage& image, uint64_t fileSize, uint8_t quality, int16_t progressive) {
+JpegOptions OptionsFor(const BmpImage& image, uint64_t fileSize, uint8_t quality,
+                       int16_t progressive) {
   JpegOptions options;
   options.memoryLimit = MemoryLimit(fileSize);
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
@@ -106,26 +110,26 @@ JpegOptions OptionsFor(const BmpImage& image, uint64_t fileSize, uint8_t quality
   return options;
 }
 
-// Rows already handed to libjpeg are not read again: every so many rows of
-// an uncompressed bitmap, the pages they were in are given back, so memory
-// is not held for both the whole bitmap and libjpeg's coefficients.
+// Rows already handed to libjpeg are not read again: once enough of them
+// have been compressed, the pages they were in are given back, so a large
+// bitmap is not held in memory next to libjpeg's coefficients.
 class RowsWithRelease {
  public:
   RowsWithRelease(BmpRowReader& rows, MappedFile& file, const BmpHeader& header)
       : rows_(rows), file_(file), header_(header) {}
 
   const uint8_t* operator()(uint32_t top) {
-    if (header_.rowStride != 0 && top - released_ >= kBatch) {
+    const uint64_t done = uint64_t{top - released_} * header_.rowStride;
+    if (done >= kBatchBytes) {
       const uint64_t first = header_.topDown ? released_ : header_.height - top;
-      file_.Release(header_.pixelOffset + first * header_.rowStride,
-                    uint64_t{top - released_} * header_.rowStride);
+      file_.Release(header_.pixelOffset + first * header_.rowStride, done);
       released_ = top;
     }
     return rows_.Row(top);
   }
 
  private:
-  static constexpr uint32_t kBatch = 256;
+  static constexpr uint64_t kBatchBytes = 512 << 10;
   BmpRowReader& rows_;
   MappedFile& file_;
   const BmpHeader& header_;

@@ -50,34 +50,33 @@ enum SaveJpgResult {
   SAVEJPG_ERR_REPLACE_OUTPUT = 6, /* renaming the temporary file to dest failed */
   SAVEJPG_ERR_ENCODER = 7,        /* the JPEG encoder reported an error */
   SAVEJPG_ERR_OUT_OF_MEMORY = 8,
-  SAVEJPG_ERR_INTERNAL = 9,       /* any other unexpected failure */
+  SAVEJPG_ERR_INTERNAL = 9, /* any other unexpected failure */
 
   /* The bitmap was refused. */
-  SAVEJPG_BMP_TRUNCATED = 100,          /* file ends inside the headers */
-  SAVEJPG_BMP_BAD_MAGIC = 101,          /* does not start with "BM" */
-  SAVEJPG_BMP_BAD_HEADER_SIZE = 102,    /* unknown info header size */
-  SAVEJPG_BMP_BAD_PLANES = 103,         /* planes is not 1 */
-  SAVEJPG_BMP_BAD_DIMENSIONS = 104,     /* width <= 0, height 0 or INT32_MIN */
-  SAVEJPG_BMP_TOO_LARGE = 105,          /* a side above 65500 pixels */
-  SAVEJPG_BMP_BAD_BIT_COUNT = 106,      /* bits per pixel not 1,4,8,16,24,32 */
-  SAVEJPG_BMP_BAD_COMPRESSION = 107,    /* unknown compression value */
+  SAVEJPG_BMP_TRUNCATED = 100,               /* file ends inside the headers */
+  SAVEJPG_BMP_BAD_MAGIC = 101,               /* does not start with "BM" */
+  SAVEJPG_BMP_BAD_HEADER_SIZE = 102,         /* unknown info header size */
+  SAVEJPG_BMP_BAD_PLANES = 103,              /* planes is not 1 */
+  SAVEJPG_BMP_BAD_DIMENSIONS = 104,          /* width <= 0, height 0 or INT32_MIN */
+  SAVEJPG_BMP_TOO_LARGE = 105,               /* a side above 65500 pixels */
+  SAVEJPG_BMP_BAD_BIT_COUNT = 106,           /* bits per pixel not 1,4,8,16,24,32 */
+  SAVEJPG_BMP_BAD_COMPRESSION = 107,         /* unknown compression value */
   SAVEJPG_BMP_UNSUPPORTED_COMPRESSION = 108, /* embedded JPEG/PNG, OS/2 Huffman or RLE24 */
   SAVEJPG_BMP_COMPRESSION_MISMATCH = 109,    /* compression not valid for the bit count */
-  SAVEJPG_BMP_TOP_DOWN_RLE = 110,       /* RLE bitmap with a negative height */
-  SAVEJPG_BMP_BAD_MASKS = 111,          /* colour masks zero, overlapping, split or too wide */
-  SAVEJPG_BMP_BAD_PALETTE_SIZE = 112,   /* more colours than the bit count allows, or none */
-  SAVEJPG_BMP_PALETTE_TRUNCATED = 113,  /* colour table runs past the end of the file */
-  SAVEJPG_BMP_BAD_PIXEL_OFFSET = 114,   /* pixel data offset inside the headers or past the file */
-  SAVEJPG_BMP_PIXELS_TRUNCATED = 115,   /* the file holds less pixel data than the image needs */
-  SAVEJPG_BMP_BAD_PALETTE_INDEX = 116,  /* a pixel names a colour past the colour table */
-  SAVEJPG_BMP_RLE_PAST_ROW = 117,       /* an RLE run or move passes the end of a row */
-  SAVEJPG_BMP_RLE_PAST_IMAGE = 118,     /* an RLE run or move passes the last row */
-  SAVEJPG_BMP_RLE_TRUNCATED = 119,      /* RLE data ends before the end-of-bitmap code */
-  SAVEJPG_BMP_BAD_PROFILE = 120         /* embedded colour profile lies outside the file */
+  SAVEJPG_BMP_TOP_DOWN_RLE = 110,            /* RLE bitmap with a negative height */
+  SAVEJPG_BMP_BAD_MASKS = 111,               /* colour masks zero, overlapping, split or too wide */
+  SAVEJPG_BMP_BAD_PALETTE_SIZE = 112,        /* more colours than the bit count allows, or none */
+  SAVEJPG_BMP_PALETTE_TRUNCATED = 113,       /* colour table runs past the end of the file */
+  SAVEJPG_BMP_BAD_PIXEL_OFFSET = 114,  /* pixel data offset inside the headers or past the file */
+  SAVEJPG_BMP_PIXELS_TRUNCATED = 115,  /* the file holds less pixel data than the image needs */
+  SAVEJPG_BMP_BAD_PALETTE_INDEX = 116, /* a pixel names a colour past the colour table */
+  SAVEJPG_BMP_RLE_PAST_ROW = 117,      /* an RLE run or move passes the end of a row */
+  SAVEJPG_BMP_RLE_PAST_IMAGE = 118,    /* an RLE run or move passes the last row */
+  SAVEJPG_BMP_RLE_TRUNCATED = 119,     /* RLE data ends before the end-of-bitmap code */
+  SAVEJPG_BMP_BAD_PROFILE = 120        /* embedded colour profile lies outside the file */
 };
 
-SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,
-                               int16_t progressive);
+SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality, int16_t progressive);
 
 #ifdef __cplusplus
 }

@@ -12,14 +12,15 @@ namespace {
 constexpr int W = 61, H = 47;  // not a multiple of the 16-pixel MCU
 
 // Converts `bmp` (written to in.bmp) to out.jpg; returns the result value.
-int16_t Convert(const ScratchFolder& dir, const std::vector<uint8_t>& bmp, int quality, int16_t progressive,
-                const std::string& outName = "out.jpg") {
+int16_t Convert(const ScratchFolder& dir, const std::vector<uint8_t>& bmp, int quality,
+                int16_t progressive, const std::string& outName = "out.jpg") {
   WriteFile(dir / "in.bmp", bmp);
   std::string src = (dir / "in.bmp").string(), dst = (dir / outName).string();
   return SavetoJPEG(src.data(), dst.data(), static_cast<uint8_t>(quality), progressive);
 }
 
-DecodedJpeg ConvertAndRead(const std::vector<uint8_t>& bmp, int quality = 95, int16_t progressive = 0) {
+DecodedJpeg ConvertAndRead(const std::vector<uint8_t>& bmp, int quality = 95,
+                           int16_t progressive = 0) {
   ScratchFolder dir;
   const int16_t r = Convert(dir, bmp, quality, progressive);
   if (r != SAVEJPG_OK) throw std::runtime_error("SavetoJPEG returned " + std::to_string(r));
@@ -42,7 +43,9 @@ struct Kind {
 };
 
 // A smooth 64-entry palette so palette images stay smooth too.
-Colour PaletteColour(uint32_t i) { return {uint8_t(i * 4), uint8_t(255 - i * 3), uint8_t(100 + i)}; }
+Colour PaletteColour(uint32_t i) {
+  return {uint8_t(i * 4), uint8_t(255 - i * 3), uint8_t(100 + i)};
+}
 uint32_t PaletteIndex(int x, int y) { return uint32_t(x + y) / 2 % 64; }
 BmpSpec Palette(int bpp, uint32_t compression = 0) {
   BmpSpec s;
@@ -77,6 +80,7 @@ BmpSpec PaletteRle8() {
   return s;
 }
 
+// clang-format off
 const Kind kKinds[] = {
     {"24-bit", Smooth24, Smooth, 3},
     {"24-bit top-down", [] { BmpSpec s = Smooth24(); s.height = -H;
@@ -100,6 +104,7 @@ const Kind kKinds[] = {
        s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t(x + y) / 8 % 16; }); return s; },
      [](int x, int y) { const uint8_t v = uint8_t(uint32_t(x + y) / 8 % 16 * 17); return Colour{v, v, v}; }, 1},
 };
+// clang-format on
 
 TEST(SaveJpg, EveryKindOfBitmapComesBackCloseToItsPixels) {
   for (const Kind& k : kKinds) {
@@ -150,19 +155,24 @@ TEST(SaveJpg, ProgressiveFlagDensityAndProfileReachTheJpeg) {
   EXPECT_TRUE(ConvertAndRead(bmp, 85, -1).progressive);
   EXPECT_TRUE(ConvertAndRead(bmp, 85, 1).progressive);
 
-  struct Density { int32_t xPpm, yPpm; int unit, x, y; };
+  struct Density {
+    int32_t xPpm, yPpm;
+    int unit, x, y;
+  };
   for (const Density d : {Density{3780, 3780, 1, 96, 96}, Density{11811, 3780, 1, 300, 96},
                           Density{0, 0, 0, 1, 1}, Density{-5, 3780, 0, 1, 1}}) {
     BmpSpec s = Smooth24();
     s.xPpm = d.xPpm;
     s.yPpm = d.yPpm;
     const DecodedJpeg j = ConvertAndRead(BuildBmp(s));
-    EXPECT_EQ(std::tuple(j.densityUnit, j.xDensity, j.yDensity), std::tuple(d.unit, d.x, d.y)) << d.xPpm;
+    EXPECT_EQ(std::tuple(j.densityUnit, j.xDensity, j.yDensity), std::tuple(d.unit, d.x, d.y))
+        << d.xPpm;
   }
 
   BmpSpec v5 = Smooth24();
   v5.infoSize = 124;
-  for (size_t i = 0; i < 70000; ++i) v5.profile.push_back(uint8_t(i * 7 + i / 256));  // needs two APP2 markers
+  for (size_t i = 0; i < 70000; ++i)
+    v5.profile.push_back(uint8_t(i * 7 + i / 256));  // needs two APP2 markers
   const DecodedJpeg withProfile = ConvertAndRead(BuildBmp(v5), 85, -1);
   EXPECT_EQ(withProfile.icc, v5.profile);
   EXPECT_GT(Psnr(withProfile, W, H, Smooth), 30.0);
@@ -178,7 +188,8 @@ TEST(SaveJpg, ReplacesAnExistingJpegButNeverTheSource) {
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
 
   std::string src = (dir / "in.bmp").string();
-  std::string same = src, dotted = (dir / "." / "in.bmp").string(), link = (dir / "link.bmp").string();
+  std::string same = src, dotted = (dir / "." / "in.bmp").string(),
+              link = (dir / "link.bmp").string();
   fs::create_hard_link(src, link);
   for (std::string* dest : {&same, &dotted, &link}) {
     EXPECT_EQ(SavetoJPEG(src.data(), dest->data(), 85, 0), SAVEJPG_ERR_SAME_FILE) << *dest;
@@ -254,7 +265,8 @@ TEST(JpegWriter, ErrorsInsideLibjpegBecomeExceptions) {
   }
   savejpg::MemorySink sink;
   try {
-    savejpg::WriteJpeg(0, 16, savejpg::RowFormat::Rgb, rows, options, sink);  // libjpeg: empty image
+    savejpg::WriteJpeg(0, 16, savejpg::RowFormat::Rgb, rows, options,
+                       sink);  // libjpeg: empty image
     ADD_FAILURE() << "no error";
   } catch (const savejpg::JpegFailure& e) {
     EXPECT_EQ(e.code(), SAVEJPG_ERR_ENCODER);

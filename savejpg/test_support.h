@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 
 #include <cmath>
 #include <cstdint>
@@ -14,8 +15,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace savejpg_test {
 
@@ -40,19 +39,19 @@ struct Colour {
 
 // Everything a bitmap file says; BuildBmp writes it out field by field.
 struct BmpSpec {
-  uint32_t infoSize = 40;     // 12 core, 16/64 OS/2 2.x, 40, 52, 56, 108 V4, 124 V5
+  uint32_t infoSize = 40;  // 12 core, 16/64 OS/2 2.x, 40, 52, 56, 108 V4, 124 V5
   int32_t width = 8;
-  int32_t height = 8;         // negative: rows stored top row first
+  int32_t height = 8;  // negative: rows stored top row first
   uint16_t planes = 1;
   uint16_t bitCount = 24;
-  uint32_t compression = 0;   // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS, 6 ALPHABITFIELDS
+  uint32_t compression = 0;  // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS, 6 ALPHABITFIELDS
   uint32_t colorsUsed = 0;
   int32_t xPpm = 0, yPpm = 0;
-  std::vector<uint32_t> masks;     // R, G, B[, A]: in the header from 52 bytes on, else after it
-  std::vector<Colour> palette;     // 3 bytes per entry for core headers, else 4
-  std::vector<uint8_t> pixels;     // pixel data exactly as stored
-  std::vector<uint8_t> profile;    // V5 only: embedded ICC profile, put after the pixels
-  int64_t pixelOffset = -1;        // -1: right after the palette
+  std::vector<uint32_t> masks;   // R, G, B[, A]: in the header from 52 bytes on, else after it
+  std::vector<Colour> palette;   // 3 bytes per entry for core headers, else 4
+  std::vector<uint8_t> pixels;   // pixel data exactly as stored
+  std::vector<uint8_t> profile;  // V5 only: embedded ICC profile, put after the pixels
+  int64_t pixelOffset = -1;      // -1: right after the palette
 };
 
 inline std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
@@ -87,7 +86,7 @@ inline std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
       Put32(f, i < s.masks.size() ? s.masks[i] : 0);
     if (s.infoSize >= 108) {
       Put32(f, s.profile.empty() ? 0x73524742 : 0x4D424544);  // 'sRGB' or 'MBED'
-      f.resize(f.size() + 36 + 12);  // endpoints, gamma
+      f.resize(f.size() + 36 + 12);                           // endpoints, gamma
     }
     if (s.infoSize >= 124) {
       Put32(f, 4);  // intent
@@ -96,7 +95,8 @@ inline std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
       Put32(f, 0);  // reserved
     }
     f.resize(info + s.infoSize);  // OS/2 2.x tail: zeros
-    if (!masksInside) for (uint32_t m : s.masks) Put32(f, m);
+    if (!masksInside)
+      for (uint32_t m : s.masks) Put32(f, m);
   }
   for (const Colour& c : s.palette) {
     f.push_back(c.b);
@@ -127,12 +127,26 @@ inline std::vector<uint8_t> StoreRows(int w, int h, int bpp, bool topDown,
     for (int x = 0; x < w; ++x) {
       const uint32_t v = value(x, y);
       switch (bpp) {
-        case 1: p[x / 8] |= static_cast<uint8_t>((v & 1) << (7 - x % 8)); break;
-        case 4: p[x / 2] |= static_cast<uint8_t>((v & 15) << (x % 2 ? 0 : 4)); break;
-        case 8: p[x] = static_cast<uint8_t>(v); break;
-        case 16: p[2 * x] = v & 0xFF; p[2 * x + 1] = (v >> 8) & 0xFF; break;
-        case 24: p[3 * x] = v & 0xFF; p[3 * x + 1] = (v >> 8) & 0xFF; p[3 * x + 2] = (v >> 16) & 0xFF; break;
-        default: for (int i = 0; i < 4; ++i) p[4 * x + i] = (v >> (8 * i)) & 0xFF;
+        case 1:
+          p[x / 8] |= static_cast<uint8_t>((v & 1) << (7 - x % 8));
+          break;
+        case 4:
+          p[x / 2] |= static_cast<uint8_t>((v & 15) << (x % 2 ? 0 : 4));
+          break;
+        case 8:
+          p[x] = static_cast<uint8_t>(v);
+          break;
+        case 16:
+          p[2 * x] = v & 0xFF;
+          p[2 * x + 1] = (v >> 8) & 0xFF;
+          break;
+        case 24:
+          p[3 * x] = v & 0xFF;
+          p[3 * x + 1] = (v >> 8) & 0xFF;
+          p[3 * x + 2] = (v >> 16) & 0xFF;
+          break;
+        default:
+          for (int i = 0; i < 4; ++i) p[4 * x + i] = (v >> (8 * i)) & 0xFF;
       }
     }
   }
@@ -162,7 +176,8 @@ inline std::vector<uint8_t> ReadFile(const fs::path& p) {
 }
 inline void WriteFile(const fs::path& p, const std::vector<uint8_t>& bytes) {
   std::ofstream out(p, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline DecodedJpeg DecodeJpeg(const std::vector<uint8_t>& bytes) {
@@ -171,7 +186,9 @@ inline DecodedJpeg DecodeJpeg(const std::vector<uint8_t>& bytes) {
     jpeg_error_mgr err{};
     Decompressor() {
       d.err = jpeg_std_error(&err);
-      err.error_exit = [](j_common_ptr) { throw std::runtime_error("libjpeg could not read the JPEG"); };
+      err.error_exit = [](j_common_ptr) {
+        throw std::runtime_error("libjpeg could not read the JPEG");
+      };
       err.output_message = [](j_common_ptr) {};
       jpeg_create_decompress(&d);
     }
@@ -209,7 +226,8 @@ inline DecodedJpeg DecodeJpeg(const std::vector<uint8_t>& bytes) {
 }
 
 // PSNR of decoded pixels against expected colours (grey JPEGs against R).
-inline double Psnr(const DecodedJpeg& jpeg, int w, int h, const std::function<Colour(int, int)>& expected) {
+inline double Psnr(const DecodedJpeg& jpeg, int w, int h,
+                   const std::function<Colour(int, int)>& expected) {
   double sum = 0;
   size_t n = 0;
   for (int y = 0; y < h; ++y)
@@ -228,7 +246,8 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     std::random_device r;
-    path_ = fs::temp_directory_path() / ("savejpg_test_" + std::to_string(r()) + std::to_string(r()));
+    path_ =
+        fs::temp_directory_path() / ("savejpg_test_" + std::to_string(r()) + std::to_string(r()));
     fs::create_directories(path_);
   }
   ~ScratchFolder() {
@@ -239,7 +258,8 @@ class ScratchFolder {
   fs::path operator/(const std::string& name) const { return path_ / name; }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(path_))
+      names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }

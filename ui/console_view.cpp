@@ -16,8 +16,7 @@ std::string ForConsole(std::u16string_view text) {
 
 class ConsoleView : public View {
  public:
-  void ShowMessage(std::u16string_view text, std::u16string_view title,
-                   MessageIcon icon) override {
+  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
     std::ostream& out = icon == MessageIcon::kError ? std::cerr : std::cout;
     out << ForConsole(title) << '\n' << ForConsole(text) << '\n';
     out.flush();

@@ -37,9 +37,9 @@ Form1::Form1(View& view)
       Label9(LayoutOf("Label9"), *this),
       Label8(LayoutOf("Label8"), *this),
       view_(view),
-      controls_{&Text1,  &Frame2, &Command2, &Option2, &Option1,  &Frame1,
-                &Check1, &Slider1, &Label2,  &Label1,  &Label3,   &Label4,
-                &Label5, &Label6,  &Command1, &Command3, &Label9, &Label8},
+      controls_{&Text1,  &Frame2,  &Command2, &Option2,  &Option1, &Frame1,
+                &Check1, &Slider1, &Label2,   &Label1,   &Label3,  &Label4,
+                &Label5, &Label6,  &Command1, &Command3, &Label9,  &Label8},
       save_settings_([](uint8_t quality, int16_t progressive, std::u16string_view folder,
                         bool option2_selected) {
         return SaveSettings(quality, progressive, folder, option2_selected);

@@ -28,9 +28,8 @@ inline constexpr std::u16string_view kSaveFailedText = u"設定を保存でき�
 // Writes the settings: Quality, Progressive, the folder text and whether
 // Option2 is selected. Gives false when the settings file could not be
 // written.
-using SettingsWriter =
-    std::function<bool(uint8_t quality, int16_t progressive, std::u16string_view folder,
-                       bool option2_selected)>;
+using SettingsWriter = std::function<bool(uint8_t quality, int16_t progressive,
+                                          std::u16string_view folder, bool option2_selected)>;
 
 class Form1 : private ControlObserver {
  public:
@@ -43,9 +42,9 @@ class Form1 : private ControlObserver {
   View& view() { return view_; }
 
   // Form-level state, zeroed when the window object is created.
-  uint8_t Quality = 0;       // JPEG quality handed to the encoder
-  int16_t Progressive = 0;   // 0 baseline, -1 progressive
-  uint8_t LastResult = 0;    // result of the latest encoder call that fits a byte
+  uint8_t Quality = 0;      // JPEG quality handed to the encoder
+  int16_t Progressive = 0;  // 0 baseline, -1 progressive
+  uint8_t LastResult = 0;   // result of the latest encoder call that fits a byte
   uint64_t ConvertedCount = 0;
   // Index 0 is never used; the batch sizes them to the names it found.
   std::vector<std::u16string> SourcePaths;
@@ -78,14 +77,14 @@ class Form1 : private ControlObserver {
 
   // The handlers. They have no error rule of their own: a failure inside
   // one ends it and is thrown to the caller.
-  void Check1_Click();     // Progressive from the check box
-  void Slider1_Change();   // Quality and Label6 from the slider
-  void Option1_Click();    // the chosen-folder rule; the chooser when Text1 is empty
-  void Option2_Click();    // the next-to-source rule
-  void Text1_Click();      // the chooser when Text1 is enabled and empty
-  void Command2_Click();   // the folder chooser, then the focus to Command3
-  void Command3_Click();   // Save: check, write, end
-  void Command1_Click();   // Cancel: end
+  void Check1_Click();    // Progressive from the check box
+  void Slider1_Change();  // Quality and Label6 from the slider
+  void Option1_Click();   // the chosen-folder rule; the chooser when Text1 is empty
+  void Option2_Click();   // the next-to-source rule
+  void Text1_Click();     // the chooser when Text1 is enabled and empty
+  void Command2_Click();  // the folder chooser, then the focus to Command3
+  void Command3_Click();  // Save: check, write, end
+  void Command1_Click();  // Cancel: end
 
   // Moves the keyboard focus to `control`. Throws StepFailure while the
   // window is not shown or when the control is disabled.

@@ -31,8 +31,7 @@ class RecordingView : public View {
     MessageIcon icon;
   };
 
-  void ShowMessage(std::u16string_view text, std::u16string_view title,
-                   MessageIcon icon) override {
+  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
     messages.push_back({std::u16string(text), std::u16string(title), icon});
   }
   int RunWindow(Form1&) override { return 0; }
@@ -53,12 +52,18 @@ class RecordingView : public View {
 
   static std::string NameOf(ControlProperty property) {
     switch (property) {
-      case ControlProperty::kEnabled: return "Enabled";
-      case ControlProperty::kBackColor: return "BackColor";
-      case ControlProperty::kText: return "Text";
-      case ControlProperty::kCaption: return "Caption";
-      case ControlProperty::kValue: return "Value";
-      case ControlProperty::kPosition: return "Position";
+      case ControlProperty::kEnabled:
+        return "Enabled";
+      case ControlProperty::kBackColor:
+        return "BackColor";
+      case ControlProperty::kText:
+        return "Text";
+      case ControlProperty::kCaption:
+        return "Caption";
+      case ControlProperty::kValue:
+        return "Value";
+      case ControlProperty::kPosition:
+        return "Position";
     }
     return "?";
   }
@@ -97,8 +102,8 @@ std::u16string U16(const fs::path& path) { return FromSystemText(path.string());
 // A form whose Save writes the settings file in a temporary folder.
 struct FormFixture : ::testing::Test {
   FormFixture() {
-    form.SetSettingsWriter([this](uint8_t quality, int16_t progressive,
-                                  std::u16string_view folder, bool option2_selected) {
+    form.SetSettingsWriter([this](uint8_t quality, int16_t progressive, std::u16string_view folder,
+                                  bool option2_selected) {
       return SaveSettingsTo(U16(settings_file), quality, progressive, folder, option2_selected);
     });
   }
@@ -175,8 +180,8 @@ TEST(Form1Controls, SelectingAnOptionDeselectsTheOtherAndEveryChangeReachesTheVi
   form.Text1.SetText(u"/out");
   form.Text1.SetText(u"/out");  // no change, nothing to report
   form.Label6.SetCaption(u"7");
-  EXPECT_EQ(view.changes, (std::vector<std::string>{"Option1.Value", "Option2.Value",
-                                                    "Text1.Text", "Label6.Caption"}));
+  EXPECT_EQ(view.changes, (std::vector<std::string>{"Option1.Value", "Option2.Value", "Text1.Text",
+                                                    "Label6.Caption"}));
 }
 
 TEST(Form1Controls, FocusMovesOnlyInAShownWindowAndToAnEnabledControl) {

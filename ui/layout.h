@@ -34,9 +34,9 @@ enum class ButtonRole {
 struct ControlLayout {
   std::string_view name;
   ControlKind kind;
-  std::string_view parent;  // empty: the window itself
+  std::string_view parent;      // empty: the window itself
   std::u16string_view caption;  // "&" marks the access key
-  int left;    // twips, from the parent's top-left corner
+  int left;                     // twips, from the parent's top-left corner
   int top;
   int width;
   int height;
@@ -80,6 +80,7 @@ inline constexpr bool kCreditFontItalic = true;
 
 // The controls in the order of the window's description: each frame is
 // followed by the controls inside it.
+// clang-format off
 inline constexpr std::array<ControlLayout, 18> kForm1Controls{{
     // name, kind, parent, caption, left, top, width, height, tab, enabled, value, role, credit
     {"Text1", ControlKind::kTextBox, "", u"", 495, 2880, 4575, 285, 17, false, 0, ButtonRole::kNone, false},
@@ -101,6 +102,7 @@ inline constexpr std::array<ControlLayout, 18> kForm1Controls{{
     {"Label9", ControlKind::kLabel, "", u"© 2026 Morvane", 720, 3795, 2055, 255, 16, true, 0, ButtonRole::kNone, true},
     {"Label8", ControlKind::kLabel, "", u"Morvane Ver.1.26", 225, 3555, 2175, 255, 15, true, 0, ButtonRole::kNone, true},
 }};
+// clang-format on
 
 // The row of `name` in kForm1Controls, or nothing.
 constexpr std::optional<ControlLayout> FindControlLayout(std::string_view name) {

@@ -12,8 +12,8 @@ std::unique_ptr<View> LoadDesktopView() {
   if (!DisplayNamed()) return nullptr;
   void* module = OpenLibraryInProgramFolder(kDesktopModuleFileName);
   if (module == nullptr) return nullptr;
-  const auto create = reinterpret_cast<CreateDesktopViewFunction>(
-      FindEntryPoint(module, kCreateDesktopViewName));
+  const auto create =
+      reinterpret_cast<CreateDesktopViewFunction>(FindEntryPoint(module, kCreateDesktopViewName));
   if (create == nullptr) return nullptr;
   // The module stays loaded until the process ends.
   return std::unique_ptr<View>(create());
@@ -23,8 +23,7 @@ std::unique_ptr<View> LoadDesktopView() {
 // something must be shown, if it can.
 class OnDemandView : public View {
  public:
-  void ShowMessage(std::u16string_view text, std::u16string_view title,
-                   MessageIcon icon) override {
+  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
     Showing().ShowMessage(text, title, icon);
   }
 
@@ -36,8 +35,7 @@ class OnDemandView : public View {
 
   // Before the desktop view exists there is nothing to mirror: it reads the
   // controls' state when it makes the window.
-  void PropertyChanged(Form1& form, const Control& control,
-                       ControlProperty property) override {
+  void PropertyChanged(Form1& form, const Control& control, ControlProperty property) override {
     if (desktop_ != nullptr) desktop_->PropertyChanged(form, control, property);
   }
 

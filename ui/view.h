@@ -39,8 +39,7 @@ class View {
   }
 
   // A property of one of `form`'s controls has changed.
-  virtual void PropertyChanged(Form1& form, const Control& control,
-                               ControlProperty property) {
+  virtual void PropertyChanged(Form1& form, const Control& control, ControlProperty property) {
     (void)form;
     (void)control;
     (void)property;

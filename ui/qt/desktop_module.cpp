@@ -1,13 +1,13 @@
 // The window module's entry point: starts Qt on a display and gives the
 // desktop view, or nothing when no display can be used.
-#include <exception>
-#include <memory>
+#include "ui/desktop_module.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QGuiApplication>
+#include <exception>
+#include <memory>
 
-#include "ui/desktop_module.h"
 #include "ui/qt/qt_view.h"
 
 namespace {

@@ -35,14 +35,15 @@ using StartUpFill = Form1WindowTest;
 TEST(StartUpFillFromFiles, ShowsWhatTheSettingsFileHolds) {
   const StartCase cases[] = {
       {"no settings file", "", 85, "85", false, false, ""},
-      {"chosen folder, progressive", "[Data]\r\nRate=40\r\nPrg=True\r\nFolder=/srv/jpeg\r\nSet=Y\r\n",
-       40, "40", true, true, "/srv/jpeg"},
+      {"chosen folder, progressive",
+       "[Data]\r\nRate=40\r\nPrg=True\r\nFolder=/srv/jpeg\r\nSet=Y\r\n", 40, "40", true, true,
+       "/srv/jpeg"},
       {"next to source keeps the folder text", "[Data]\nRate=100\nPrg=False\nFolder=/old\nSet=N\n",
        100, "100", false, false, "/old"},
       {"quality the slider refuses", "[Data]\nRate=200\nSet=N\n", 85, "200", false, false, ""},
       {"quality 0", "[Data]\nRate=0\n", 85, "0", false, false, ""},
-      {"quality that does not convert reads as none", "[Data]\nRate=300\n", 85, "85", false,
-       false, ""},
+      {"quality that does not convert reads as none", "[Data]\nRate=300\n", 85, "85", false, false,
+       ""},
   };
   for (const StartCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -116,8 +117,8 @@ TEST_F(Controls, SliderKeysReachBothEndsAndMoveByItsSteps) {
     int quality;
   };
   for (const Step& step : {Step{Qt::Key_Home, 1}, Step{Qt::Key_Left, 1}, Step{Qt::Key_PageUp, 6},
-                           Step{Qt::Key_Right, 7}, Step{Qt::Key_End, 100},
-                           Step{Qt::Key_Right, 100}, Step{Qt::Key_PageDown, 95}}) {
+                           Step{Qt::Key_Right, 7}, Step{Qt::Key_End, 100}, Step{Qt::Key_Right, 100},
+                           Step{Qt::Key_PageDown, 95}}) {
     QTest::keyClick(slider, step.key);
     EXPECT_EQ(slider->value(), step.quality);
     EXPECT_EQ(form_.Quality, step.quality);

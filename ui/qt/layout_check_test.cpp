@@ -1,9 +1,6 @@
 // The window as built checked against the layout table: geometry in twips,
 // containers, captions, initial state, fonts, the keyboard order, and that
 // every caption fits its box.
-#include <algorithm>
-#include <vector>
-
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -13,6 +10,8 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QStyle>
+#include <algorithm>
+#include <vector>
 
 #include "ui/qt/widget_test_support.h"
 
@@ -58,9 +57,9 @@ TEST_F(WindowLayoutCheck, EveryControlStandsWhereTheTableSays) {
     EXPECT_EQ(geometry.y() * kTwipsPerPixel, row.top);
     EXPECT_EQ(geometry.width() * kTwipsPerPixel, row.width);
     EXPECT_EQ(geometry.height() * kTwipsPerPixel, row.height);
-    const QString parent = row.parent.empty() ? QStringLiteral("Form1")
-                                              : QString::fromLatin1(row.parent.data(),
-                                                                    row.parent.size());
+    const QString parent = row.parent.empty()
+                               ? QStringLiteral("Form1")
+                               : QString::fromLatin1(row.parent.data(), row.parent.size());
     EXPECT_EQ(widget->parentWidget()->objectName(), parent);
     EXPECT_EQ(CaptionOf(widget), ToQ(row.caption));
     EXPECT_EQ(widget->isEnabled(), row.enabled);
@@ -107,7 +106,8 @@ TEST_F(WindowLayoutCheck, CreditLinesUseTheirOwnItalicFont) {
     EXPECT_DOUBLE_EQ(font.pointSizeF(), 9.75);
     EXPECT_EQ(font.weight(), QFont::Normal);
     const QStringList allowed = {"ＭＳ Ｐゴシック", "VL PGothic", "VL Gothic"};
-    EXPECT_TRUE(allowed.contains(QFontInfo(font).family())) << QFontInfo(font).family().toStdString();
+    EXPECT_TRUE(allowed.contains(QFontInfo(font).family()))
+        << QFontInfo(font).family().toStdString();
   }
   EXPECT_FALSE(Widget("Label6")->font().italic());
 }
@@ -169,8 +169,7 @@ TEST_F(WindowLayoutCheck, TabVisitsTheControlsInOrderSkippingDisabledOnes) {
   Widget("Command3")->setFocus();
   for (size_t i = 1; i <= chosen_folder.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget()->objectName(),
-              chosen_folder[i % chosen_folder.size()]);
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), chosen_folder[i % chosen_folder.size()]);
   }
 }
 

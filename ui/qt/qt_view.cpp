@@ -1,9 +1,5 @@
 #include "ui/qt/qt_view.h"
 
-#include <algorithm>
-#include <exception>
-#include <vector>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -19,6 +15,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <algorithm>
+#include <exception>
+#include <vector>
 
 #include "core/resume_next.h"
 #include "ui/qt/morvane_16.xpm"
@@ -38,8 +37,8 @@ QString DefaultFolderChooser(QWidget* parent, const QString& title, const QStrin
 FolderChooser folder_chooser = &DefaultFolderChooser;
 
 QRect PixelsOf(const ControlLayout& row) {
-  return QRect(row.left / kTwipsPerPixel, row.top / kTwipsPerPixel,
-               row.width / kTwipsPerPixel, row.height / kTwipsPerPixel);
+  return QRect(row.left / kTwipsPerPixel, row.top / kTwipsPerPixel, row.width / kTwipsPerPixel,
+               row.height / kTwipsPerPixel);
 }
 
 // 0x00BBGGRR, or a system colour number with the top bit set; the button
@@ -80,8 +79,7 @@ QFont FontFrom(const auto& families, double points) {
 // Linux fallbacks are wider, so they get a little less to keep every
 // caption inside its twips box.
 QFont WindowFont() {
-  static constexpr std::u16string_view kFamilies[] = {u"MS UI Gothic", u"VL PGothic",
-                                                      u"VL Gothic"};
+  static constexpr std::u16string_view kFamilies[] = {u"MS UI Gothic", u"VL PGothic", u"VL Gothic"};
   QFont font = FontFrom(kFamilies, 9.0);
   if (font.family() != QStringLiteral("MS UI Gothic")) font.setPointSizeF(8.0);
   return font;
@@ -210,7 +208,8 @@ QWidget* Form1Window::MakeWidget(Control& control, QWidget* parent) {
       break;
     }
   }
-  widget->setObjectName(QString::fromUtf8(row.name.data(), static_cast<qsizetype>(row.name.size())));
+  widget->setObjectName(
+      QString::fromUtf8(row.name.data(), static_cast<qsizetype>(row.name.size())));
   widget->setGeometry(PixelsOf(row));
   if (row.credit_font) widget->setFont(CreditFont());
   widget->setFocusPolicy(TakesFocus(row.kind) ? Qt::StrongFocus : Qt::NoFocus);
@@ -385,15 +384,13 @@ bool Form1Window::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------
 // QtView
 
-QtView::QtView(std::unique_ptr<QApplication> application)
-    : application_(std::move(application)) {
+QtView::QtView(std::unique_ptr<QApplication> application) : application_(std::move(application)) {
   QApplication::setWindowIcon(MorvaneIcon());
 }
 
 QtView::~QtView() = default;
 
-void QtView::ShowMessage(std::u16string_view text, std::u16string_view title,
-                         MessageIcon icon) {
+void QtView::ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) {
   QString shown = ToQString(text);
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QWidget* parent = window_ != nullptr && window_->isVisible() ? window_.get() : nullptr;

@@ -3,15 +3,14 @@
 // its handlers, and the modal message boxes and folder chooser.
 #pragma once
 
+#include <QDialog>
+#include <QIcon>
+#include <QString>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <QDialog>
-#include <QIcon>
-#include <QString>
 
 #include "ui/form1.h"
 #include "ui/view.h"
@@ -73,12 +72,10 @@ class QtView : public View {
   explicit QtView(std::unique_ptr<QApplication> application = nullptr);
   ~QtView() override;
 
-  void ShowMessage(std::u16string_view text, std::u16string_view title,
-                   MessageIcon icon) override;
+  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override;
   int RunWindow(Form1& form) override;
   std::optional<std::u16string> ChooseFolder(Form1& form, std::u16string_view title) override;
-  void PropertyChanged(Form1& form, const Control& control,
-                       ControlProperty property) override;
+  void PropertyChanged(Form1& form, const Control& control, ControlProperty property) override;
   void FocusMoved(Form1& form, const Control& control) override;
   void EndProgram(Form1& form) override;
 

@@ -5,18 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <memory>
-#include <string>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -76,10 +75,10 @@ class Form1WindowTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     settings_file_ = folder_ / "Morvane.ini";
-    form_.SetSettingsWriter([this](uint8_t quality, int16_t progressive,
-                                   std::u16string_view folder, bool option2_selected) {
-      return SaveSettingsTo(FromSystemText(settings_file_.string()), quality, progressive,
-                            folder, option2_selected);
+    form_.SetSettingsWriter([this](uint8_t quality, int16_t progressive, std::u16string_view folder,
+                                   bool option2_selected) {
+      return SaveSettingsTo(FromSystemText(settings_file_.string()), quality, progressive, folder,
+                            option2_selected);
     });
   }
   ~Form1WindowTest() override {

@@ -25,10 +25,9 @@ QByteArray PlatformList() {
 }
 
 // Qt reports each platform that it cannot start; a run that falls back to
-// the console has its own message.
-void QuietWhileStarting(QtMsgType type, const QMessageLogContext&, const QString& message) {
-  if (type == QtFatalMsg) qFatal("%s", qPrintable(message));
-}
+// the console has its own message. (A fatal message still ends the process
+// after this returns.)
+void QuietWhileStarting(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 }  // namespace
 

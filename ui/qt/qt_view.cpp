@@ -30,12 +30,6 @@ QString ToQString(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString DefaultFolderChooser(QWidget* parent, const QString& title, const QString& start_folder) {
-  return QFileDialog::getExistingDirectory(parent, title, start_folder);
-}
-
-FolderChooser folder_chooser = &DefaultFolderChooser;
-
 QRect PixelsOf(const ControlLayout& row) {
   return QRect(row.left / kTwipsPerPixel, row.top / kTwipsPerPixel, row.width / kTwipsPerPixel,
                row.height / kTwipsPerPixel);
@@ -97,10 +91,6 @@ bool TakesFocus(ControlKind kind) {
 }
 
 }  // namespace
-
-FolderChooser SetFolderChooser(FolderChooser chooser) {
-  return std::exchange(folder_chooser, chooser);
-}
 
 QIcon MorvaneIcon() {
   QIcon icon;
@@ -410,7 +400,8 @@ int QtView::RunWindow(Form1& form) {
 }
 
 std::optional<std::u16string> QtView::ChooseFolder(Form1& form, std::u16string_view title) {
-  const QString folder = folder_chooser(&WindowFor(form), ToQString(title), QStringLiteral("/"));
+  const QString folder =
+      QFileDialog::getExistingDirectory(&WindowFor(form), ToQString(title), QStringLiteral("/"));
   if (folder.isEmpty()) return std::nullopt;
   return folder.toStdU16String();
 }

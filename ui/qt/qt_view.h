@@ -20,15 +20,6 @@ class QEventLoop;
 
 namespace morvane {
 
-// Shows the modal folder chooser over `parent`; gives the chosen folder, or
-// the empty text when the user cancels.
-using FolderChooser = QString (*)(QWidget* parent, const QString& title,
-                                  const QString& start_folder);
-
-// Replaces the folder chooser the view uses (QFileDialog's unless replaced);
-// gives the one it replaces.
-FolderChooser SetFolderChooser(FolderChooser chooser);
-
 // Form1 on screen: a fixed-size dialog whose widgets stand where the layout
 // table puts them, named after their controls.
 class Form1Window : public QDialog {

@@ -1,7 +1,8 @@
 #!/bin/bash
 # The real program on a real X server (Xvfb): started without a command
 # line it shows its settings window; Esc ends it without touching the
-# settings file; Alt+S writes the settings it loaded. Leaves a screenshot of
+# settings file; Alt+S writes the settings it loaded. A batch shows its
+# summary in a message box. Leaves a screenshot of
 # the window in the build folder. Exit 77 (skipped) without Xvfb or xdotool.
 #   settings_window_e2e.sh <program> <build folder>
 set -u
@@ -82,4 +83,19 @@ printf '[Data]\r\nRate=40%s\r\nPrg=True \r\nFolder=/srv/jpeg%s\r\nSet=Y \r\n' \
   "$(blanks 48)" "$(blanks 41)" >"$work/ini.expected"
 cmp "$ini" "$work/ini.expected" ||
   fail "the saved settings file differs: $(od -c "$ini" | head -20)"
+# 4. A batch on the display reports in a message box; Enter closes it and
+# the program ends with 0.
+rm -f "$ini"  # next to the source
+mkdir "$work/pics"
+printf 'BM\x3a\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x01\0\0\0\x01\0\0\0\x01\0\x18\0' >"$work/pics/A.BMP"
+printf '\0\0\0\0\x04\0\0\0\x13\x0b\0\0\x13\x0b\0\0\0\0\0\0\0\0\0\0\x20\x40\x80\0' >>"$work/pics/A.BMP"
+"$work/bin/morvane" "$work/pics/A.BMP" >"$work/out" 2>"$work/err" &
+app_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^変換完了$' | head -n1)
+[ -n "$window" ] || fail "no summary message box; stderr: $(cat "$work/err")"
+[ -s "$work/pics/A.jpg" ] || fail "no JPEG file before the summary"
+[ -s "$work/out" ] && fail "the summary went to the console too: $(cat "$work/out")"
+xdotool windowfocus --sync "$window"
+sleep 0.3
+press_and_expect_end Return
 echo "PASS"

@@ -260,11 +260,17 @@ void Form1Window::ConnectActions(Control& control, QWidget* widget) {
               RunHandler([this, &text] { form_.Text1.SetText(text.toStdU16String()); });
             });
   } else if (control.kind() == ControlKind::kCommandButton) {
-    void (Form1::*handler)() = &Form1::Command1_Click;
-    if (&control == &form_.Command2) handler = &Form1::Command2_Click;
-    if (&control == &form_.Command3) handler = &Form1::Command3_Click;
-    connect(static_cast<QPushButton*>(widget), &QPushButton::clicked, this,
-            [this, handler] { RunHandler([this, handler] { (form_.*handler)(); }); });
+    auto* button = static_cast<QPushButton*>(widget);
+    if (&control == &form_.Command1) {
+      connect(button, &QPushButton::clicked, this,
+              [this] { RunHandler([this] { form_.Command1_Click(); }); });
+    } else if (&control == &form_.Command2) {
+      connect(button, &QPushButton::clicked, this,
+              [this] { RunHandler([this] { form_.Command2_Click(); }); });
+    } else if (&control == &form_.Command3) {
+      connect(button, &QPushButton::clicked, this,
+              [this] { RunHandler([this] { form_.Command3_Click(); }); });
+    }
   }
 }
 

@@ -71,9 +71,9 @@ std::vector<Colour> Ramp(int n) {
 
 constexpr int W = 13, H = 5;  // odd width: every row has padding
 
-BmpSpec TrueColour(int bpp, uint32_t compression = 0, std::vector<uint32_t> masks = {},
-                   uint32_t infoSize = 40) {
-  BmpSpec s;
+BmpFields TrueColour(int bpp, uint32_t compression = 0, std::vector<uint32_t> masks = {},
+                     uint32_t infoSize = 40) {
+  BmpFields s;
   s.infoSize = infoSize;
   s.width = W;
   s.height = H;
@@ -85,11 +85,11 @@ BmpSpec TrueColour(int bpp, uint32_t compression = 0, std::vector<uint32_t> mask
 
 TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
   auto smooth = [](int x, int y) { return Smooth(x, y); };
-  BmpSpec s24 = TrueColour(24);
+  BmpFields s24 = TrueColour(24);
   s24.pixels = StoreRows(W, H, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
   EXPECT_EQ(DecodeAll(BuildBmp(s24)), Expected(W, H, smooth));
 
-  BmpSpec s32 = TrueColour(32);
+  BmpFields s32 = TrueColour(32);
   s32.pixels =
       StoreRows(W, H, 32, false, [](int x, int y) { return 0xAB000000 | Packed(Smooth(x, y)); });
   RowFormat f;
@@ -97,7 +97,7 @@ TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
   EXPECT_EQ(f, RowFormat::Bgrx);
 
   // R in the low byte: still passed through without conversion.
-  BmpSpec rgbx = TrueColour(32, 3, {0xFF, 0xFF00, 0xFF0000});
+  BmpFields rgbx = TrueColour(32, 3, {0xFF, 0xFF00, 0xFF0000});
   rgbx.pixels = StoreRows(W, H, 32, false, [](int x, int y) {
     const Colour c = Smooth(x, y);
     return c.r | (c.g << 8) | (c.b << 16);
@@ -106,7 +106,7 @@ TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
   EXPECT_EQ(f, RowFormat::Rgbx);
 
   // 10-10-10-2 in a V5 header with alpha: wider channels lose their low bits.
-  BmpSpec wide = TrueColour(32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}, 124);
+  BmpFields wide = TrueColour(32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000}, 124);
   wide.pixels = StoreRows(W, H, 32, false, [](int x, int y) {
     const Colour c = Smooth(x, y);
     return 0xC0000000u | (uint32_t{c.r} << 22 | 3u << 20) | (uint32_t{c.g} << 12) |
@@ -115,7 +115,7 @@ TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
   EXPECT_EQ(DecodeAll(BuildBmp(wide)), Expected(W, H, smooth));
 
   // Same colours through ALPHABITFIELDS after a 40-byte header.
-  BmpSpec alpha = TrueColour(32, 6, {0xFF0000, 0xFF00, 0xFF, 0xFF000000});
+  BmpFields alpha = TrueColour(32, 6, {0xFF0000, 0xFF00, 0xFF, 0xFF000000});
   alpha.pixels = s32.pixels;
   EXPECT_EQ(DecodeAll(BuildBmp(alpha)), Expected(W, H, smooth));
 }
@@ -125,7 +125,7 @@ TEST(BmpReader, SixteenBitMasksAreScaledToFullRange) {
   const uint32_t levels5[] = {0, 1, 16, 30, 31};
   auto expect5 = [&](int x) { return static_cast<uint8_t>((levels5[x % 5] * 255 + 15) / 31); };
   auto g6 = [](int y) { return static_cast<uint32_t>(y * 15 + 3); };  // 3..63
-  BmpSpec s555 = TrueColour(16);
+  BmpFields s555 = TrueColour(16);
   s555.pixels = StoreRows(W, H, 16, false, [&](int x, int y) {
     return levels5[x % 5] << 10 | (g6(y) >> 1) << 5 | levels5[(x + y) % 5];
   });
@@ -134,7 +134,7 @@ TEST(BmpReader, SixteenBitMasksAreScaledToFullRange) {
                             expect5(x + y)};
             }));
   for (uint32_t info : {40u, 108u}) {
-    BmpSpec s565 = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F}, info);
+    BmpFields s565 = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F}, info);
     s565.pixels = StoreRows(W, H, 16, false, [&](int x, int y) {
       return levels5[x % 5] << 11 | g6(y) << 5 | levels5[(x + y) % 5];
     });
@@ -147,7 +147,7 @@ TEST(BmpReader, SixteenBitMasksAreScaledToFullRange) {
         << "info header " << info;
   }
   // Full scale and zero stay exact.
-  BmpSpec corners = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F});
+  BmpFields corners = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F});
   corners.width = 2;
   corners.height = 1;
   corners.pixels = {0xFF, 0xFF, 0x00, 0x00};
@@ -160,7 +160,7 @@ TEST(BmpReader, PaletteLayoutsAndHeaderKinds) {
     const auto pal = Ramp(colours);
     auto index = [&](int x, int y) { return static_cast<uint32_t>((x * 3 + y) % colours); };
     for (uint32_t info : {12u, 40u, 64u, 124u}) {
-      BmpSpec s;
+      BmpFields s;
       s.infoSize = info;
       s.width = W;
       s.height = H;
@@ -176,7 +176,7 @@ TEST(BmpReader, PaletteLayoutsAndHeaderKinds) {
 }
 
 TEST(BmpReader, ColourCountZeroMeansFullTableAndGreyTablesGiveGreyRows) {
-  BmpSpec s;
+  BmpFields s;
   s.width = W;
   s.height = H;
   s.bitCount = 4;
@@ -202,9 +202,9 @@ TEST(BmpReader, TopDownAndBottomUpGiveTheSameRows) {
              : bpp == 16 ? uint32_t(x * 997 + y * 31) & 0x7FFF
                          : Packed(Smooth(x, y));
     };
-    BmpSpec up = TrueColour(bpp);
+    BmpFields up = TrueColour(bpp);
     if (bpp <= 8) up.palette = Ramp(16), up.colorsUsed = 16;
-    BmpSpec down = up;
+    BmpFields down = up;
     up.pixels = StoreRows(W, H, bpp, false, value);
     down.pixels = StoreRows(W, H, bpp, true, value);
     down.height = -H;
@@ -240,7 +240,7 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
   };
   for (const Case& c : cases) {
     const int h = static_cast<int>(c.storedRows.size());
-    BmpSpec rle;
+    BmpFields rle;
     rle.width = c.w;
     rle.height = h;
     rle.bitCount = static_cast<uint16_t>(c.bpp);
@@ -248,7 +248,7 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
     rle.palette = {{10, 20, 30}, {200, 0, 0}, {0, 200, 0}, {0, 0, 200}};
     rle.colorsUsed = 4;
     rle.pixels = c.stream;
-    BmpSpec twin = rle;
+    BmpFields twin = rle;
     twin.compression = 0;
     twin.pixels =
         StoreRows(c.w, h, c.bpp, false, [&](int x, int y) { return c.storedRows[h - 1 - y][x]; });
@@ -260,20 +260,20 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
 // Malformed bitmaps: the exact error from the reader, the same value from
 // SavetoJPEG, and no trace in the destination folder.
 
-BmpSpec Valid24() {
-  BmpSpec s = TrueColour(24);
+BmpFields Valid24() {
+  BmpFields s = TrueColour(24);
   s.pixels = StoreRows(W, H, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
   return s;
 }
-BmpSpec Valid8(int colours = 4) {
-  BmpSpec s = TrueColour(8);
+BmpFields Valid8(int colours = 4) {
+  BmpFields s = TrueColour(8);
   s.palette = Ramp(colours);
   s.colorsUsed = colours;
   s.pixels = StoreRows(W, H, 8, false, [&](int x, int) { return uint32_t(x % colours); });
   return s;
 }
-BmpSpec Rle(int bpp, std::vector<uint8_t> stream) {
-  BmpSpec s = Valid8();
+BmpFields Rle(int bpp, std::vector<uint8_t> stream) {
+  BmpFields s = Valid8();
   s.width = 4;
   s.height = 2;
   s.bitCount = static_cast<uint16_t>(bpp);
@@ -282,7 +282,7 @@ BmpSpec Rle(int bpp, std::vector<uint8_t> stream) {
   return s;
 }
 template <class F>
-std::vector<uint8_t> With(BmpSpec s, F change) {
+std::vector<uint8_t> With(BmpFields s, F change) {
   change(s);
   return BuildBmp(s);
 }
@@ -298,43 +298,43 @@ const Malformed kMalformed[] = {
     {"empty file", [] { return std::vector<uint8_t>{}; }, BmpError::Truncated},
     {"signature only", [] { return std::vector<uint8_t>{'B', 'M'}; }, BmpError::Truncated},
     {"not BM", [] { auto b = BuildBmp(Valid24()); b[0] = 'P'; return b; }, BmpError::BadMagic},
-    {"info header size 20", [] { return With(Valid24(), [](BmpSpec& s) { s.infoSize = 20; }); }, BmpError::BadHeaderSize},
+    {"info header size 20", [] { return With(Valid24(), [](BmpFields& s) { s.infoSize = 20; }); }, BmpError::BadHeaderSize},
     {"cut inside info header", [] { auto b = BuildBmp(Valid24()); b.resize(30); return b; }, BmpError::Truncated},
     {"masks cut off", [] { auto b = BuildBmp(TrueColour(16, 3, {0xF800, 0x7E0})); return b; }, BmpError::Truncated},
-    {"two planes", [] { return With(Valid24(), [](BmpSpec& s) { s.planes = 2; }); }, BmpError::BadPlanes},
-    {"width 0", [] { return With(Valid24(), [](BmpSpec& s) { s.width = 0; }); }, BmpError::BadDimensions},
-    {"negative width", [] { return With(Valid24(), [](BmpSpec& s) { s.width = -4; }); }, BmpError::BadDimensions},
-    {"height 0", [] { return With(Valid24(), [](BmpSpec& s) { s.height = 0; }); }, BmpError::BadDimensions},
-    {"height INT_MIN", [] { return With(Valid24(), [](BmpSpec& s) { s.height = INT32_MIN; }); }, BmpError::BadDimensions},
-    {"width 65501", [] { return With(Valid24(), [](BmpSpec& s) { s.width = 65501; }); }, BmpError::TooLarge},
-    {"height -65501", [] { return With(Valid24(), [](BmpSpec& s) { s.height = -65501; }); }, BmpError::TooLarge},
-    {"huge sides, tiny file", [] { return With(Valid24(), [](BmpSpec& s) { s.width = s.height = 65500; }); }, BmpError::PixelsTruncated},
-    {"2 bits per pixel", [] { return With(Valid24(), [](BmpSpec& s) { s.bitCount = 2; }); }, BmpError::BadBitCount},
-    {"16 bits in a core header", [] { return With(Valid24(), [](BmpSpec& s) { s.infoSize = 12; s.bitCount = 16; }); }, BmpError::BadBitCount},
-    {"BI_JPEG", [] { return With(Valid24(), [](BmpSpec& s) { s.compression = 4; }); }, BmpError::UnsupportedCompression},
-    {"BI_PNG", [] { return With(Valid24(), [](BmpSpec& s) { s.compression = 5; }); }, BmpError::UnsupportedCompression},
-    {"OS/2 RLE24", [] { return With(Valid24(), [](BmpSpec& s) { s.infoSize = 64; s.compression = 4; }); }, BmpError::UnsupportedCompression},
-    {"compression 7", [] { return With(Valid24(), [](BmpSpec& s) { s.compression = 7; }); }, BmpError::BadCompression},
-    {"CMYK compression 11", [] { return With(Valid24(), [](BmpSpec& s) { s.compression = 11; }); }, BmpError::BadCompression},
-    {"RLE8 at 24 bits", [] { return With(Valid24(), [](BmpSpec& s) { s.compression = 1; }); }, BmpError::CompressionMismatch},
-    {"RLE4 at 8 bits", [] { return With(Valid8(), [](BmpSpec& s) { s.compression = 2; }); }, BmpError::CompressionMismatch},
-    {"BITFIELDS at 24 bits", [] { return With(Valid24(), [](BmpSpec& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; }); }, BmpError::CompressionMismatch},
-    {"top-down RLE8", [] { return With(Rle(8, {4, 1, 0, 0, 4, 1, 0, 1}), [](BmpSpec& s) { s.height = -2; }); }, BmpError::TopDownRle},
+    {"two planes", [] { return With(Valid24(), [](BmpFields& s) { s.planes = 2; }); }, BmpError::BadPlanes},
+    {"width 0", [] { return With(Valid24(), [](BmpFields& s) { s.width = 0; }); }, BmpError::BadDimensions},
+    {"negative width", [] { return With(Valid24(), [](BmpFields& s) { s.width = -4; }); }, BmpError::BadDimensions},
+    {"height 0", [] { return With(Valid24(), [](BmpFields& s) { s.height = 0; }); }, BmpError::BadDimensions},
+    {"height INT_MIN", [] { return With(Valid24(), [](BmpFields& s) { s.height = INT32_MIN; }); }, BmpError::BadDimensions},
+    {"width 65501", [] { return With(Valid24(), [](BmpFields& s) { s.width = 65501; }); }, BmpError::TooLarge},
+    {"height -65501", [] { return With(Valid24(), [](BmpFields& s) { s.height = -65501; }); }, BmpError::TooLarge},
+    {"huge sides, tiny file", [] { return With(Valid24(), [](BmpFields& s) { s.width = s.height = 65500; }); }, BmpError::PixelsTruncated},
+    {"2 bits per pixel", [] { return With(Valid24(), [](BmpFields& s) { s.bitCount = 2; }); }, BmpError::BadBitCount},
+    {"16 bits in a core header", [] { return With(Valid24(), [](BmpFields& s) { s.infoSize = 12; s.bitCount = 16; }); }, BmpError::BadBitCount},
+    {"BI_JPEG", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 4; }); }, BmpError::UnsupportedCompression},
+    {"BI_PNG", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 5; }); }, BmpError::UnsupportedCompression},
+    {"OS/2 RLE24", [] { return With(Valid24(), [](BmpFields& s) { s.infoSize = 64; s.compression = 4; }); }, BmpError::UnsupportedCompression},
+    {"compression 7", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 7; }); }, BmpError::BadCompression},
+    {"CMYK compression 11", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 11; }); }, BmpError::BadCompression},
+    {"RLE8 at 24 bits", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 1; }); }, BmpError::CompressionMismatch},
+    {"RLE4 at 8 bits", [] { return With(Valid8(), [](BmpFields& s) { s.compression = 2; }); }, BmpError::CompressionMismatch},
+    {"BITFIELDS at 24 bits", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 3; s.masks = {0xFF0000, 0xFF00, 0xFF}; }); }, BmpError::CompressionMismatch},
+    {"top-down RLE8", [] { return With(Rle(8, {4, 1, 0, 0, 4, 1, 0, 1}), [](BmpFields& s) { s.height = -2; }); }, BmpError::TopDownRle},
     {"zero red mask", [] { return BuildBmp(TrueColour(16, 3, {0, 0x7E0, 0x1F})); }, BmpError::BadMasks},
     {"overlapping masks", [] { return BuildBmp(TrueColour(16, 3, {0xF800, 0x0FE0, 0x1F})); }, BmpError::BadMasks},
     {"split mask", [] { return BuildBmp(TrueColour(32, 3, {0xFF0F00, 0xF0, 0xF})); }, BmpError::BadMasks},
     {"mask wider than 16 bits", [] { return BuildBmp(TrueColour(16, 3, {0x1F0000, 0x7E0, 0x1F})); }, BmpError::BadMasks},
     {"alpha overlaps blue", [] { return BuildBmp(TrueColour(32, 6, {0xFF0000, 0xFF00, 0xFF, 0xFF0000FF})); }, BmpError::BadMasks},
-    {"17 colours at 4 bits", [] { return With(Valid8(), [](BmpSpec& s) { s.bitCount = 4; s.colorsUsed = 17; }); }, BmpError::BadPaletteSize},
-    {"core header, no room for colours", [] { return With(Valid8(), [](BmpSpec& s) { s.infoSize = 12; s.palette.clear(); }); }, BmpError::BadPaletteSize},
-    {"palette past the file", [] { auto b = With(Valid8(), [](BmpSpec& s) { s.colorsUsed = 200; s.pixels.clear(); s.pixelOffset = 60; }); return b; }, BmpError::PaletteTruncated},
-    {"palette over the pixels", [] { return With(Valid8(), [](BmpSpec& s) { s.colorsUsed = 8; }); }, BmpError::BadPixelOffset},
-    {"pixel offset past the file", [] { return With(Valid24(), [](BmpSpec& s) { s.pixelOffset = 100000; }); }, BmpError::BadPixelOffset},
-    {"pixel offset inside the header", [] { return With(Valid24(), [](BmpSpec& s) { s.pixelOffset = 20; }); }, BmpError::BadPixelOffset},
-    {"one pixel byte missing", [] { return With(Valid24(), [](BmpSpec& s) { s.pixels.pop_back(); }); }, BmpError::PixelsTruncated},
-    {"no pixel data", [] { return With(Valid24(), [](BmpSpec& s) { s.pixels.clear(); }); }, BmpError::PixelsTruncated},
-    {"8-bit index past palette", [] { return With(Valid8(), [](BmpSpec& s) { s.pixels[W + 3] = 4; }); }, BmpError::BadPaletteIndex},
-    {"1-bit index past a 1-colour palette", [] { return With(Valid8(1), [](BmpSpec& s) {
+    {"17 colours at 4 bits", [] { return With(Valid8(), [](BmpFields& s) { s.bitCount = 4; s.colorsUsed = 17; }); }, BmpError::BadPaletteSize},
+    {"core header, no room for colours", [] { return With(Valid8(), [](BmpFields& s) { s.infoSize = 12; s.palette.clear(); }); }, BmpError::BadPaletteSize},
+    {"palette past the file", [] { auto b = With(Valid8(), [](BmpFields& s) { s.colorsUsed = 200; s.pixels.clear(); s.pixelOffset = 60; }); return b; }, BmpError::PaletteTruncated},
+    {"palette over the pixels", [] { return With(Valid8(), [](BmpFields& s) { s.colorsUsed = 8; }); }, BmpError::BadPixelOffset},
+    {"pixel offset past the file", [] { return With(Valid24(), [](BmpFields& s) { s.pixelOffset = 100000; }); }, BmpError::BadPixelOffset},
+    {"pixel offset inside the header", [] { return With(Valid24(), [](BmpFields& s) { s.pixelOffset = 20; }); }, BmpError::BadPixelOffset},
+    {"one pixel byte missing", [] { return With(Valid24(), [](BmpFields& s) { s.pixels.pop_back(); }); }, BmpError::PixelsTruncated},
+    {"no pixel data", [] { return With(Valid24(), [](BmpFields& s) { s.pixels.clear(); }); }, BmpError::PixelsTruncated},
+    {"8-bit index past palette", [] { return With(Valid8(), [](BmpFields& s) { s.pixels[W + 3] = 4; }); }, BmpError::BadPaletteIndex},
+    {"1-bit index past a 1-colour palette", [] { return With(Valid8(1), [](BmpFields& s) {
        s.bitCount = 1; s.pixels = StoreRows(W, H, 1, false, [](int x, int y) { return uint32_t(x == 12 && y == 4); }); }); }, BmpError::BadPaletteIndex},
     {"RLE8 run index past palette", [] { return BuildBmp(Rle(8, {4, 1, 0, 0, 4, 4, 0, 1})); }, BmpError::BadPaletteIndex},
     {"RLE4 absolute index past palette", [] { return BuildBmp(Rle(4, {0, 3, 0x12, 0x40, 0, 1})); }, BmpError::BadPaletteIndex},
@@ -346,7 +346,7 @@ const Malformed kMalformed[] = {
     {"RLE data ends mid-image", [] { return BuildBmp(Rle(8, {4, 1, 0, 0})); }, BmpError::RleTruncated},
     {"RLE absolute run cut", [] { return BuildBmp(Rle(8, {0, 4, 1, 2})); }, BmpError::RleTruncated},
     {"RLE move cut", [] { return BuildBmp(Rle(8, {4, 1, 0, 2})); }, BmpError::RleTruncated},
-    {"profile past the file", [] { auto b = With(TrueColour(24, 0, {}, 124), [](BmpSpec& s) {
+    {"profile past the file", [] { auto b = With(TrueColour(24, 0, {}, 124), [](BmpFields& s) {
        s.pixels = Valid24().pixels; s.profile = {1, 2, 3, 4}; }); b.resize(b.size() - 1); return b; }, BmpError::BadProfile},
 };
 // clang-format on
@@ -376,9 +376,9 @@ TEST(BmpReader, MalformedBitmapsAreRefusedWithTheirOwnError) {
 }
 
 TEST(BmpReader, EveryShorterCopyOfAValidFileIsRefused) {
-  for (const BmpSpec& spec :
+  for (const BmpFields& fields :
        {Valid24(), Valid8(), Rle(8, {4, 1, 0, 0, 0, 3, 1, 2, 3, 0, 1, 1, 0, 1})}) {
-    const auto full = BuildBmp(spec);
+    const auto full = BuildBmp(fields);
     ASSERT_TRUE(DecodeBmp(full).ok());
     for (size_t n = 0; n < full.size(); ++n) {
       const std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<ptrdiff_t>(n));

@@ -27,8 +27,8 @@ DecodedJpeg ConvertAndRead(const std::vector<uint8_t>& bmp, int quality = 95,
   return DecodeJpeg(ReadFile(dir / "out.jpg"));
 }
 
-BmpSpec Smooth24() {
-  BmpSpec s;
+BmpFields Smooth24() {
+  BmpFields s;
   s.width = W;
   s.height = H;
   s.pixels = StoreRows(W, H, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
@@ -37,7 +37,7 @@ BmpSpec Smooth24() {
 
 struct Kind {
   const char* name;
-  std::function<BmpSpec()> spec;
+  std::function<BmpFields()> bitmap;
   std::function<Colour(int, int)> expected;
   int components;
 };
@@ -47,8 +47,8 @@ Colour PaletteColour(uint32_t i) {
   return {uint8_t(i * 4), uint8_t(255 - i * 3), uint8_t(100 + i)};
 }
 uint32_t PaletteIndex(int x, int y) { return uint32_t(x + y) / 2 % 64; }
-BmpSpec Palette(int bpp, uint32_t compression = 0) {
-  BmpSpec s;
+BmpFields Palette(int bpp, uint32_t compression = 0) {
+  BmpFields s;
   s.width = W;
   s.height = H;
   s.bitCount = static_cast<uint16_t>(bpp);
@@ -59,8 +59,8 @@ BmpSpec Palette(int bpp, uint32_t compression = 0) {
   return s;
 }
 // The same indexes as RLE8: a run per two equal pixels, odd leftovers absolute.
-BmpSpec PaletteRle8() {
-  BmpSpec s = Palette(8, 1);
+BmpFields PaletteRle8() {
+  BmpFields s = Palette(8, 1);
   s.pixels.clear();
   for (int row = 0; row < H; ++row) {
     const int y = H - 1 - row;
@@ -83,23 +83,23 @@ BmpSpec PaletteRle8() {
 // clang-format off
 const Kind kKinds[] = {
     {"24-bit", Smooth24, Smooth, 3},
-    {"24-bit top-down", [] { BmpSpec s = Smooth24(); s.height = -H;
+    {"24-bit top-down", [] { BmpFields s = Smooth24(); s.height = -H;
        s.pixels = StoreRows(W, H, 24, true, [](int x, int y) { return Packed(Smooth(x, y)); }); return s; }, Smooth, 3},
-    {"32-bit", [] { BmpSpec s = Smooth24(); s.bitCount = 32;
+    {"32-bit", [] { BmpFields s = Smooth24(); s.bitCount = 32;
        s.pixels = StoreRows(W, H, 32, false, [](int x, int y) { return Packed(Smooth(x, y)); }); return s; }, Smooth, 3},
-    {"32-bit bitfields RGBX", [] { BmpSpec s = Smooth24(); s.bitCount = 32; s.compression = 3;
+    {"32-bit bitfields RGBX", [] { BmpFields s = Smooth24(); s.bitCount = 32; s.compression = 3;
        s.masks = {0xFF, 0xFF00, 0xFF0000};
        s.pixels = StoreRows(W, H, 32, false, [](int x, int y) { const Colour c = Smooth(x, y); return c.r | c.g << 8 | c.b << 16; });
        return s; }, Smooth, 3},
-    {"16-bit 5-6-5", [] { BmpSpec s = Smooth24(); s.bitCount = 16; s.compression = 3; s.masks = {0xF800, 0x7E0, 0x1F};
+    {"16-bit 5-6-5", [] { BmpFields s = Smooth24(); s.bitCount = 16; s.compression = 3; s.masks = {0xF800, 0x7E0, 0x1F};
        s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
          return uint32_t(c.r >> 3 << 11 | c.g >> 2 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
-    {"16-bit 5-5-5", [] { BmpSpec s = Smooth24(); s.bitCount = 16;
+    {"16-bit 5-5-5", [] { BmpFields s = Smooth24(); s.bitCount = 16;
        s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
          return uint32_t(c.r >> 3 << 10 | c.g >> 3 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
     {"8-bit palette", [] { return Palette(8); }, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
     {"RLE8", PaletteRle8, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
-    {"4-bit grey palette", [] { BmpSpec s = Palette(4); s.palette.resize(16); s.colorsUsed = 0;
+    {"4-bit grey palette", [] { BmpFields s = Palette(4); s.palette.resize(16); s.colorsUsed = 0;
        for (int i = 0; i < 16; ++i) s.palette[i] = {uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)};
        s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t(x + y) / 8 % 16; }); return s; },
      [](int x, int y) { const uint8_t v = uint8_t(uint32_t(x + y) / 8 % 16 * 17); return Colour{v, v, v}; }, 1},
@@ -109,7 +109,7 @@ const Kind kKinds[] = {
 TEST(SaveJpg, EveryKindOfBitmapComesBackCloseToItsPixels) {
   for (const Kind& k : kKinds) {
     SCOPED_TRACE(k.name);
-    const DecodedJpeg jpeg = ConvertAndRead(BuildBmp(k.spec()));
+    const DecodedJpeg jpeg = ConvertAndRead(BuildBmp(k.bitmap()));
     ASSERT_EQ(jpeg.width, W);
     ASSERT_EQ(jpeg.height, H);
     EXPECT_EQ(jpeg.components, k.components);
@@ -124,8 +124,8 @@ TEST(SaveJpg, RleAndTopDownGiveTheSameJpegAsTheirPlainTwins) {
   ASSERT_EQ(Convert(dir, BuildBmp(Palette(8)), 80, 0, "plain.jpg"), SAVEJPG_OK);
   ASSERT_EQ(Convert(dir, BuildBmp(PaletteRle8()), 80, 0, "rle.jpg"), SAVEJPG_OK);
   EXPECT_EQ(ReadFile(dir / "plain.jpg"), ReadFile(dir / "rle.jpg"));
-  ASSERT_EQ(Convert(dir, BuildBmp(kKinds[0].spec()), 80, -1, "up.jpg"), SAVEJPG_OK);
-  ASSERT_EQ(Convert(dir, BuildBmp(kKinds[1].spec()), 80, -1, "down.jpg"), SAVEJPG_OK);
+  ASSERT_EQ(Convert(dir, BuildBmp(kKinds[0].bitmap()), 80, -1, "up.jpg"), SAVEJPG_OK);
+  ASSERT_EQ(Convert(dir, BuildBmp(kKinds[1].bitmap()), 80, -1, "down.jpg"), SAVEJPG_OK);
   EXPECT_EQ(ReadFile(dir / "up.jpg"), ReadFile(dir / "down.jpg"));
 }
 
@@ -161,7 +161,7 @@ TEST(SaveJpg, ProgressiveFlagDensityAndProfileReachTheJpeg) {
   };
   for (const Density d : {Density{3780, 3780, 1, 96, 96}, Density{11811, 3780, 1, 300, 96},
                           Density{0, 0, 0, 1, 1}, Density{-5, 3780, 0, 1, 1}}) {
-    BmpSpec s = Smooth24();
+    BmpFields s = Smooth24();
     s.xPpm = d.xPpm;
     s.yPpm = d.yPpm;
     const DecodedJpeg j = ConvertAndRead(BuildBmp(s));
@@ -169,7 +169,7 @@ TEST(SaveJpg, ProgressiveFlagDensityAndProfileReachTheJpeg) {
         << d.xPpm;
   }
 
-  BmpSpec v5 = Smooth24();
+  BmpFields v5 = Smooth24();
   v5.infoSize = 124;
   for (size_t i = 0; i < 70000; ++i)
     v5.profile.push_back(uint8_t(i * 7 + i / 256));  // needs two APP2 markers
@@ -218,13 +218,16 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
 
 TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
   // 30000 x 30000 pixels of the first colour in 2 bytes: libjpeg would keep
-  // gigabytes of coefficients for it.
-  BmpSpec s = Palette(8, 1);
+  // gigabytes of coefficients for it. The error comes from libjpeg after the
+  // temporary file was made: it goes, and the previous JPEG stays.
+  BmpFields s = Palette(8, 1);
   s.width = s.height = 30000;
   s.pixels = {0, 1};
   ScratchFolder dir;
+  WriteFile(dir / "out.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
   EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_ERR_OUT_OF_MEMORY);
-  EXPECT_EQ(dir.Names(), std::vector<std::string>{"in.bmp"});
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
+  EXPECT_EQ(ReadFile(dir / "out.jpg"), (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xD9}));
   // Within the limit the same kind of file is written.
   s.width = s.height = 3000;
   EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_OK);

@@ -38,7 +38,7 @@ struct Colour {
 };
 
 // Everything a bitmap file says; BuildBmp writes it out field by field.
-struct BmpSpec {
+struct BmpFields {
   uint32_t infoSize = 40;  // 12 core, 16/64 OS/2 2.x, 40, 52, 56, 108 V4, 124 V5
   int32_t width = 8;
   int32_t height = 8;  // negative: rows stored top row first
@@ -54,7 +54,7 @@ struct BmpSpec {
   int64_t pixelOffset = -1;      // -1: right after the palette
 };
 
-inline std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> BuildBmp(const BmpFields& s) {
   std::vector<uint8_t> f;
   f.push_back('B');  // signature
   f.push_back('M');

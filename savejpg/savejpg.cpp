@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -34,6 +35,14 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return !ec && same;
 }
 
+unsigned RandomSeed() {
+  try {
+    return std::random_device{}();
+  } catch (...) {  // no entropy source: the clock will do for a file name
+    return static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+  }
+}
+
 // A new file beside the destination that is removed again unless it has
 // been renamed over the destination.
 class TempOutput {
@@ -47,8 +56,7 @@ class TempOutput {
   }
 
   bool Create(const fs::path& dest) {
-    std::random_device seed;
-    std::mt19937 random(seed());
+    std::mt19937 random(RandomSeed());
     for (int attempt = 0; attempt < 32; ++attempt) {
       char suffix[32];
       std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));

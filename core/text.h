@@ -27,6 +27,27 @@ inline std::u16string DecimalText(uint64_t value) {
   return digits;
 }
 
+// The text without its leading and trailing blanks and tabs.
+inline std::u16string_view TrimBlanksAndTabs(std::u16string_view text) {
+  auto blank_or_tab = [](char16_t ch) { return ch == u' ' || ch == u'\t'; };
+  while (!text.empty() && blank_or_tab(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank_or_tab(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+inline char16_t AsciiLower(char16_t ch) {
+  return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch - u'A' + u'a') : ch;
+}
+
+// Equal when only the letter case of ASCII letters differs.
+inline bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
 // An ASCII literal as a program text, for tests and fixed texts.
 inline std::u16string Ascii(std::string_view ascii) {
   return std::u16string(ascii.begin(), ascii.end());

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "core/text.h"
+
 namespace morvane {
 namespace {
 
@@ -21,21 +23,7 @@ constexpr int64_t kExponentCap = 1'000'000;
 
 bool IsDigit(char16_t ch) { return ch >= u'0' && ch <= u'9'; }
 
-std::u16string_view TrimBlanksAndTabs(std::u16string_view text) {
-  while (!text.empty() && (text.front() == u' ' || text.front() == u'\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == u' ' || text.back() == u'\t')) text.remove_suffix(1);
-  return text;
-}
 
-char16_t AsciiLower(char16_t ch) { return (ch >= u'A' && ch <= u'Z') ? ch - u'A' + u'a' : ch; }
-
-bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 // Reads "E", an optional sign and at least one digit from `text` at `at`.
 std::optional<int64_t> ReadExponent(std::u16string_view text, size_t& at) {

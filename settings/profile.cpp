@@ -3,28 +3,15 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/text.h"
+
 namespace morvane {
 namespace {
 
 constexpr char16_t kByteOrderMark = u'\uFEFF';
 
-bool IsBlankOrTab(char16_t ch) { return ch == u' ' || ch == u'\t'; }
 
-std::u16string_view TrimBlanksAndTabs(std::u16string_view text) {
-  while (!text.empty() && IsBlankOrTab(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlankOrTab(text.back())) text.remove_suffix(1);
-  return text;
-}
 
-char16_t AsciiLower(char16_t ch) { return (ch >= u'A' && ch <= u'Z') ? ch - u'A' + u'a' : ch; }
-
-bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 enum class LineKind { kOther, kSection, kComment, kEntry };
 

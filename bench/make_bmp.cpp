@@ -25,15 +25,15 @@ int main(int argc, char** argv) {
   const int w = std::atoi(argv[1]), h = std::atoi(argv[2]), bpp = std::atoi(argv[3]);
   if (w <= 0 || h <= 0 || (bpp != 24 && bpp != 32 && bpp != 8)) return 2;
   const uint32_t stride = (static_cast<uint32_t>(w) * bpp + 31) / 32 * 4;
-  const uint32_t paletteBytes = bpp == 8 ? 256 * 4 : 0;
+  const uint32_t palette_bytes = bpp == 8 ? 256 * 4 : 0;
   std::vector<uint8_t> f;
-  f.reserve(54 + paletteBytes + size_t{stride} * h);
+  f.reserve(54 + palette_bytes + size_t{stride} * h);
   f.push_back('B');
   f.push_back('M');
-  Put(f, 54 + paletteBytes + stride * h, 4);  // file size
-  Put(f, 0, 4);                               // reserved
-  Put(f, 54 + paletteBytes, 4);               // pixel data offset
-  Put(f, 40, 4);                              // info header size
+  Put(f, 54 + palette_bytes + stride * h, 4);  // file size
+  Put(f, 0, 4);                                // reserved
+  Put(f, 54 + palette_bytes, 4);               // pixel data offset
+  Put(f, 40, 4);                               // info header size
   Put(f, w, 4);
   Put(f, h, 4);  // bottom-up
   Put(f, 1, 2);  // planes

@@ -15,9 +15,11 @@ int main(int argc, char** argv) {
   }
   const long quality = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 85;
   const bool progressive = argc > 4 && std::strcmp(argv[4], "0") != 0;
-  const int16_t result =
-      SavetoJPEG(argv[1], argv[2], static_cast<uint8_t>(quality < 0 ? 0 : quality > 255 ? 255 : quality),
-                 progressive ? -1 : 0);
+  const int16_t result = SavetoJPEG(argv[1], argv[2],
+                                    static_cast<uint8_t>(quality < 0     ? 0
+                                                         : quality > 255 ? 255
+                                                                         : quality),
+                                    progressive ? -1 : 0);
   if (result != 0) std::fprintf(stderr, "SavetoJPEG failed: %d\n", result);
   return result == 0 ? 0 : 1;
 }

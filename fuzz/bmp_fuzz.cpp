@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const BmpImage& image = decoded.value();
   BmpRowReader rows(image);
   const uint64_t pixels = uint64_t{rows.Width()} * rows.Height();
-  const size_t rowBytes = size_t{rows.Width()} * BytesPerPixel(rows.Format());
+  const size_t row_bytes = size_t{rows.Width()} * BytesPerPixel(rows.Format());
 
   // Every row when the image is small enough to be quick, else a few at
   // each end; every byte of a row is read.
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (pixels > (uint64_t{1} << 22) && y >= 8 && y + 8 < rows.Height()) y = rows.Height() - 8;
     const uint8_t* row = rows.Row(y);
     uint8_t sum = 0;
-    for (size_t i = 0; i < rowBytes; ++i) sum = static_cast<uint8_t>(sum + row[i]);
+    for (size_t i = 0; i < row_bytes; ++i) sum = static_cast<uint8_t>(sum + row[i]);
     sink = sink + sum;
   }
 
@@ -35,10 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     JpegOptions options;
     options.quality = 1 + static_cast<int>(size % 100);
     options.progressive = (size & 1) != 0;
-    options.xDpi = DotsPerInch(image.header.xPixelsPerMetre);
-    options.yDpi = DotsPerInch(image.header.yPixelsPerMetre);
-    options.iccProfile = image.iccProfile;
-    options.memoryLimit = 64 << 20;
+    options.x_dpi = DotsPerInch(image.header.x_pixels_per_metre);
+    options.y_dpi = DotsPerInch(image.header.y_pixels_per_metre);
+    options.icc_profile = image.icc_profile;
+    options.memory_limit = 64 << 20;
     MemorySink out;
     try {
       WriteJpeg(

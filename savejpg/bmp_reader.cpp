@@ -23,9 +23,9 @@ constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
 bool IsOs2Info(uint32_t size) { return size == 12 || size == 16 || size == 64; }
 
 // Checks one channel mask and fills in where its bits are.
-bool MakeChannel(uint32_t mask, uint16_t bitCount, ChannelMask& out) {
+bool MakeChannel(uint32_t mask, uint16_t bit_count, ChannelMask& out) {
   if (mask == 0) return false;
-  if (bitCount < 32 && (mask >> bitCount) != 0) return false;  // too wide
+  if (bit_count < 32 && (mask >> bit_count) != 0) return false;  // too wide
   const int shift = std::countr_zero(mask);
   const uint32_t bits = mask >> shift;
   if ((bits & (bits + 1)) != 0) return false;  // holes between set bits
@@ -35,13 +35,13 @@ bool MakeChannel(uint32_t mask, uint16_t bitCount, ChannelMask& out) {
   return true;
 }
 
-BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a, uint16_t bitCount,
+BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a, uint16_t bit_count,
                     BmpHeader& h) {
-  if (!MakeChannel(r, bitCount, h.red) || !MakeChannel(g, bitCount, h.green) ||
-      !MakeChannel(b, bitCount, h.blue))
+  if (!MakeChannel(r, bit_count, h.red) || !MakeChannel(g, bit_count, h.green) ||
+      !MakeChannel(b, bit_count, h.blue))
     return BmpError::BadMasks;
   ChannelMask alpha;
-  if (a != 0 && !MakeChannel(a, bitCount, alpha)) return BmpError::BadMasks;
+  if (a != 0 && !MakeChannel(a, bit_count, alpha)) return BmpError::BadMasks;
   if ((r & g) || (r & b) || (g & b) || ((r | g | b) & a)) return BmpError::BadMasks;
   return BmpError{};
 }
@@ -101,18 +101,18 @@ const char* ToString(BmpError error) {
 BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
   ByteReader in(file);
   BmpHeader h;
-  const uint64_t fileSize = file.size();
+  const uint64_t file_size = file.size();
 
   // File header: "BM", file size, 2 reserved words, pixel data offset.
   uint8_t b0 = 0, b1 = 0;
   if (!in.ReadU8(b0) || !in.ReadU8(b1)) return BmpError::Truncated;
   if (b0 != 'B' || b1 != 'M') return BmpError::BadMagic;
-  uint32_t pixelOffset = 0;
-  if (!in.Skip(8) || !in.ReadU32(pixelOffset)) return BmpError::Truncated;
+  uint32_t pixel_offset = 0;
+  if (!in.Skip(8) || !in.ReadU32(pixel_offset)) return BmpError::Truncated;
 
   // Info header: its size says which kind it is.
-  if (!in.ReadU32(h.infoSize)) return BmpError::Truncated;
-  switch (h.infoSize) {
+  if (!in.ReadU32(h.info_size)) return BmpError::Truncated;
+  switch (h.info_size) {
     case 12:
     case 16:
     case 40:
@@ -125,92 +125,92 @@ BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
     default:
       return BmpError::BadHeaderSize;
   }
-  if (in.Remaining() < h.infoSize - 4) return BmpError::Truncated;
+  if (in.Remaining() < h.info_size - 4) return BmpError::Truncated;
 
   int64_t width = 0, height = 0;
   uint16_t planes = 0;
-  uint32_t colorsUsed = 0, sizeImage = 0;
-  uint32_t maskR = 0, maskG = 0, maskB = 0, maskA = 0;
-  uint32_t csType = 0, profileData = 0, profileSize = 0;
+  uint32_t colors_used = 0, size_image = 0;
+  uint32_t mask_r = 0, mask_g = 0, mask_b = 0, mask_a = 0;
+  uint32_t cs_type = 0, profile_data = 0, profile_size = 0;
   bool ok = true;
-  if (h.infoSize == 12) {  // OS/2 1.x core header: 16-bit unsigned sides
+  if (h.info_size == 12) {  // OS/2 1.x core header: 16-bit unsigned sides
     uint16_t w = 0, hh = 0;
-    ok = in.ReadU16(w) && in.ReadU16(hh) && in.ReadU16(planes) && in.ReadU16(h.bitCount);
+    ok = in.ReadU16(w) && in.ReadU16(hh) && in.ReadU16(planes) && in.ReadU16(h.bit_count);
     width = w;
     height = hh;
-    h.paletteEntrySize = 3;
+    h.palette_entry_size = 3;
   } else {
     int32_t w = 0, hh = 0;
-    ok = in.ReadI32(w) && in.ReadI32(hh) && in.ReadU16(planes) && in.ReadU16(h.bitCount);
+    ok = in.ReadI32(w) && in.ReadI32(hh) && in.ReadU16(planes) && in.ReadU16(h.bit_count);
     width = w;
     height = hh;
-    if (h.infoSize >= 40) {
-      ok = ok && in.ReadU32(h.compression) && in.ReadU32(sizeImage) &&
-           in.ReadI32(h.xPixelsPerMetre) && in.ReadI32(h.yPixelsPerMetre) &&
-           in.ReadU32(colorsUsed) && in.Skip(4);  // colours important
+    if (h.info_size >= 40) {
+      ok = ok && in.ReadU32(h.compression) && in.ReadU32(size_image) &&
+           in.ReadI32(h.x_pixels_per_metre) && in.ReadI32(h.y_pixels_per_metre) &&
+           in.ReadU32(colors_used) && in.Skip(4);  // colours important
     }
-    if (h.infoSize >= 52 && h.infoSize != 64)
-      ok = ok && in.ReadU32(maskR) && in.ReadU32(maskG) && in.ReadU32(maskB);
-    if (h.infoSize >= 56 && h.infoSize != 64) ok = ok && in.ReadU32(maskA);
-    if (h.infoSize >= 108) ok = ok && in.ReadU32(csType) && in.Skip(36 + 12);
-    if (h.infoSize >= 124)
-      ok = ok && in.Skip(4) && in.ReadU32(profileData) && in.ReadU32(profileSize);
+    if (h.info_size >= 52 && h.info_size != 64)
+      ok = ok && in.ReadU32(mask_r) && in.ReadU32(mask_g) && in.ReadU32(mask_b);
+    if (h.info_size >= 56 && h.info_size != 64) ok = ok && in.ReadU32(mask_a);
+    if (h.info_size >= 108) ok = ok && in.ReadU32(cs_type) && in.Skip(36 + 12);
+    if (h.info_size >= 124)
+      ok = ok && in.Skip(4) && in.ReadU32(profile_data) && in.ReadU32(profile_size);
   }
   if (!ok) return BmpError::Truncated;
-  uint64_t headersEnd = kFileHeaderSize + uint64_t{h.infoSize};
+  uint64_t headers_end = kFileHeaderSize + uint64_t{h.info_size};
 
   if (planes != 1) return BmpError::BadPlanes;
   if (width <= 0 || height == 0 || height == INT32_MIN) return BmpError::BadDimensions;
-  h.topDown = height < 0;
-  const int64_t absHeight = height < 0 ? -height : height;
-  if (width > kMaxSide || absHeight > kMaxSide) return BmpError::TooLarge;
+  h.top_down = height < 0;
+  const int64_t abs_height = height < 0 ? -height : height;
+  if (width > kMaxSide || abs_height > kMaxSide) return BmpError::TooLarge;
   h.width = static_cast<uint32_t>(width);
-  h.height = static_cast<uint32_t>(absHeight);
+  h.height = static_cast<uint32_t>(abs_height);
 
   // Compression, then whether it suits the bit count.
   const uint32_t c = h.compression;
-  if (IsOs2Info(h.infoSize)) {
+  if (IsOs2Info(h.info_size)) {
     if (c == kOs2Huffman || c == kOs2Rle24) return BmpError::UnsupportedCompression;
     if (c > kBiRle4) return BmpError::BadCompression;
   } else {
     if (c == kBiJpeg || c == kBiPng) return BmpError::UnsupportedCompression;
     if (c > kBiAlphaBitfields) return BmpError::BadCompression;
   }
-  const uint16_t bpp = h.bitCount;
+  const uint16_t bpp = h.bit_count;
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
     return BmpError::BadBitCount;
-  if (h.infoSize == 12 && bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)
+  if (h.info_size == 12 && bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)
     return BmpError::BadBitCount;
   const bool bitfields = c == kBiBitfields || c == kBiAlphaBitfields;
   if ((c == kBiRle8 && bpp != 8) || (c == kBiRle4 && bpp != 4) ||
       (bitfields && bpp != 16 && bpp != 32))
     return BmpError::CompressionMismatch;
   const bool rle = c == kBiRle8 || c == kBiRle4;
-  if (rle && h.topDown) return BmpError::TopDownRle;
+  if (rle && h.top_down) return BmpError::TopDownRle;
 
   // Masks: after a 40-byte header they follow it, in the larger ones they are
   // part of it. BI_RGB uses the fixed 5-5-5 and 8-8-8 layouts.
-  if (bitfields && h.infoSize == 40) {
-    ok = in.ReadU32(maskR) && in.ReadU32(maskG) && in.ReadU32(maskB);
-    if (ok && c == kBiAlphaBitfields) ok = in.ReadU32(maskA);
+  if (bitfields && h.info_size == 40) {
+    ok = in.ReadU32(mask_r) && in.ReadU32(mask_g) && in.ReadU32(mask_b);
+    if (ok && c == kBiAlphaBitfields) ok = in.ReadU32(mask_a);
     if (!ok) return BmpError::Truncated;
-    headersEnd += c == kBiAlphaBitfields ? 16 : 12;
+    headers_end += c == kBiAlphaBitfields ? 16 : 12;
   }
   if (bpp == 16 || bpp == 32) {
     if (!bitfields) {
-      maskA = 0;
+      mask_a = 0;
       if (bpp == 16) {
-        maskR = 0x7C00;
-        maskG = 0x03E0;
-        maskB = 0x001F;
+        mask_r = 0x7C00;
+        mask_g = 0x03E0;
+        mask_b = 0x001F;
       } else {
-        maskR = 0xFF0000;
-        maskG = 0x00FF00;
-        maskB = 0x0000FF;
+        mask_r = 0xFF0000;
+        mask_g = 0x00FF00;
+        mask_b = 0x0000FF;
       }
     }
-    if (c != kBiAlphaBitfields && h.infoSize < 56) maskA = 0;
-    const BmpError e = CheckMasks(maskR, maskG, maskB, maskA, bpp, h);
+    if (c != kBiAlphaBitfields && h.info_size < 56) mask_a = 0;
+    const BmpError e = CheckMasks(mask_r, mask_g, mask_b, mask_a, bpp, h);
     if (IsError(e)) return e;
   }
 
@@ -231,50 +231,50 @@ BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
       h.layout = BmpLayout::Bgr24;
       break;
     default:
-      if (maskR == 0xFF0000 && maskG == 0xFF00 && maskB == 0xFF)
+      if (mask_r == 0xFF0000 && mask_g == 0xFF00 && mask_b == 0xFF)
         h.layout = BmpLayout::Bgrx32;
-      else if (maskR == 0xFF && maskG == 0xFF00 && maskB == 0xFF0000)
+      else if (mask_r == 0xFF && mask_g == 0xFF00 && mask_b == 0xFF0000)
         h.layout = BmpLayout::Rgbx32;
       else
         h.layout = BmpLayout::Masked32;
   }
 
   // Colour table, between the headers and the pixel data.
-  h.paletteOffset = headersEnd;
-  h.pixelOffset = pixelOffset;
-  if (h.pixelOffset < headersEnd || h.pixelOffset > fileSize) return BmpError::BadPixelOffset;
+  h.palette_offset = headers_end;
+  h.pixel_offset = pixel_offset;
+  if (h.pixel_offset < headers_end || h.pixel_offset > file_size) return BmpError::BadPixelOffset;
   if (bpp <= 8) {
-    const uint32_t maxColours = 1u << bpp;
-    if (colorsUsed > maxColours) return BmpError::BadPaletteSize;
-    uint64_t count = colorsUsed == 0 ? maxColours : colorsUsed;
-    const uint64_t room = (h.pixelOffset - headersEnd) / h.paletteEntrySize;
-    if (h.infoSize == 12) {
+    const uint32_t max_colours = 1u << bpp;
+    if (colors_used > max_colours) return BmpError::BadPaletteSize;
+    uint64_t count = colors_used == 0 ? max_colours : colors_used;
+    const uint64_t room = (h.pixel_offset - headers_end) / h.palette_entry_size;
+    if (h.info_size == 12) {
       // The core header has no colour count: the table fills the room
       // before the pixel data, up to 2^bpp entries.
       count = std::min(count, room);
       if (count == 0) return BmpError::BadPaletteSize;
     } else {
-      if (headersEnd + count * h.paletteEntrySize > fileSize) return BmpError::PaletteTruncated;
+      if (headers_end + count * h.palette_entry_size > file_size) return BmpError::PaletteTruncated;
       if (count > room) return BmpError::BadPixelOffset;  // table overlaps the pixels
     }
-    h.paletteCount = static_cast<uint32_t>(count);
+    h.palette_count = static_cast<uint32_t>(count);
   }
 
   // Pixel data.
   if (rle) {
-    h.pixelBytes = sizeImage != 0 ? sizeImage : fileSize - h.pixelOffset;
+    h.pixel_bytes = size_image != 0 ? size_image : file_size - h.pixel_offset;
   } else {
-    h.rowStride = (uint64_t{h.width} * bpp + 31) / 32 * 4;
-    h.pixelBytes = h.rowStride * h.height;
+    h.row_stride = (uint64_t{h.width} * bpp + 31) / 32 * 4;
+    h.pixel_bytes = h.row_stride * h.height;
   }
-  if (h.pixelBytes == 0 || h.pixelOffset + h.pixelBytes > fileSize)
+  if (h.pixel_bytes == 0 || h.pixel_offset + h.pixel_bytes > file_size)
     return BmpError::PixelsTruncated;
 
   // An embedded colour profile; its offset counts from the info header.
-  if (h.infoSize == 124 && csType == kProfileEmbedded && profileSize != 0) {
-    h.profileOffset = kFileHeaderSize + uint64_t{profileData};
-    h.profileSize = profileSize;
-    if (h.profileSize > kMaxProfileSize || h.profileOffset + h.profileSize > fileSize)
+  if (h.info_size == 124 && cs_type == kProfileEmbedded && profile_size != 0) {
+    h.profile_offset = kFileHeaderSize + uint64_t{profile_data};
+    h.profile_size = profile_size;
+    if (h.profile_size > kMaxProfileSize || h.profile_offset + h.profile_size > file_size)
       return BmpError::BadProfile;
   }
   return h;
@@ -290,9 +290,9 @@ BmpError ScanRle(BmpImage& img) {
   const bool four = h.layout == BmpLayout::Rle4;
   const std::span<const uint8_t> d = img.pixels;
   const size_t size = d.size();
-  const uint32_t colours = h.paletteCount;
-  img.rleRows.assign(h.height, RleRowStart{});
-  img.rleRows[0] = {0, 0};
+  const uint32_t colours = h.palette_count;
+  img.rle_rows.assign(h.height, RleRowStart{});
+  img.rle_rows[0] = {0, 0};
   size_t pos = 0;
   uint64_t x = 0;
   uint32_t y = 0;
@@ -317,7 +317,7 @@ BmpError ScanRle(BmpImage& img) {
         if (y >= h.height) return BmpError::RlePastImage;
         ++y;
         x = 0;
-        if (y < h.height) img.rleRows[y] = {static_cast<uint32_t>(pos), 0};
+        if (y < h.height) img.rle_rows[y] = {static_cast<uint32_t>(pos), 0};
         break;
       case 1:  // end of bitmap
         return BmpError{};
@@ -330,7 +330,7 @@ BmpError ScanRle(BmpImage& img) {
         x += dx;
         if (dy > 0) {
           y += dy;
-          img.rleRows[y] = {static_cast<uint32_t>(pos), static_cast<uint32_t>(x)};
+          img.rle_rows[y] = {static_cast<uint32_t>(pos), static_cast<uint32_t>(x)};
         }
         break;
       }
@@ -356,9 +356,9 @@ BmpError ScanRle(BmpImage& img) {
 // past a short palette.
 BmpError CheckIndexes(const BmpImage& img) {
   const BmpHeader& h = img.header;
-  if (h.paletteCount >= (1u << h.bitCount)) return BmpError{};
+  if (h.palette_count >= (1u << h.bit_count)) return BmpError{};
   for (uint32_t y = 0; y < h.height; ++y) {
-    const uint8_t* row = img.pixels.data() + y * h.rowStride;
+    const uint8_t* row = img.pixels.data() + y * h.row_stride;
     uint32_t highest = 0;
     switch (h.layout) {
       case BmpLayout::Indexed8:
@@ -372,7 +372,7 @@ BmpError CheckIndexes(const BmpImage& img) {
         for (uint32_t x = 0; x < h.width; ++x)
           highest = std::max<uint32_t>(highest, (row[x / 8] >> (7 - (x & 7))) & 1);
     }
-    if (highest >= h.paletteCount) return BmpError::BadPaletteIndex;
+    if (highest >= h.palette_count) return BmpError::BadPaletteIndex;
   }
   return BmpError{};
 }
@@ -388,20 +388,20 @@ BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
 
   // ParseBmpHeader has checked that the table, pixels and profile lie inside
   // the file.
-  img.greyPalette = h.paletteCount > 0;
-  for (uint32_t i = 0; i < h.paletteCount; ++i) {
-    const uint8_t* e = file.data() + h.paletteOffset + uint64_t{i} * h.paletteEntrySize;
+  img.grey_palette = h.palette_count > 0;
+  for (uint32_t i = 0; i < h.palette_count; ++i) {
+    const uint8_t* e = file.data() + h.palette_offset + uint64_t{i} * h.palette_entry_size;
     img.palette[i] = Rgb{e[2], e[1], e[0]};  // stored blue, green, red
-    if (e[0] != e[1] || e[1] != e[2]) img.greyPalette = false;
+    if (e[0] != e[1] || e[1] != e[2]) img.grey_palette = false;
   }
-  img.pixels = file.subspan(h.pixelOffset, h.pixelBytes);
-  if (h.profileSize != 0) img.iccProfile = file.subspan(h.profileOffset, h.profileSize);
+  img.pixels = file.subspan(h.pixel_offset, h.pixel_bytes);
+  if (h.profile_size != 0) img.icc_profile = file.subspan(h.profile_offset, h.profile_size);
 
   BmpError e{};
   if (h.layout == BmpLayout::Rle4 || h.layout == BmpLayout::Rle8) {
     if (img.pixels.size() >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
     e = ScanRle(img);
-  } else if (h.bitCount <= 8) {
+  } else if (h.bit_count <= 8) {
     e = CheckIndexes(img);
   }
   if (IsError(e)) return e;
@@ -424,7 +424,7 @@ RowFormat FormatFor(const BmpImage& img) {
     case BmpLayout::Masked32:
       return RowFormat::Rgb;
     default:
-      return img.greyPalette ? RowFormat::Grey : RowFormat::Rgb;
+      return img.grey_palette ? RowFormat::Grey : RowFormat::Rgb;
   }
 }
 
@@ -469,8 +469,8 @@ BmpRowReader::BmpRowReader(const BmpImage& image) : image_(image), format_(Forma
 
 const uint8_t* BmpRowReader::Row(uint32_t top) {
   const BmpHeader& h = image_.header;
-  const uint32_t stored = h.topDown ? top : h.height - 1 - top;
-  const uint8_t* src = image_.pixels.data() + uint64_t{stored} * h.rowStride;
+  const uint32_t stored = h.top_down ? top : h.height - 1 - top;
+  const uint8_t* src = image_.pixels.data() + uint64_t{stored} * h.row_stride;
   uint8_t* out = row_.data();
   switch (h.layout) {
     case BmpLayout::Bgr24:
@@ -537,7 +537,7 @@ void BmpRowReader::DecodeRleRow(uint32_t stored) {
   const bool four = image_.header.layout == BmpLayout::Rle4;
   uint8_t* out = indexes_.data();
   std::fill(indexes_.begin(), indexes_.end(), uint8_t{0});  // skipped pixels: first colour
-  const RleRowStart start = image_.rleRows[stored];
+  const RleRowStart start = image_.rle_rows[stored];
   if (start.offset == RleRowStart::kEmpty) return;
   const std::span<const uint8_t> d = image_.pixels;
   size_t pos = start.offset;

@@ -84,24 +84,24 @@ struct ChannelMask {
 };
 
 struct BmpHeader {
-  uint32_t infoSize = 0;
+  uint32_t info_size = 0;
   uint32_t width = 0;
   uint32_t height = 0;
-  bool topDown = false;
-  uint16_t bitCount = 0;
+  bool top_down = false;
+  uint16_t bit_count = 0;
   uint32_t compression = 0;
   BmpLayout layout = BmpLayout::Bgr24;
   ChannelMask red, green, blue;  // used by Masked16 / Masked32
-  int32_t xPixelsPerMetre = 0;
-  int32_t yPixelsPerMetre = 0;
-  uint64_t paletteOffset = 0;    // file offset of the colour table
-  uint32_t paletteCount = 0;     // entries read (palette layouts only)
-  uint8_t paletteEntrySize = 4;  // 3 for OS/2 core headers
-  uint64_t pixelOffset = 0;
-  uint64_t pixelBytes = 0;     // bytes of pixel data used
-  uint64_t rowStride = 0;      // padded row size, uncompressed only
-  uint64_t profileOffset = 0;  // embedded ICC profile, size 0 if none
-  uint64_t profileSize = 0;
+  int32_t x_pixels_per_metre = 0;
+  int32_t y_pixels_per_metre = 0;
+  uint64_t palette_offset = 0;     // file offset of the colour table
+  uint32_t palette_count = 0;      // entries read (palette layouts only)
+  uint8_t palette_entry_size = 4;  // 3 for OS/2 core headers
+  uint64_t pixel_offset = 0;
+  uint64_t pixel_bytes = 0;     // bytes of pixel data used
+  uint64_t row_stride = 0;      // padded row size, uncompressed only
+  uint64_t profile_offset = 0;  // embedded ICC profile, size 0 if none
+  uint64_t profile_size = 0;
 };
 
 [[nodiscard]] BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file);
@@ -120,10 +120,10 @@ struct RleRowStart {
 struct BmpImage {
   BmpHeader header;
   std::array<Rgb, 256> palette{};
-  bool greyPalette = false;             // every palette entry has R == G == B
-  std::span<const uint8_t> pixels;      // the pixel data inside the file
-  std::span<const uint8_t> iccProfile;  // empty if none
-  std::vector<RleRowStart> rleRows;     // per stored row, RLE layouts only
+  bool grey_palette = false;             // every palette entry has R == G == B
+  std::span<const uint8_t> pixels;       // the pixel data inside the file
+  std::span<const uint8_t> icc_profile;  // empty if none
+  std::vector<RleRowStart> rle_rows;     // per stored row, RLE layouts only
 };
 
 [[nodiscard]] BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file);

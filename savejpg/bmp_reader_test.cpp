@@ -72,12 +72,12 @@ std::vector<Colour> Ramp(int n) {
 constexpr int W = 13, H = 5;  // odd width: every row has padding
 
 BmpFields TrueColour(int bpp, uint32_t compression = 0, std::vector<uint32_t> masks = {},
-                     uint32_t infoSize = 40) {
+                     uint32_t info_size = 40) {
   BmpFields s;
-  s.infoSize = infoSize;
+  s.info_size = info_size;
   s.width = W;
   s.height = H;
-  s.bitCount = static_cast<uint16_t>(bpp);
+  s.bit_count = static_cast<uint16_t>(bpp);
   s.compression = compression;
   s.masks = masks;
   return s;
@@ -161,11 +161,11 @@ TEST(BmpReader, PaletteLayoutsAndHeaderKinds) {
     auto index = [&](int x, int y) { return static_cast<uint32_t>((x * 3 + y) % colours); };
     for (uint32_t info : {12u, 40u, 64u, 124u}) {
       BmpFields s;
-      s.infoSize = info;
+      s.info_size = info;
       s.width = W;
       s.height = H;
-      s.bitCount = static_cast<uint16_t>(bpp);
-      s.colorsUsed = info == 12 ? 0 : colours;
+      s.bit_count = static_cast<uint16_t>(bpp);
+      s.colors_used = info == 12 ? 0 : colours;
       s.palette = pal;
       s.pixels = StoreRows(W, H, bpp, false, index);
       EXPECT_EQ(DecodeAll(BuildBmp(s)),
@@ -179,7 +179,7 @@ TEST(BmpReader, ColourCountZeroMeansFullTableAndGreyTablesGiveGreyRows) {
   BmpFields s;
   s.width = W;
   s.height = H;
-  s.bitCount = 4;
+  s.bit_count = 4;
   for (int i = 0; i < 16; ++i)
     s.palette.push_back({uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
   s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t((x + y) % 16); });
@@ -203,7 +203,7 @@ TEST(BmpReader, TopDownAndBottomUpGiveTheSameRows) {
                          : Packed(Smooth(x, y));
     };
     BmpFields up = TrueColour(bpp);
-    if (bpp <= 8) up.palette = Ramp(16), up.colorsUsed = 16;
+    if (bpp <= 8) up.palette = Ramp(16), up.colors_used = 16;
     BmpFields down = up;
     up.pixels = StoreRows(W, H, bpp, false, value);
     down.pixels = StoreRows(W, H, bpp, true, value);
@@ -218,7 +218,7 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
   struct Case {
     int bpp, w;
     std::vector<uint8_t> stream;
-    std::vector<std::vector<uint32_t>> storedRows;  // bottom row first
+    std::vector<std::vector<uint32_t>> stored_rows;  // bottom row first
   };
   const Case cases[] = {
       {8,
@@ -239,19 +239,19 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
        {{1, 2, 1, 2, 1, 2, 1, 2}, {3, 1, 2, 3, 1, 3, 0, 3}, {0, 0, 0, 0, 2, 0, 0, 0}}},
   };
   for (const Case& c : cases) {
-    const int h = static_cast<int>(c.storedRows.size());
+    const int h = static_cast<int>(c.stored_rows.size());
     BmpFields rle;
     rle.width = c.w;
     rle.height = h;
-    rle.bitCount = static_cast<uint16_t>(c.bpp);
+    rle.bit_count = static_cast<uint16_t>(c.bpp);
     rle.compression = c.bpp == 8 ? 1 : 2;
     rle.palette = {{10, 20, 30}, {200, 0, 0}, {0, 200, 0}, {0, 0, 200}};
-    rle.colorsUsed = 4;
+    rle.colors_used = 4;
     rle.pixels = c.stream;
     BmpFields twin = rle;
     twin.compression = 0;
     twin.pixels =
-        StoreRows(c.w, h, c.bpp, false, [&](int x, int y) { return c.storedRows[h - 1 - y][x]; });
+        StoreRows(c.w, h, c.bpp, false, [&](int x, int y) { return c.stored_rows[h - 1 - y][x]; });
     EXPECT_EQ(DecodeAll(BuildBmp(rle)), DecodeAll(BuildBmp(twin))) << "RLE" << c.bpp;
   }
 }
@@ -268,7 +268,7 @@ BmpFields Valid24() {
 BmpFields Valid8(int colours = 4) {
   BmpFields s = TrueColour(8);
   s.palette = Ramp(colours);
-  s.colorsUsed = colours;
+  s.colors_used = colours;
   s.pixels = StoreRows(W, H, 8, false, [&](int x, int) { return uint32_t(x % colours); });
   return s;
 }
@@ -276,7 +276,7 @@ BmpFields Rle(int bpp, std::vector<uint8_t> stream) {
   BmpFields s = Valid8();
   s.width = 4;
   s.height = 2;
-  s.bitCount = static_cast<uint16_t>(bpp);
+  s.bit_count = static_cast<uint16_t>(bpp);
   s.compression = bpp == 8 ? 1 : 2;
   s.pixels = std::move(stream);
   return s;
@@ -298,7 +298,7 @@ const Malformed kMalformed[] = {
     {"empty file", [] { return std::vector<uint8_t>{}; }, BmpError::Truncated},
     {"signature only", [] { return std::vector<uint8_t>{'B', 'M'}; }, BmpError::Truncated},
     {"not BM", [] { auto b = BuildBmp(Valid24()); b[0] = 'P'; return b; }, BmpError::BadMagic},
-    {"info header size 20", [] { return With(Valid24(), [](BmpFields& s) { s.infoSize = 20; }); }, BmpError::BadHeaderSize},
+    {"info header size 20", [] { return With(Valid24(), [](BmpFields& s) { s.info_size = 20; }); }, BmpError::BadHeaderSize},
     {"cut inside info header", [] { auto b = BuildBmp(Valid24()); b.resize(30); return b; }, BmpError::Truncated},
     {"masks cut off", [] { auto b = BuildBmp(TrueColour(16, 3, {0xF800, 0x7E0})); return b; }, BmpError::Truncated},
     {"two planes", [] { return With(Valid24(), [](BmpFields& s) { s.planes = 2; }); }, BmpError::BadPlanes},
@@ -309,11 +309,11 @@ const Malformed kMalformed[] = {
     {"width 65501", [] { return With(Valid24(), [](BmpFields& s) { s.width = 65501; }); }, BmpError::TooLarge},
     {"height -65501", [] { return With(Valid24(), [](BmpFields& s) { s.height = -65501; }); }, BmpError::TooLarge},
     {"huge sides, tiny file", [] { return With(Valid24(), [](BmpFields& s) { s.width = s.height = 65500; }); }, BmpError::PixelsTruncated},
-    {"2 bits per pixel", [] { return With(Valid24(), [](BmpFields& s) { s.bitCount = 2; }); }, BmpError::BadBitCount},
-    {"16 bits in a core header", [] { return With(Valid24(), [](BmpFields& s) { s.infoSize = 12; s.bitCount = 16; }); }, BmpError::BadBitCount},
+    {"2 bits per pixel", [] { return With(Valid24(), [](BmpFields& s) { s.bit_count = 2; }); }, BmpError::BadBitCount},
+    {"16 bits in a core header", [] { return With(Valid24(), [](BmpFields& s) { s.info_size = 12; s.bit_count = 16; }); }, BmpError::BadBitCount},
     {"BI_JPEG", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 4; }); }, BmpError::UnsupportedCompression},
     {"BI_PNG", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 5; }); }, BmpError::UnsupportedCompression},
-    {"OS/2 RLE24", [] { return With(Valid24(), [](BmpFields& s) { s.infoSize = 64; s.compression = 4; }); }, BmpError::UnsupportedCompression},
+    {"OS/2 RLE24", [] { return With(Valid24(), [](BmpFields& s) { s.info_size = 64; s.compression = 4; }); }, BmpError::UnsupportedCompression},
     {"compression 7", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 7; }); }, BmpError::BadCompression},
     {"CMYK compression 11", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 11; }); }, BmpError::BadCompression},
     {"RLE8 at 24 bits", [] { return With(Valid24(), [](BmpFields& s) { s.compression = 1; }); }, BmpError::CompressionMismatch},
@@ -325,17 +325,17 @@ const Malformed kMalformed[] = {
     {"split mask", [] { return BuildBmp(TrueColour(32, 3, {0xFF0F00, 0xF0, 0xF})); }, BmpError::BadMasks},
     {"mask wider than 16 bits", [] { return BuildBmp(TrueColour(16, 3, {0x1F0000, 0x7E0, 0x1F})); }, BmpError::BadMasks},
     {"alpha overlaps blue", [] { return BuildBmp(TrueColour(32, 6, {0xFF0000, 0xFF00, 0xFF, 0xFF0000FF})); }, BmpError::BadMasks},
-    {"17 colours at 4 bits", [] { return With(Valid8(), [](BmpFields& s) { s.bitCount = 4; s.colorsUsed = 17; }); }, BmpError::BadPaletteSize},
-    {"core header, no room for colours", [] { return With(Valid8(), [](BmpFields& s) { s.infoSize = 12; s.palette.clear(); }); }, BmpError::BadPaletteSize},
-    {"palette past the file", [] { auto b = With(Valid8(), [](BmpFields& s) { s.colorsUsed = 200; s.pixels.clear(); s.pixelOffset = 60; }); return b; }, BmpError::PaletteTruncated},
-    {"palette over the pixels", [] { return With(Valid8(), [](BmpFields& s) { s.colorsUsed = 8; }); }, BmpError::BadPixelOffset},
-    {"pixel offset past the file", [] { return With(Valid24(), [](BmpFields& s) { s.pixelOffset = 100000; }); }, BmpError::BadPixelOffset},
-    {"pixel offset inside the header", [] { return With(Valid24(), [](BmpFields& s) { s.pixelOffset = 20; }); }, BmpError::BadPixelOffset},
+    {"17 colours at 4 bits", [] { return With(Valid8(), [](BmpFields& s) { s.bit_count = 4; s.colors_used = 17; }); }, BmpError::BadPaletteSize},
+    {"core header, no room for colours", [] { return With(Valid8(), [](BmpFields& s) { s.info_size = 12; s.palette.clear(); }); }, BmpError::BadPaletteSize},
+    {"palette past the file", [] { auto b = With(Valid8(), [](BmpFields& s) { s.colors_used = 200; s.pixels.clear(); s.pixel_offset = 60; }); return b; }, BmpError::PaletteTruncated},
+    {"palette over the pixels", [] { return With(Valid8(), [](BmpFields& s) { s.colors_used = 8; }); }, BmpError::BadPixelOffset},
+    {"pixel offset past the file", [] { return With(Valid24(), [](BmpFields& s) { s.pixel_offset = 100000; }); }, BmpError::BadPixelOffset},
+    {"pixel offset inside the header", [] { return With(Valid24(), [](BmpFields& s) { s.pixel_offset = 20; }); }, BmpError::BadPixelOffset},
     {"one pixel byte missing", [] { return With(Valid24(), [](BmpFields& s) { s.pixels.pop_back(); }); }, BmpError::PixelsTruncated},
     {"no pixel data", [] { return With(Valid24(), [](BmpFields& s) { s.pixels.clear(); }); }, BmpError::PixelsTruncated},
     {"8-bit index past palette", [] { return With(Valid8(), [](BmpFields& s) { s.pixels[W + 3] = 4; }); }, BmpError::BadPaletteIndex},
     {"1-bit index past a 1-colour palette", [] { return With(Valid8(1), [](BmpFields& s) {
-       s.bitCount = 1; s.pixels = StoreRows(W, H, 1, false, [](int x, int y) { return uint32_t(x == 12 && y == 4); }); }); }, BmpError::BadPaletteIndex},
+       s.bit_count = 1; s.pixels = StoreRows(W, H, 1, false, [](int x, int y) { return uint32_t(x == 12 && y == 4); }); }); }, BmpError::BadPaletteIndex},
     {"RLE8 run index past palette", [] { return BuildBmp(Rle(8, {4, 1, 0, 0, 4, 4, 0, 1})); }, BmpError::BadPaletteIndex},
     {"RLE4 absolute index past palette", [] { return BuildBmp(Rle(4, {0, 3, 0x12, 0x40, 0, 1})); }, BmpError::BadPaletteIndex},
     {"RLE8 run past the row", [] { return BuildBmp(Rle(8, {5, 1, 0, 1})); }, BmpError::RlePastRow},

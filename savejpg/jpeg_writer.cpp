@@ -94,10 +94,10 @@ void FileSink::Write(const uint8_t* data, size_t size) {
     throw JpegFailure(SAVEJPG_ERR_WRITE_OUTPUT, "cannot write the JPEG file");
 }
 
-uint16_t DotsPerInch(int32_t pixelsPerMetre) {
-  if (pixelsPerMetre <= 0) return 0;
+uint16_t DotsPerInch(int32_t pixels_per_metre) {
+  if (pixels_per_metre <= 0) return 0;
   // 1 inch = 0.0254 m; rounded to nearest in integers.
-  const int64_t dpi = (int64_t{pixelsPerMetre} * 254 + 5000) / 10000;
+  const int64_t dpi = (int64_t{pixels_per_metre} * 254 + 5000) / 10000;
   return dpi > 65535 ? 0 : static_cast<uint16_t>(dpi);
 }
 
@@ -113,11 +113,11 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
   dest.mgr.empty_output_buffer = Destination::Empty;
   dest.mgr.term_destination = Destination::Term;
   cinfo.dest = &dest.mgr;
-  if (options.memoryLimit != 0) {
+  if (options.memory_limit != 0) {
     // Past the limit libjpeg would need a backing store, which it does not
     // have: it stops with an error instead of allocating.
     cinfo.mem->max_memory_to_use =
-        static_cast<long>(std::min<uint64_t>(options.memoryLimit, LONG_MAX));
+        static_cast<long>(std::min<uint64_t>(options.memory_limit, LONG_MAX));
   }
 
   cinfo.image_width = width;
@@ -140,16 +140,16 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
   }
   cinfo.optimize_coding = TRUE;
   if (options.progressive) jpeg_simple_progression(&cinfo);
-  if (options.xDpi != 0 && options.yDpi != 0) {
+  if (options.x_dpi != 0 && options.y_dpi != 0) {
     cinfo.density_unit = 1;  // dots per inch
-    cinfo.X_density = options.xDpi;
-    cinfo.Y_density = options.yDpi;
+    cinfo.X_density = options.x_dpi;
+    cinfo.Y_density = options.y_dpi;
   }
 
   jpeg_start_compress(&cinfo, TRUE);
-  if (!options.iccProfile.empty())
-    jpeg_write_icc_profile(&cinfo, options.iccProfile.data(),
-                           static_cast<unsigned int>(options.iccProfile.size()));
+  if (!options.icc_profile.empty())
+    jpeg_write_icc_profile(&cinfo, options.icc_profile.data(),
+                           static_cast<unsigned int>(options.icc_profile.size()));
   for (uint32_t y = 0; y < height; ++y) {
     // libjpeg only reads input rows; its API just lacks const.
     JSAMPROW row = const_cast<JSAMPLE*>(rows(y));

@@ -54,10 +54,10 @@ class MemorySink final : public JpegSink {
 struct JpegOptions {
   int quality = 85;  // clamped to 1..100
   bool progressive = false;
-  uint16_t xDpi = 0;  // 0 in either: no density, aspect ratio 1:1
-  uint16_t yDpi = 0;
-  std::span<const uint8_t> iccProfile;  // written as APP2 markers if not empty
-  uint64_t memoryLimit = 0;             // bytes libjpeg may allocate; 0: no limit
+  uint16_t x_dpi = 0;  // 0 in either: no density, aspect ratio 1:1
+  uint16_t y_dpi = 0;
+  std::span<const uint8_t> icc_profile;  // written as APP2 markers if not empty
+  uint64_t memory_limit = 0;             // bytes libjpeg may allocate; 0: no limit
 };
 
 // Returns row `top` (0 = top of the picture), at least width *
@@ -68,6 +68,6 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
                const JpegOptions& options, JpegSink& sink);
 
 // Pixels per metre to dots per inch, rounded; 0 when absent or out of range.
-uint16_t DotsPerInch(int32_t pixelsPerMetre);
+uint16_t DotsPerInch(int32_t pixels_per_metre);
 
 }  // namespace savejpg

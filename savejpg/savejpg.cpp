@@ -101,20 +101,20 @@ class TempOutput {
 // libjpeg keeps the whole image's coefficients (Huffman optimisation and
 // progressive scans need them): 2 to 6 bytes a pixel. Memory in proportion
 // to the file, with a floor, so a few bytes of RLE cannot ask for gigabytes.
-uint64_t MemoryLimit(uint64_t fileSize) {
+uint64_t MemoryLimit(uint64_t file_size) {
   constexpr uint64_t kFloor = uint64_t{1} << 30;
-  return std::max(kFloor, fileSize * 8);
+  return std::max(kFloor, file_size * 8);
 }
 
-JpegOptions OptionsFor(const BmpImage& image, uint64_t fileSize, uint8_t quality,
+JpegOptions OptionsFor(const BmpImage& image, uint64_t file_size, uint8_t quality,
                        int16_t progressive) {
   JpegOptions options;
-  options.memoryLimit = MemoryLimit(fileSize);
+  options.memory_limit = MemoryLimit(file_size);
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
   options.progressive = progressive != 0;
-  options.xDpi = DotsPerInch(image.header.xPixelsPerMetre);
-  options.yDpi = DotsPerInch(image.header.yPixelsPerMetre);
-  options.iccProfile = image.iccProfile;
+  options.x_dpi = DotsPerInch(image.header.x_pixels_per_metre);
+  options.y_dpi = DotsPerInch(image.header.y_pixels_per_metre);
+  options.icc_profile = image.icc_profile;
   return options;
 }
 
@@ -127,10 +127,10 @@ class RowsWithRelease {
       : rows_(rows), file_(file), header_(header) {}
 
   const uint8_t* operator()(uint32_t top) {
-    const uint64_t done = uint64_t{top - released_} * header_.rowStride;
+    const uint64_t done = uint64_t{top - released_} * header_.row_stride;
     if (done >= kBatchBytes) {
-      const uint64_t first = header_.topDown ? released_ : header_.height - top;
-      file_.Release(header_.pixelOffset + first * header_.rowStride, done);
+      const uint64_t first = header_.top_down ? released_ : header_.height - top;
+      file_.Release(header_.pixel_offset + first * header_.row_stride, done);
       released_ = top;
     }
     return rows_.Row(top);
@@ -147,24 +147,24 @@ class RowsWithRelease {
 int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
   if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
     return SAVEJPG_ERR_ARGUMENT;
-  const fs::path sourcePath = PathFromUtf8(source);
-  const fs::path destPath = PathFromUtf8(dest);
-  if (SameFile(sourcePath, destPath)) return SAVEJPG_ERR_SAME_FILE;
+  const fs::path source_path = PathFromUtf8(source);
+  const fs::path dest_path = PathFromUtf8(dest);
+  if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
 
   MappedFile input;
-  if (!input.Open(sourcePath)) return SAVEJPG_ERR_OPEN_SOURCE;
+  if (!input.Open(source_path)) return SAVEJPG_ERR_OPEN_SOURCE;
   const BmpResult<BmpImage> decoded = DecodeBmp(input.Bytes());
   if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
   const BmpImage& image = decoded.value();
 
   TempOutput output;
-  if (!output.Create(destPath)) return SAVEJPG_ERR_CREATE_OUTPUT;
+  if (!output.Create(dest_path)) return SAVEJPG_ERR_CREATE_OUTPUT;
   BmpRowReader rows(image);
   FileSink sink(output.File());
   WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsWithRelease(rows, input, image.header),
             OptionsFor(image, input.Bytes().size(), quality, progressive), sink);
   if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
-  if (!output.RenameTo(destPath)) return SAVEJPG_ERR_REPLACE_OUTPUT;
+  if (!output.RenameTo(dest_path)) return SAVEJPG_ERR_REPLACE_OUTPUT;
   return SAVEJPG_OK;
 }
 

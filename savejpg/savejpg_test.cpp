@@ -13,9 +13,9 @@ constexpr int W = 61, H = 47;  // not a multiple of the 16-pixel MCU
 
 // Converts `bmp` (written to in.bmp) to out.jpg; returns the result value.
 int16_t Convert(const ScratchFolder& dir, const std::vector<uint8_t>& bmp, int quality,
-                int16_t progressive, const std::string& outName = "out.jpg") {
+                int16_t progressive, const std::string& out_name = "out.jpg") {
   WriteFile(dir / "in.bmp", bmp);
-  std::string src = (dir / "in.bmp").string(), dst = (dir / outName).string();
+  std::string src = (dir / "in.bmp").string(), dst = (dir / out_name).string();
   return SavetoJPEG(src.data(), dst.data(), static_cast<uint8_t>(quality), progressive);
 }
 
@@ -51,10 +51,10 @@ BmpFields Palette(int bpp, uint32_t compression = 0) {
   BmpFields s;
   s.width = W;
   s.height = H;
-  s.bitCount = static_cast<uint16_t>(bpp);
+  s.bit_count = static_cast<uint16_t>(bpp);
   s.compression = compression;
   for (uint32_t i = 0; i < 64; ++i) s.palette.push_back(PaletteColour(i));
-  s.colorsUsed = 64;
+  s.colors_used = 64;
   s.pixels = StoreRows(W, H, 8, false, [](int x, int y) { return PaletteIndex(x, y); });
   return s;
 }
@@ -85,21 +85,21 @@ const Kind kKinds[] = {
     {"24-bit", Smooth24, Smooth, 3},
     {"24-bit top-down", [] { BmpFields s = Smooth24(); s.height = -H;
        s.pixels = StoreRows(W, H, 24, true, [](int x, int y) { return Packed(Smooth(x, y)); }); return s; }, Smooth, 3},
-    {"32-bit", [] { BmpFields s = Smooth24(); s.bitCount = 32;
+    {"32-bit", [] { BmpFields s = Smooth24(); s.bit_count = 32;
        s.pixels = StoreRows(W, H, 32, false, [](int x, int y) { return Packed(Smooth(x, y)); }); return s; }, Smooth, 3},
-    {"32-bit bitfields RGBX", [] { BmpFields s = Smooth24(); s.bitCount = 32; s.compression = 3;
+    {"32-bit bitfields RGBX", [] { BmpFields s = Smooth24(); s.bit_count = 32; s.compression = 3;
        s.masks = {0xFF, 0xFF00, 0xFF0000};
        s.pixels = StoreRows(W, H, 32, false, [](int x, int y) { const Colour c = Smooth(x, y); return c.r | c.g << 8 | c.b << 16; });
        return s; }, Smooth, 3},
-    {"16-bit 5-6-5", [] { BmpFields s = Smooth24(); s.bitCount = 16; s.compression = 3; s.masks = {0xF800, 0x7E0, 0x1F};
+    {"16-bit 5-6-5", [] { BmpFields s = Smooth24(); s.bit_count = 16; s.compression = 3; s.masks = {0xF800, 0x7E0, 0x1F};
        s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
          return uint32_t(c.r >> 3 << 11 | c.g >> 2 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
-    {"16-bit 5-5-5", [] { BmpFields s = Smooth24(); s.bitCount = 16;
+    {"16-bit 5-5-5", [] { BmpFields s = Smooth24(); s.bit_count = 16;
        s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
          return uint32_t(c.r >> 3 << 10 | c.g >> 3 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
     {"8-bit palette", [] { return Palette(8); }, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
     {"RLE8", PaletteRle8, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
-    {"4-bit grey palette", [] { BmpFields s = Palette(4); s.palette.resize(16); s.colorsUsed = 0;
+    {"4-bit grey palette", [] { BmpFields s = Palette(4); s.palette.resize(16); s.colors_used = 0;
        for (int i = 0; i < 16; ++i) s.palette[i] = {uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)};
        s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t(x + y) / 8 % 16; }); return s; },
      [](int x, int y) { const uint8_t v = uint8_t(uint32_t(x + y) / 8 % 16 * 17); return Colour{v, v, v}; }, 1},
@@ -132,11 +132,11 @@ TEST(SaveJpg, RleAndTopDownGiveTheSameJpegAsTheirPlainTwins) {
 TEST(SaveJpg, QualityChoosesSubsamplingAndIsClamped) {
   const auto bmp = BuildBmp(Smooth24());
   const DecodedJpeg q89 = ConvertAndRead(bmp, 89);
-  EXPECT_EQ(q89.hSamp, 2);  // 4:2:0
-  EXPECT_EQ(q89.vSamp, 2);
+  EXPECT_EQ(q89.h_samp, 2);  // 4:2:0
+  EXPECT_EQ(q89.v_samp, 2);
   const DecodedJpeg q90 = ConvertAndRead(bmp, 90);
-  EXPECT_EQ(q90.hSamp, 1);  // 4:4:4
-  EXPECT_EQ(q90.vSamp, 1);
+  EXPECT_EQ(q90.h_samp, 1);  // 4:4:4
+  EXPECT_EQ(q90.v_samp, 1);
 
   ScratchFolder dir;
   for (auto [given, same] : {std::pair{0, 1}, std::pair{101, 100}, std::pair{255, 100}}) {
@@ -156,26 +156,26 @@ TEST(SaveJpg, ProgressiveFlagDensityAndProfileReachTheJpeg) {
   EXPECT_TRUE(ConvertAndRead(bmp, 85, 1).progressive);
 
   struct Density {
-    int32_t xPpm, yPpm;
+    int32_t x_ppm, y_ppm;
     int unit, x, y;
   };
   for (const Density d : {Density{3780, 3780, 1, 96, 96}, Density{11811, 3780, 1, 300, 96},
                           Density{0, 0, 0, 1, 1}, Density{-5, 3780, 0, 1, 1}}) {
     BmpFields s = Smooth24();
-    s.xPpm = d.xPpm;
-    s.yPpm = d.yPpm;
+    s.x_ppm = d.x_ppm;
+    s.y_ppm = d.y_ppm;
     const DecodedJpeg j = ConvertAndRead(BuildBmp(s));
-    EXPECT_EQ(std::tuple(j.densityUnit, j.xDensity, j.yDensity), std::tuple(d.unit, d.x, d.y))
-        << d.xPpm;
+    EXPECT_EQ(std::tuple(j.density_unit, j.x_density, j.y_density), std::tuple(d.unit, d.x, d.y))
+        << d.x_ppm;
   }
 
   BmpFields v5 = Smooth24();
-  v5.infoSize = 124;
+  v5.info_size = 124;
   for (size_t i = 0; i < 70000; ++i)
     v5.profile.push_back(uint8_t(i * 7 + i / 256));  // needs two APP2 markers
-  const DecodedJpeg withProfile = ConvertAndRead(BuildBmp(v5), 85, -1);
-  EXPECT_EQ(withProfile.icc, v5.profile);
-  EXPECT_GT(Psnr(withProfile, W, H, Smooth), 30.0);
+  const DecodedJpeg with_profile = ConvertAndRead(BuildBmp(v5), 85, -1);
+  EXPECT_EQ(with_profile.icc, v5.profile);
+  EXPECT_GT(Psnr(with_profile, W, H, Smooth), 30.0);
   EXPECT_TRUE(ConvertAndRead(BuildBmp(Smooth24())).icc.empty());
 }
 
@@ -203,15 +203,15 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
   WriteFile(dir / "in.bmp", BuildBmp(Smooth24()));
   std::string src = (dir / "in.bmp").string(), dst = (dir / "out.jpg").string(), empty;
   std::string missing = (dir / "missing.bmp").string(), folder = dir.path().string();
-  std::string noFolder = (dir / "no" / "out.jpg").string(), intoFolder = (dir / "sub").string();
+  std::string no_folder = (dir / "no" / "out.jpg").string(), into_folder = (dir / "sub").string();
   fs::create_directory(dir / "sub");
   EXPECT_EQ(SavetoJPEG(empty.data(), dst.data(), 85, 0), SAVEJPG_ERR_ARGUMENT);
   EXPECT_EQ(SavetoJPEG(src.data(), empty.data(), 85, 0), SAVEJPG_ERR_ARGUMENT);
   EXPECT_EQ(SavetoJPEG(nullptr, dst.data(), 85, 0), SAVEJPG_ERR_ARGUMENT);
   EXPECT_EQ(SavetoJPEG(missing.data(), dst.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
   EXPECT_EQ(SavetoJPEG(folder.data(), dst.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
-  EXPECT_EQ(SavetoJPEG(src.data(), noFolder.data(), 85, 0), SAVEJPG_ERR_CREATE_OUTPUT);
-  EXPECT_EQ(SavetoJPEG(src.data(), intoFolder.data(), 85, 0), SAVEJPG_ERR_REPLACE_OUTPUT);
+  EXPECT_EQ(SavetoJPEG(src.data(), no_folder.data(), 85, 0), SAVEJPG_ERR_CREATE_OUTPUT);
+  EXPECT_EQ(SavetoJPEG(src.data(), into_folder.data(), 85, 0), SAVEJPG_ERR_REPLACE_OUTPUT);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "sub"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }

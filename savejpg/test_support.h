@@ -39,19 +39,19 @@ struct Colour {
 
 // Everything a bitmap file says; BuildBmp writes it out field by field.
 struct BmpFields {
-  uint32_t infoSize = 40;  // 12 core, 16/64 OS/2 2.x, 40, 52, 56, 108 V4, 124 V5
+  uint32_t info_size = 40;  // 12 core, 16/64 OS/2 2.x, 40, 52, 56, 108 V4, 124 V5
   int32_t width = 8;
   int32_t height = 8;  // negative: rows stored top row first
   uint16_t planes = 1;
-  uint16_t bitCount = 24;
+  uint16_t bit_count = 24;
   uint32_t compression = 0;  // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS, 6 ALPHABITFIELDS
-  uint32_t colorsUsed = 0;
-  int32_t xPpm = 0, yPpm = 0;
+  uint32_t colors_used = 0;
+  int32_t x_ppm = 0, y_ppm = 0;
   std::vector<uint32_t> masks;   // R, G, B[, A]: in the header from 52 bytes on, else after it
   std::vector<Colour> palette;   // 3 bytes per entry for core headers, else 4
   std::vector<uint8_t> pixels;   // pixel data exactly as stored
   std::vector<uint8_t> profile;  // V5 only: embedded ICC profile, put after the pixels
-  int64_t pixelOffset = -1;      // -1: right after the palette
+  int64_t pixel_offset = -1;     // -1: right after the palette
 };
 
 inline std::vector<uint8_t> BuildBmp(const BmpFields& s) {
@@ -62,49 +62,50 @@ inline std::vector<uint8_t> BuildBmp(const BmpFields& s) {
   Put32(f, 0);  // two reserved words
   Put32(f, 0);  // pixel data offset, patched below
   const size_t info = f.size();
-  Put32(f, s.infoSize);
-  if (s.infoSize == 12) {
+  Put32(f, s.info_size);
+  if (s.info_size == 12) {
     Put16(f, static_cast<uint16_t>(s.width));
     Put16(f, static_cast<uint16_t>(s.height));
     Put16(f, s.planes);
-    Put16(f, s.bitCount);
+    Put16(f, s.bit_count);
   } else {
     Put32(f, static_cast<uint32_t>(s.width));
     Put32(f, static_cast<uint32_t>(s.height));
     Put16(f, s.planes);
-    Put16(f, s.bitCount);
-    if (s.infoSize >= 40) {
+    Put16(f, s.bit_count);
+    if (s.info_size >= 40) {
       Put32(f, s.compression);
       Put32(f, static_cast<uint32_t>(s.pixels.size()));  // image size
-      Put32(f, static_cast<uint32_t>(s.xPpm));
-      Put32(f, static_cast<uint32_t>(s.yPpm));
-      Put32(f, s.colorsUsed);
+      Put32(f, static_cast<uint32_t>(s.x_ppm));
+      Put32(f, static_cast<uint32_t>(s.y_ppm));
+      Put32(f, s.colors_used);
       Put32(f, 0);  // colours important
     }
-    const bool masksInside = s.infoSize >= 52 && s.infoSize != 64;
-    for (size_t i = 0; masksInside && i < 4 && 40 + 4 * i < std::min<uint32_t>(s.infoSize, 56); ++i)
+    const bool masks_inside = s.info_size >= 52 && s.info_size != 64;
+    for (size_t i = 0; masks_inside && i < 4 && 40 + 4 * i < std::min<uint32_t>(s.info_size, 56);
+         ++i)
       Put32(f, i < s.masks.size() ? s.masks[i] : 0);
-    if (s.infoSize >= 108) {
+    if (s.info_size >= 108) {
       Put32(f, s.profile.empty() ? 0x73524742 : 0x4D424544);  // 'sRGB' or 'MBED'
       f.resize(f.size() + 36 + 12);                           // endpoints, gamma
     }
-    if (s.infoSize >= 124) {
+    if (s.info_size >= 124) {
       Put32(f, 4);  // intent
       Put32(f, 0);  // profile offset from the info header, patched below
       Put32(f, static_cast<uint32_t>(s.profile.size()));
       Put32(f, 0);  // reserved
     }
-    f.resize(info + s.infoSize);  // OS/2 2.x tail: zeros
-    if (!masksInside)
+    f.resize(info + s.info_size);  // OS/2 2.x tail: zeros
+    if (!masks_inside)
       for (uint32_t m : s.masks) Put32(f, m);
   }
   for (const Colour& c : s.palette) {
     f.push_back(c.b);
     f.push_back(c.g);
     f.push_back(c.r);
-    if (s.infoSize != 12) f.push_back(0);
+    if (s.info_size != 12) f.push_back(0);
   }
-  Patch32(f, 10, static_cast<uint32_t>(s.pixelOffset >= 0 ? s.pixelOffset : f.size()));
+  Patch32(f, 10, static_cast<uint32_t>(s.pixel_offset >= 0 ? s.pixel_offset : f.size()));
   f.insert(f.end(), s.pixels.begin(), s.pixels.end());
   if (!s.profile.empty()) {
     Patch32(f, info + 112, static_cast<uint32_t>(f.size() - info));
@@ -115,14 +116,14 @@ inline std::vector<uint8_t> BuildBmp(const BmpFields& s) {
 }
 
 // Stores pixel values row by row, each row padded to 4 bytes, bottom row
-// first unless topDown. value(x, y) is a palette index (1/4/8 bits), a 16-
+// first unless top_down. value(x, y) is a palette index (1/4/8 bits), a 16-
 // or 32-bit word, or 0xRRGGBB for 24 bits; y counts from the top.
-inline std::vector<uint8_t> StoreRows(int w, int h, int bpp, bool topDown,
+inline std::vector<uint8_t> StoreRows(int w, int h, int bpp, bool top_down,
                                       const std::function<uint32_t(int, int)>& value) {
   const size_t stride = (static_cast<size_t>(w) * bpp + 31) / 32 * 4;
   std::vector<uint8_t> out(stride * h, 0);
   for (int row = 0; row < h; ++row) {
-    const int y = topDown ? row : h - 1 - row;
+    const int y = top_down ? row : h - 1 - row;
     uint8_t* p = out.data() + stride * row;
     for (int x = 0; x < w; ++x) {
       const uint32_t v = value(x, y);
@@ -165,8 +166,8 @@ struct DecodedJpeg {
   int width = 0, height = 0, components = 0;
   std::vector<uint8_t> pixels;
   bool progressive = false;
-  int densityUnit = 0, xDensity = 0, yDensity = 0;
-  int hSamp = 0, vSamp = 0;  // of the first component
+  int density_unit = 0, x_density = 0, y_density = 0;
+  int h_samp = 0, v_samp = 0;  // of the first component
   std::vector<uint8_t> icc;
 };
 
@@ -199,17 +200,17 @@ inline DecodedJpeg DecodeJpeg(const std::vector<uint8_t>& bytes) {
   jpeg_save_markers(&j.d, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(&j.d, TRUE);
   JOCTET* icc = nullptr;
-  unsigned int iccLen = 0;
-  if (jpeg_read_icc_profile(&j.d, &icc, &iccLen)) {
-    out.icc.assign(icc, icc + iccLen);
+  unsigned int icc_len = 0;
+  if (jpeg_read_icc_profile(&j.d, &icc, &icc_len)) {
+    out.icc.assign(icc, icc + icc_len);
     free(icc);
   }
   out.components = j.d.num_components;
-  out.hSamp = j.d.comp_info[0].h_samp_factor;
-  out.vSamp = j.d.comp_info[0].v_samp_factor;
-  out.densityUnit = j.d.density_unit;
-  out.xDensity = j.d.X_density;
-  out.yDensity = j.d.Y_density;
+  out.h_samp = j.d.comp_info[0].h_samp_factor;
+  out.v_samp = j.d.comp_info[0].v_samp_factor;
+  out.density_unit = j.d.density_unit;
+  out.x_density = j.d.X_density;
+  out.y_density = j.d.Y_density;
   out.progressive = j.d.progressive_mode;
   j.d.dct_method = JDCT_ISLOW;
   jpeg_start_decompress(&j.d);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -80,10 +81,10 @@ class RecordingView : public View {
 class TempFolder {
  public:
   TempFolder() {
-    static int counter = 0;
+    // ctest runs tests in parallel processes: the name must differ between them.
+    std::random_device random;
     path_ = fs::temp_directory_path() /
-            ("morvane-form1-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(++counter));
+            ("morvane-form1-" + std::to_string(random()) + "-" + std::to_string(random()));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake clang libclang-rt-14-dev
   googletest libgtest-dev libbenchmark-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs
-  qt6-base-dev fonts-vlgothic
+  qt6-base-dev qt6-translations-l10n fonts-vlgothic
   xvfb xauth x11-utils xdotool imagemagick
   time python3
 )

@@ -361,5 +361,25 @@ TEST(DesktopMessages, ShowTextTitleIconAndOneButtonWithLineBreaks) {
   EXPECT_EQ(seen.icon, QMessageBox::Critical);
 }
 
+// Qt's own dialogs speak Japanese too, whatever the session's language.
+TEST(DesktopMessages, FolderChooserUsesQtsJapaneseTexts) {
+  QtView view;
+  Form1 form{view};
+  QStringList chooser_texts;
+  ModalAnswer<QFileDialog> chooser([&chooser_texts](QFileDialog* dialog) {
+    for (const QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
+      chooser_texts << button->text();
+    }
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) chooser_texts << label->text();
+    dialog->reject();
+  });
+  EXPECT_EQ(view.ChooseFolder(form, u"JPEGファイルの保存場所を指定してください。"), std::nullopt);
+  ASSERT_TRUE(chooser.answered());
+  EXPECT_TRUE(chooser_texts.contains(QStringLiteral("キャンセル")))
+      << chooser_texts.join('|').toStdString();
+  EXPECT_FALSE(chooser_texts.contains(QStringLiteral("Cancel")));
+  EXPECT_FALSE(chooser_texts.contains(QStringLiteral("Look in:")));
+}
+
 }  // namespace
 }  // namespace morvane::testing

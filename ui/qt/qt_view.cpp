@@ -9,12 +9,14 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTranslator>
 #include <algorithm>
 #include <exception>
 #include <vector>
@@ -380,8 +382,25 @@ bool Form1Window::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------
 // QtView
 
+void InstallJapaneseQtTexts() {
+  // Qt's own dialogs speak the program's language, whatever the session's.
+  // Installed once per application; the translator lives as long as it.
+  static QCoreApplication* installed_for = nullptr;
+  QCoreApplication* application = QCoreApplication::instance();
+  if (application == nullptr || installed_for == application) return;
+  auto* translator = new QTranslator(application);
+  if (translator->load(QStringLiteral("qtbase_ja"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+    installed_for = application;
+  } else {
+    delete translator;
+  }
+}
+
 QtView::QtView(std::unique_ptr<QApplication> application) : application_(std::move(application)) {
   QApplication::setWindowIcon(MorvaneIcon());
+  InstallJapaneseQtTexts();
 }
 
 QtView::~QtView() = default;

@@ -84,6 +84,11 @@ class QtView : public View {
   QEventLoop* loop_ = nullptr;
 };
 
+// Loads Qt's Japanese texts (qtbase_ja) into the running application, so
+// that the folder chooser and the message boxes read "キャンセル", not
+// "Cancel". Without the translation file Qt keeps its English texts.
+void InstallJapaneseQtTexts();
+
 // The program's icon: a framed landscape with a "J", 32 x 32 and 16 x 16.
 QIcon MorvaneIcon();
 

@@ -33,5 +33,11 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("replayed %zu files\n", files);
+  // A replay that finds nothing proves nothing: a moved or emptied corpus
+  // must not pass unnoticed.
+  if (files == 0) {
+    std::fprintf(stderr, "no input files found\n");
+    return 1;
+  }
   return 0;
 }

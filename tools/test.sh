@@ -9,6 +9,9 @@ jobs=$(nproc)
 # Every source as .clang-format wants it.
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
+# Includes follow the direction of the rooms.
+python3 tools/check_layers.py
+
 # Every test has a time limit, so a dialog that nobody answers cannot hang
 # the run.
 run_tests() {

@@ -53,8 +53,12 @@ std::u16string FPath(std::u16string_view path_as_given) {
     if (separator + 1 > kLastSearchablePosition) {
       throw StepFailure("separator past the reach of the path walk");
     }
-    long_form += kSeparator;
-    long_form += LookUpEntry(std::u16string_view(path).substr(0, separator));
+    // A run of separators ends one component: the prefix before a second
+    // separator would look up the folder before it once more.
+    if (path[separator - 1] != kSeparator) {
+      long_form += kSeparator;
+      long_form += LookUpEntry(std::u16string_view(path).substr(0, separator));
+    }
     search_index = separator + 1;
   }
   AppendLastComponent(path, long_form);

@@ -10,8 +10,10 @@
 namespace morvane {
 
 // The long form of `path`: every component replaced by the name the file
-// system keeps for it (stored letter case). A relative path is first made
-// absolute against the current folder; an empty path names nothing.
+// system keeps for it (stored letter case). Several "/" in a row separate
+// two components as one does, and stand as one "/" in the long form. A
+// relative path is first made absolute against the current folder; an empty
+// path names nothing.
 // Result: the long form, or the empty text when the path, or the long form
 // built from it, is not found.
 // Failures: throws StepFailure when a look-up cannot be made (see

@@ -69,11 +69,13 @@ std::u16string FPath(std::u16string_view path_as_given) {
 
 std::u16string FileName(std::u16string_view path) {
   const size_t reach = path.size() < kLongestTail ? path.size() : kLongestTail;
-  for (size_t length = 1; length <= reach; ++length) {
-    const size_t start = path.size() - length;
-    if (path[start] == kSeparator) return std::u16string(path.substr(start));
-  }
-  throw StepFailure("no \"/\" among the last 255 characters of the path");
+  return LastComponent(path.substr(path.size() - reach));
+}
+
+std::u16string LastComponent(std::u16string_view path) {
+  const size_t separator = path.rfind(kSeparator);
+  if (separator == std::u16string_view::npos) throw StepFailure("no \"/\" in the path");
+  return std::u16string(path.substr(separator));
 }
 
 }  // namespace morvane

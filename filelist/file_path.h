@@ -26,4 +26,10 @@ std::u16string FPath(std::u16string_view path);
 // characters (the empty text and texts without "/" included).
 std::u16string FileName(std::u16string_view path);
 
+// The last component of `path` with the "/" in front of it, as FileName
+// gives it but however far from the end that "/" stands.
+// Failures: throws StepFailure when the path holds no "/" (the empty text
+// included).
+std::u16string LastComponent(std::u16string_view path);
+
 }  // namespace morvane

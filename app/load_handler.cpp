@@ -33,6 +33,10 @@ void ConvertName(Form1& form, const FileList& list, const StoredSettings& stored
                  const StartUpParts& parts, size_t n) {
   RunStep([&] { form.SourcePaths.at(n) = FPath(list.ScannedNames.at(n)); });
   if (UsesChosenFolder(stored)) {
+    // Without its tail the output path would be the folder text cut by four
+    // characters: a file beside the chosen folder, not in it. Such a name
+    // fails alone: no call to the encoder, not counted.
+    if (n >= list.NameTails.size() || list.NameTails[n].empty()) return;
     RunStep([&] { form.OutputPaths.at(n) = stored.Folder + list.NameTails.at(n); });
     RunStep([&] { form.OutputPaths.at(n) = WithoutExtension(form.OutputPaths.at(n)); });
   } else {
@@ -42,9 +46,8 @@ void ConvertName(Form1& form, const FileList& list, const StoredSettings& stored
 
   bool converted = false;
   RunStep([&] {
-    const int16_t result =
-        parts.convert(form.SourcePaths.at(n), form.OutputPaths.at(n), form.Quality,
-                      form.Progressive);
+    const int16_t result = parts.convert(form.SourcePaths.at(n), form.OutputPaths.at(n),
+                                         form.Quality, form.Progressive);
     converted = result == 0;
     if (result < 0 || result > 255) throw StepFailure("encoder result does not fit a byte");
     form.LastResult = static_cast<uint8_t>(result);

@@ -23,8 +23,7 @@ struct Message {
 
 class RecordingView : public View {
  public:
-  void ShowMessage(std::u16string_view text, std::u16string_view title,
-                   MessageIcon icon) override {
+  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
     messages.push_back({std::u16string(text), std::u16string(title), icon});
   }
   int RunWindow(Form1&) override { return 0; }
@@ -150,23 +149,28 @@ TEST_F(BatchTest, LowerCaseSetSelectsSourceFolder) {
   EXPECT_EQ(calls_[0].dest, base_ + u"/Pics/a.jpg");
 }
 
-TEST_F(BatchTest, MissingNamesStillReachEncoderWithoutFileName) {
+TEST_F(BatchTest, MissingNamesReachEncoderOnlyUnderSourceFolderRule) {
   Run(base_ + u"/Pics/none.BMP");
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].source, u"");
   EXPECT_EQ(calls_[0].dest, u".jpg");
 
+  // Without a tail the JPEG would land beside the chosen folder (/ou.jpg):
+  // the name fails alone, uncounted, and the next one still converts.
+  MakeFile("Pics/a.bmp");
   stored_.Set = u"Y";
   stored_.Folder = u"/output";
   calls_.clear();
-  Run(base_ + u"/Pics/none.BMP");
-  EXPECT_EQ(calls_[0].dest, u"/ou.jpg");
+  EXPECT_EQ(Run(base_ + u"/Pics/none.BMP " + base_ + u"/Pics/A.BMP"),
+            StartUpOutcome::kSomeConverted);
+  ASSERT_EQ(calls_.size(), 1u);
+  EXPECT_EQ(calls_[0].dest, u"/output/a.jpg");
+  EXPECT_EQ(view_.messages.back().text, Summary(u"1", u"/output", u"85"));
 }
 
 TEST_F(BatchTest, NoBitmapNameGivesFailureMessage) {
   MakeFile("Pics/a.bmp");
-  EXPECT_EQ(Run(base_ + u"/Pics/a.bmp " + base_ + u"/Pics/a.Bmp"),
-            StartUpOutcome::kNoneConverted);
+  EXPECT_EQ(Run(base_ + u"/Pics/a.bmp " + base_ + u"/Pics/a.Bmp"), StartUpOutcome::kNoneConverted);
   EXPECT_TRUE(calls_.empty());
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].text, u"変換に失敗しました。");

@@ -60,10 +60,12 @@ class Splitter {
     RunStep([&] { pending_extension_.clear(); });  // J
   }
 
-  // The tail of the long form; a name that is not found has an empty long
-  // form, on which FileName fails, so its tail stays empty.
+  // The tail of the long form, however long: FileName reaches back only 255
+  // characters, which misses the "/" before a name of 255 characters, and
+  // the chosen-folder rule needs every name's tail. A name that is not found
+  // has an empty long form, which holds no "/", so its tail stays empty.
   void RecordTail() {
-    std::u16string tail = FileName(FPath(Slot(list_.ScannedNames)));
+    std::u16string tail = LastComponent(FPath(Slot(list_.ScannedNames)));
     Slot(list_.NameTails) = std::move(tail);
   }
 

@@ -15,8 +15,9 @@ namespace morvane {
 struct FileList {
   // The names as they stood on the command line, each ending in ".BMP".
   std::vector<std::u16string> ScannedNames;
-  // For each name, FileName(FPath(name)); empty when that failed (for
-  // example because the name does not exist).
+  // For each name, the last component of FPath(name) with its "/", however
+  // long; empty when that failed (for example because the name does not
+  // exist).
   std::vector<std::u16string> NameTails;
   int64_t FileCount = 0;
 };

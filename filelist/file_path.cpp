@@ -53,8 +53,12 @@ std::u16string FPath(std::u16string_view path_as_given) {
     if (separator + 1 > kLastSearchablePosition) {
       throw StepFailure("separator past the reach of the path walk");
     }
-    long_form += kSeparator;
-    long_form += LookUpEntry(std::u16string_view(path).substr(0, separator));
+    // A run of separators ends one component: the prefix before a second
+    // separator would look up the folder before it once more.
+    if (path[separator - 1] != kSeparator) {
+      long_form += kSeparator;
+      long_form += LookUpEntry(std::u16string_view(path).substr(0, separator));
+    }
     search_index = separator + 1;
   }
   AppendLastComponent(path, long_form);
@@ -65,11 +69,13 @@ std::u16string FPath(std::u16string_view path_as_given) {
 
 std::u16string FileName(std::u16string_view path) {
   const size_t reach = path.size() < kLongestTail ? path.size() : kLongestTail;
-  for (size_t length = 1; length <= reach; ++length) {
-    const size_t start = path.size() - length;
-    if (path[start] == kSeparator) return std::u16string(path.substr(start));
-  }
-  throw StepFailure("no \"/\" among the last 255 characters of the path");
+  return LastComponent(path.substr(path.size() - reach));
+}
+
+std::u16string LastComponent(std::u16string_view path) {
+  const size_t separator = path.rfind(kSeparator);
+  if (separator == std::u16string_view::npos) throw StepFailure("no \"/\" in the path");
+  return std::u16string(path.substr(separator));
 }
 
 }  // namespace morvane

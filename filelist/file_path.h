@@ -10,8 +10,10 @@
 namespace morvane {
 
 // The long form of `path`: every component replaced by the name the file
-// system keeps for it (stored letter case). A relative path is first made
-// absolute against the current folder; an empty path names nothing.
+// system keeps for it (stored letter case). Several "/" in a row separate
+// two components as one does, and stand as one "/" in the long form. A
+// relative path is first made absolute against the current folder; an empty
+// path names nothing.
 // Result: the long form, or the empty text when the path, or the long form
 // built from it, is not found.
 // Failures: throws StepFailure when a look-up cannot be made (see
@@ -23,5 +25,11 @@ std::u16string FPath(std::u16string_view path);
 // Failures: throws StepFailure when no "/" lies among the last 255
 // characters (the empty text and texts without "/" included).
 std::u16string FileName(std::u16string_view path);
+
+// The last component of `path` with the "/" in front of it, as FileName
+// gives it but however far from the end that "/" stands.
+// Failures: throws StepFailure when the path holds no "/" (the empty text
+// included).
+std::u16string LastComponent(std::u16string_view path);
 
 }  // namespace morvane

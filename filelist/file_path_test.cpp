@@ -52,6 +52,20 @@ TEST(FPath, NamesThatAreNotFoundGiveEmptyText) {
   EXPECT_EQ(FPath(u""), u"");
 }
 
+TEST(FPath, RunOfSeparatorsStandsForOne) {
+  TempFolder temp;
+  temp.AddFile("Pics/a.BMP");
+  const std::u16string base = temp.Text();
+
+  EXPECT_EQ(FPath(base + u"/PICS//A.BMP"), base + u"/Pics/a.BMP");
+  EXPECT_EQ(FPath(u"/" + base + u"///PICS////A.BMP"), base + u"/Pics/a.BMP");
+  // A folder of the same name one level down is not the one named.
+  temp.AddFile("Pics/Pics/a.BMP");
+  EXPECT_EQ(FPath(base + u"/PICS//A.BMP"), base + u"/Pics/a.BMP");
+  // "." is a component of its own and stays in the long form.
+  EXPECT_EQ(FPath(base + u"/PICS/./A.BMP"), base + u"/Pics/./a.BMP");
+}
+
 TEST(FPath, FolderNamedByDotEndsAtThatFolder) {
   TempFolder temp;
   temp.AddFile("Pics/a.BMP");

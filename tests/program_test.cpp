@@ -1,14 +1,15 @@
 // The program run as a user runs it: copied with its encoder library into
 // a folder of its own, given bitmap paths, without a display.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -179,10 +180,10 @@ class ProgramTest : public ::testing::Test {
     const fs::path err_file = root_ / "stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     const std::string program = (bin() / "morvane").string();
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -218,7 +219,8 @@ TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
   WriteFile(pics() / "Photo One.bmp", BitmapBytes(picture));
   WriteFile(pics() / "second.BMP", BitmapBytes(TestPicture(17, 5)));
 
-  const RunResult run = Run({(pics() / "PHOTO ONE.BMP").string(), (pics() / "Second.BMP").string()});
+  const RunResult run =
+      Run({(pics() / "PHOTO ONE.BMP").string(), (pics() / "Second.BMP").string()});
 
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + pics().string() +
@@ -299,6 +301,34 @@ TEST_F(ProgramTest, WithoutCommandLineOrDisplayExplainsAndWritesNothing) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot be shown"), std::string::npos);
   EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));
+}
+
+TEST_F(ProgramTest, NamesUpToTheSystemsLimitLandInChosenFolder) {
+  const fs::path chosen = root_ / "chosen";
+  fs::create_directories(chosen);
+  WriteSettings("[Data]\r\nFolder=" + chosen.string() + "\r\nSet=Y\r\n");
+  // 253 and 255 characters with the extension; 255 bytes is the longest
+  // name the system stores.
+  const std::string stem_253(249, 'm');
+  const std::string stem_255(251, 'n');
+  WriteFile(pics() / (stem_253 + ".bmp"), BitmapBytes(TestPicture(16, 8)));
+  WriteFile(pics() / (stem_255 + ".bmp"), BitmapBytes(TestPicture(8, 16)));
+
+  const RunResult run =
+      Run({(pics() / (stem_253 + ".BMP")).string(), (pics() / (stem_255 + ".BMP")).string()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + chosen.string() +
+                         "\n画質：85\n");
+  EXPECT_GT(Psnr(DecodeJpeg(chosen / (stem_253 + ".jpg")).image, TestPicture(16, 8)), 25.0);
+  EXPECT_GT(Psnr(DecodeJpeg(chosen / (stem_255 + ".jpg")).image, TestPicture(8, 16)), 25.0);
+  std::vector<std::string> beside_chosen;
+  for (const fs::directory_entry& entry : fs::directory_iterator(root_)) {
+    beside_chosen.push_back(entry.path().filename().string());
+  }
+  std::sort(beside_chosen.begin(), beside_chosen.end());
+  EXPECT_EQ(beside_chosen,
+            (std::vector<std::string>{"bin", "chosen", "pics", "stderr.txt", "stdout.txt"}));
 }
 
 }  // namespace

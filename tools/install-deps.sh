@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Morvane needs (Debian 12).
-# Does nothing when everything is already there.
+# Installs what building, running and testing Morvane needs (Debian 12):
+# compilers, fuzzing and format check; GoogleTest; libjpeg; Qt, its Japanese
+# texts and a Japanese font; Xvfb and xdotool for the window's end-to-end
+# test, ImageMagick for its screenshot and the benchmark; cjpeg and GNU time
+# for the benchmark. Does nothing when everything is already there.
 set -euo pipefail
 
 packages=(
-  build-essential cmake clang libclang-rt-14-dev
-  googletest libgtest-dev libbenchmark-dev
-  libjpeg62-turbo-dev libjpeg-turbo-progs
+  build-essential cmake clang libclang-rt-14-dev clang-format python3
+  libgtest-dev
+  libjpeg62-turbo-dev
   qt6-base-dev qt6-translations-l10n fonts-vlgothic
-  xvfb xauth x11-utils xdotool imagemagick
-  time python3
+  xvfb xdotool imagemagick
+  libjpeg-turbo-progs time
 )
 
 missing=()

@@ -129,6 +129,28 @@ TEST(SaveJpg, RleAndTopDownGiveTheSameJpegAsTheirPlainTwins) {
   EXPECT_EQ(ReadFile(dir / "up.jpg"), ReadFile(dir / "down.jpg"));
 }
 
+TEST(SaveJpg, OddWidthRle8CodedWithItsRowPaddingConverts) {
+  // As ImageMagick writes a 5 x 2 palette image: each row coded as its 8
+  // stored bytes, 3 of them padding.
+  BmpFields s;
+  s.width = 5;
+  s.height = 2;
+  s.bit_count = 8;
+  s.compression = 1;                                    // RLE8
+  s.palette = {{255, 0, 0}, {0, 128, 0}, {0, 0, 255}};  // red, green, blue
+  s.palette.resize(256);                                // the rest black
+  s.colors_used = 256;
+  s.pixels = {2, 1, 2, 0, 1, 2, 3, 0,        // bottom: G G R R B, 3 pad
+              0, 0,                          // end of line
+              1, 0, 2, 2, 1, 0, 1, 1, 3, 0,  // top: R B B R G, 3 pad
+              0, 0, 0, 1};                   // end of line, end of bitmap
+  const Colour r{255, 0, 0}, g{0, 128, 0}, b{0, 0, 255};
+  const Colour expected[2][5] = {{r, b, b, r, g}, {g, g, r, r, b}};
+  const DecodedJpeg jpeg = ConvertAndRead(BuildBmp(s), 100);
+  ASSERT_EQ(std::pair(jpeg.width, jpeg.height), std::pair(5, 2));
+  EXPECT_GT(Psnr(jpeg, 5, 2, [&](int x, int y) { return expected[y][x]; }), 30.0);
+}
+
 TEST(SaveJpg, QualityChoosesSubsamplingAndIsClamped) {
   const auto bmp = BuildBmp(Smooth24());
   const DecodedJpeg q89 = ConvertAndRead(bmp, 89);

@@ -115,7 +115,7 @@ def main(out):
         "rle4_topdown": bmp(w, -3, 4, rle4, compression=2, palette=ramp(5)),
         "offset_past_file": bmp(w, h, 24, rows(w, h, 24, rgb), offset=99999),
         "profile_past_file": bmp(w, h, 24, rows(w, h, 24, rgb), info=124, profile=b"x" * 40)[:-3],
-        "rle_huge_eob": bmp(60000, 60000, 8, bytes([0, 1]), compression=1, palette=ramp(2)),
+        "rle_huge_eob": bmp(65500, 65500, 8, bytes([0, 1]), compression=1, palette=ramp(2)),
     }
     for name, data in files.items():
         with open(os.path.join(out, name + ".bmp"), "wb") as f:

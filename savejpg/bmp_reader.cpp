@@ -282,12 +282,22 @@ BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
 
 namespace {
 
+// Where runs of a row must end. Writers that code whole stored rows, 4-byte
+// padding included (ImageMagick does), run up to 3 pixels past the width in
+// RLE8 and up to 7 in RLE4; their indexes are checked like any other, then
+// dropped. Moves stop at the width.
+uint64_t RleRowEnd(const BmpHeader& h) {
+  const uint64_t per_word = h.layout == BmpLayout::Rle4 ? 8 : 4;
+  return (uint64_t{h.width} + per_word - 1) / per_word * per_word;
+}
+
 // Walks the whole RLE stream once: checks every code against the row and
 // the image, checks every palette index, and notes where each stored row's
 // codes begin so rows can later be decoded in any order.
 BmpError ScanRle(BmpImage& img) {
   const BmpHeader& h = img.header;
   const bool four = h.layout == BmpLayout::Rle4;
+  const uint64_t row_end = RleRowEnd(h);
   const std::span<const uint8_t> d = img.pixels;
   const size_t size = d.size();
   const uint32_t colours = h.palette_count;
@@ -302,7 +312,7 @@ BmpError ScanRle(BmpImage& img) {
     pos += 2;
     if (count > 0) {  // a run of one index (RLE8) or two alternating ones (RLE4)
       if (y >= h.height) return BmpError::RlePastImage;
-      if (x + count > h.width) return BmpError::RlePastRow;
+      if (x + count > row_end) return BmpError::RlePastRow;
       if (four) {
         if ((value >> 4) >= colours || (count > 1 && (value & 15) >= colours))
           return BmpError::BadPaletteIndex;
@@ -339,7 +349,7 @@ BmpError ScanRle(BmpImage& img) {
         const size_t padded = bytes + (bytes & 1);
         if (size - pos < padded) return BmpError::RleTruncated;
         if (y >= h.height) return BmpError::RlePastImage;
-        if (x + value > h.width) return BmpError::RlePastRow;
+        if (x + value > row_end) return BmpError::RlePastRow;
         for (unsigned i = 0; i < value; ++i) {
           const uint8_t b = d[pos + (four ? i / 2 : i)];
           const uint8_t index = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
@@ -530,10 +540,12 @@ void BmpRowReader::ConvertIndexes(const uint8_t* indexes) {
   }
 }
 
-// Decodes one stored row of an RLE bitmap into indexes_. The stream was
-// checked by ScanRle; the bounds are checked again all the same.
+// Decodes one stored row of an RLE bitmap into indexes_, dropping pixels
+// coded past the width. The stream was checked by ScanRle; the bounds are
+// checked again all the same.
 void BmpRowReader::DecodeRleRow(uint32_t stored) {
   const uint32_t width = image_.header.width;
+  const uint64_t row_end = RleRowEnd(image_.header);
   const bool four = image_.header.layout == BmpLayout::Rle4;
   uint8_t* out = indexes_.data();
   std::fill(indexes_.begin(), indexes_.end(), uint8_t{0});  // skipped pixels: first colour
@@ -542,12 +554,16 @@ void BmpRowReader::DecodeRleRow(uint32_t stored) {
   const std::span<const uint8_t> d = image_.pixels;
   size_t pos = start.offset;
   uint64_t x = start.x;
+  // How many of `count` pixels from x are inside the picture.
+  auto shown = [&](unsigned count) {
+    return static_cast<unsigned>(x >= width ? 0 : std::min<uint64_t>(count, width - x));
+  };
   while (d.size() - pos >= 2) {
     const uint8_t count = d[pos], value = d[pos + 1];
     pos += 2;
     if (count > 0) {
-      if (x + count > width) return;
-      for (unsigned i = 0; i < count; ++i)
+      if (x + count > row_end) return;
+      for (unsigned i = 0, n = shown(count); i < n; ++i)
         out[x + i] = four ? ((i & 1) ? (value & 15) : (value >> 4)) : value;
       x += count;
     } else if (value == 0 || value == 1) {
@@ -560,8 +576,8 @@ void BmpRowReader::DecodeRleRow(uint32_t stored) {
     } else {
       const size_t bytes = four ? (value + 1u) / 2 : value;
       const size_t padded = bytes + (bytes & 1);
-      if (d.size() - pos < padded || x + value > width) return;
-      for (unsigned i = 0; i < value; ++i) {
+      if (d.size() - pos < padded || x + value > row_end) return;
+      for (unsigned i = 0, n = shown(value); i < n; ++i) {
         const uint8_t b = d[pos + (four ? i / 2 : i)];
         out[x + i] = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
       }

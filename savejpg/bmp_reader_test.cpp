@@ -256,6 +256,44 @@ TEST(BmpReader, RleMatchesItsUncompressedTwin) {
   }
 }
 
+// Writers that code whole stored rows run into the row's 4-byte padding:
+// up to the width rounded to 4 pixels in RLE8, to 8 pixels in RLE4. Those
+// pixels are dropped; a run past that point is still refused.
+TEST(BmpReader, RleRunsIntoTheRowPaddingAreDropped) {
+  const Colour grey{10, 20, 30}, red{200, 0, 0}, green{0, 200, 0}, blue{0, 0, 200};
+  auto rle = [&](int bpp, int width, int height, std::vector<uint8_t> stream) {
+    BmpFields s;
+    s.width = width;
+    s.height = height;
+    s.bit_count = static_cast<uint16_t>(bpp);
+    s.compression = bpp == 8 ? 1 : 2;
+    s.palette = {grey, red, green, blue};
+    s.colors_used = 4;
+    s.pixels = std::move(stream);
+    return BuildBmp(s);
+  };
+  // RLE8, 3 pixels wide: rows of 4 coded pixels.
+  EXPECT_EQ(DecodeAll(rle(8, 3, 2,
+                          {4, 1,              // 4 x colour 1, the last in the padding
+                           0, 0,              // end of line
+                           0, 4, 2, 3, 1, 3,  // absolute 2 3 1, then 3 in the padding
+                           0, 0, 0, 1})),     // end of line, end of bitmap
+            (std::vector<Colour>{green, blue, red, red, red, red}));
+  // RLE4, 3 pixels wide: rows of 8 coded pixels.
+  EXPECT_EQ(DecodeAll(rle(4, 3, 2,
+                          {8, 0x12,                       // 1 2 1, then 2 1 2 1 2 dropped
+                           0, 0,                          // end of line
+                           1, 0x30,                       // one 3
+                           0, 7, 0x12, 0x31, 0x23, 0x10,  // absolute 1 2, then 3 1 2 3 1
+                           0, 1})),                       // end of bitmap
+            (std::vector<Colour>{blue, red, green, red, green, red}));
+
+  // One pixel past the padding.
+  EXPECT_EQ(DecodeBmp(rle(8, 3, 1, {4, 1, 1, 1, 0, 1})).error(), BmpError::RlePastRow);
+  EXPECT_EQ(DecodeBmp(rle(8, 3, 1, {0, 5, 1, 1, 1, 1, 1, 0, 0, 1})).error(), BmpError::RlePastRow);
+  EXPECT_EQ(DecodeBmp(rle(4, 3, 1, {9, 0x12, 0, 1})).error(), BmpError::RlePastRow);
+}
+
 // ---------------------------------------------------------------------------
 // Malformed bitmaps: the exact error from the reader, the same value from
 // SavetoJPEG, and no trace in the destination folder.
@@ -339,7 +377,7 @@ const Malformed kMalformed[] = {
     {"RLE8 run index past palette", [] { return BuildBmp(Rle(8, {4, 1, 0, 0, 4, 4, 0, 1})); }, BmpError::BadPaletteIndex},
     {"RLE4 absolute index past palette", [] { return BuildBmp(Rle(4, {0, 3, 0x12, 0x40, 0, 1})); }, BmpError::BadPaletteIndex},
     {"RLE8 run past the row", [] { return BuildBmp(Rle(8, {5, 1, 0, 1})); }, BmpError::RlePastRow},
-    {"RLE4 absolute run past the row", [] { return BuildBmp(Rle(4, {2, 0x11, 0, 3, 0x12, 0x30, 0, 1})); }, BmpError::RlePastRow},
+    {"RLE4 absolute run past the row", [] { return BuildBmp(Rle(4, {6, 0x11, 0, 3, 0x12, 0x30, 0, 1})); }, BmpError::RlePastRow},
     {"RLE move past the row", [] { return BuildBmp(Rle(8, {2, 1, 0, 2, 3, 0, 0, 1})); }, BmpError::RlePastRow},
     {"RLE move past the last row", [] { return BuildBmp(Rle(8, {0, 2, 0, 2, 0, 1})); }, BmpError::RlePastImage},
     {"RLE run after the last row", [] { return BuildBmp(Rle(8, {4, 1, 0, 0, 4, 1, 0, 0, 1, 1, 0, 1})); }, BmpError::RlePastImage},

@@ -2,7 +2,6 @@
 // destination under a temporary name, then rename it over the destination.
 #include "savejpg.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "bmp_reader.h"
 #include "jpeg_writer.h"
 #include "mapped_file.h"
+#include "system_memory.h"
 
 namespace savejpg {
 namespace {
@@ -99,17 +99,16 @@ class TempOutput {
 };
 
 // libjpeg keeps the whole image's coefficients (Huffman optimisation and
-// progressive scans need them): 2 to 6 bytes a pixel. Memory in proportion
-// to the file, with a floor, so a few bytes of RLE cannot ask for gigabytes.
-uint64_t MemoryLimit(uint64_t file_size) {
-  constexpr uint64_t kFloor = uint64_t{1} << 30;
-  return std::max(kFloor, file_size * 8);
-}
+// progressive scans need them): 2 to 6 bytes a pixel, whatever the size of
+// the file. It may use half the machine's memory; it compares what the image
+// needs with that before allocating any of it, so a bitmap the machine can
+// hold converts and a few bytes of RLE claiming a huge image are refused.
+// Without a figure for the machine, libjpeg's allocations decide.
+uint64_t MemoryLimit() { return PhysicalMemory() / 2; }
 
-JpegOptions OptionsFor(const BmpImage& image, uint64_t file_size, uint8_t quality,
-                       int16_t progressive) {
+JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {
   JpegOptions options;
-  options.memory_limit = MemoryLimit(file_size);
+  options.memory_limit = MemoryLimit();
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
   options.progressive = progressive != 0;
   options.x_dpi = DotsPerInch(image.header.x_pixels_per_metre);
@@ -162,7 +161,7 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   BmpRowReader rows(image);
   FileSink sink(output.File());
   WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsWithRelease(rows, input, image.header),
-            OptionsFor(image, input.Bytes().size(), quality, progressive), sink);
+            OptionsFor(image, quality, progressive), sink);
   if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
   if (!output.RenameTo(dest_path)) return SAVEJPG_ERR_REPLACE_OUTPUT;
   return SAVEJPG_OK;

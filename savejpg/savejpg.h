@@ -20,6 +20,15 @@
  * (same path, or the same file through another name) is refused. No
  * temporary file is left behind on any failure.
  *
+ * The JPEG encoder keeps the whole image's coefficients: 2 bytes a pixel
+ * for grey, 3 for colour below quality 90 and 6 from 90 on, whatever the
+ * size of the bitmap file. It may use up to half of the machine's physical
+ * memory; an image needing more is refused before that memory is taken.
+ *
+ * RLE rows may be coded with their 4-byte padding, as some writers do: runs
+ * may go on to the width rounded up to 4 pixels (RLE8) or 8 pixels (RLE4);
+ * the pixels past the width are dropped.
+ *
  * Returns SAVEJPG_OK (0) when dest was written, otherwise one of the values
  * below. Values from 100 on say why the bitmap was refused; nothing is
  * written for them.
@@ -49,8 +58,8 @@ enum SaveJpgResult {
   SAVEJPG_ERR_WRITE_OUTPUT = 5,   /* writing or closing the temporary file failed */
   SAVEJPG_ERR_REPLACE_OUTPUT = 6, /* renaming the temporary file to dest failed */
   SAVEJPG_ERR_ENCODER = 7,        /* the JPEG encoder reported an error */
-  SAVEJPG_ERR_OUT_OF_MEMORY = 8,
-  SAVEJPG_ERR_INTERNAL = 9, /* any other unexpected failure */
+  SAVEJPG_ERR_OUT_OF_MEMORY = 8,  /* the image needs more than half the machine's memory */
+  SAVEJPG_ERR_INTERNAL = 9,       /* any other unexpected failure */
 
   /* The bitmap was refused. */
   SAVEJPG_BMP_TRUNCATED = 100,               /* file ends inside the headers */
@@ -70,7 +79,7 @@ enum SaveJpgResult {
   SAVEJPG_BMP_BAD_PIXEL_OFFSET = 114,  /* pixel data offset inside the headers or past the file */
   SAVEJPG_BMP_PIXELS_TRUNCATED = 115,  /* the file holds less pixel data than the image needs */
   SAVEJPG_BMP_BAD_PALETTE_INDEX = 116, /* a pixel names a colour past the colour table */
-  SAVEJPG_BMP_RLE_PAST_ROW = 117,      /* an RLE run or move passes the end of a row */
+  SAVEJPG_BMP_RLE_PAST_ROW = 117,      /* an RLE run passes the row's padding, a move its end */
   SAVEJPG_BMP_RLE_PAST_IMAGE = 118,    /* an RLE run or move passes the last row */
   SAVEJPG_BMP_RLE_TRUNCATED = 119,     /* RLE data ends before the end-of-bitmap code */
   SAVEJPG_BMP_BAD_PROFILE = 120        /* embedded colour profile lies outside the file */

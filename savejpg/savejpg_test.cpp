@@ -4,6 +4,7 @@
 #include "savejpg.h"
 
 #include "jpeg_writer.h"
+#include "system_memory.h"
 #include "test_support.h"
 
 namespace savejpg_test {
@@ -129,6 +130,28 @@ TEST(SaveJpg, RleAndTopDownGiveTheSameJpegAsTheirPlainTwins) {
   EXPECT_EQ(ReadFile(dir / "up.jpg"), ReadFile(dir / "down.jpg"));
 }
 
+TEST(SaveJpg, OddWidthRle8CodedWithItsRowPaddingConverts) {
+  // As ImageMagick writes a 5 x 2 palette image: each row coded as its 8
+  // stored bytes, 3 of them padding.
+  BmpFields s;
+  s.width = 5;
+  s.height = 2;
+  s.bit_count = 8;
+  s.compression = 1;                                    // RLE8
+  s.palette = {{255, 0, 0}, {0, 128, 0}, {0, 0, 255}};  // red, green, blue
+  s.palette.resize(256);                                // the rest black
+  s.colors_used = 256;
+  s.pixels = {2, 1, 2, 0, 1, 2, 3, 0,        // bottom: G G R R B, 3 pad
+              0, 0,                          // end of line
+              1, 0, 2, 2, 1, 0, 1, 1, 3, 0,  // top: R B B R G, 3 pad
+              0, 0, 0, 1};                   // end of line, end of bitmap
+  const Colour r{255, 0, 0}, g{0, 128, 0}, b{0, 0, 255};
+  const Colour expected[2][5] = {{r, b, b, r, g}, {g, g, r, r, b}};
+  const DecodedJpeg jpeg = ConvertAndRead(BuildBmp(s), 100);
+  ASSERT_EQ(std::pair(jpeg.width, jpeg.height), std::pair(5, 2));
+  EXPECT_GT(Psnr(jpeg, 5, 2, [&](int x, int y) { return expected[y][x]; }), 30.0);
+}
+
 TEST(SaveJpg, QualityChoosesSubsamplingAndIsClamped) {
   const auto bmp = BuildBmp(Smooth24());
   const DecodedJpeg q89 = ConvertAndRead(bmp, 89);
@@ -216,21 +239,40 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
 
-TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
-  // 30000 x 30000 pixels of the first colour in 2 bytes: libjpeg would keep
-  // gigabytes of coefficients for it. The error comes from libjpeg after the
-  // temporary file was made: it goes, and the previous JPEG stays.
+// libjpeg keeps the coefficients of the whole image, 128 bytes per 8 x 8
+// block of each component: 6 bytes a pixel in full-resolution colour. How
+// much of that it may take follows the machine, not the size of the file.
+constexpr uint64_t kGigabyteAndMore = 1'077'336'000;  // 13400 x 13400: 1675^2 blocks x 3
+constexpr uint64_t kLargestImage = 25'743'556'608;    // 65500 x 65500: 8188^2 blocks x 3
+
+// Colour 0 everywhere, in 2 bytes of RLE8.
+BmpFields EmptyRle8(int32_t side) {
   BmpFields s = Palette(8, 1);
-  s.width = s.height = 30000;
+  s.width = s.height = side;
   s.pixels = {0, 1};
+  return s;
+}
+
+TEST(SaveJpg, ABitmapNeedingMoreThanAGigabyteConverts) {
+  if (savejpg::PhysicalMemory() / 2 < kGigabyteAndMore + (64 << 20))
+    GTEST_SKIP() << "this machine cannot hold the image";
+  ScratchFolder dir;
+  ASSERT_EQ(Convert(dir, BuildBmp(EmptyRle8(13400)), 95, 0), SAVEJPG_OK);
+  EXPECT_EQ(JpegSize(ReadFile(dir / "out.jpg")), std::pair(13400, 13400));
+}
+
+TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
+  // The error comes from libjpeg after the temporary file was made: it goes,
+  // and the previous JPEG stays.
+  if (savejpg::PhysicalMemory() / 2 >= kLargestImage)
+    GTEST_SKIP() << "this machine could hold the image";
   ScratchFolder dir;
   WriteFile(dir / "out.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
-  EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_ERR_OUT_OF_MEMORY);
+  EXPECT_EQ(Convert(dir, BuildBmp(EmptyRle8(65500)), 95, 0), SAVEJPG_ERR_OUT_OF_MEMORY);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
   EXPECT_EQ(ReadFile(dir / "out.jpg"), (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xD9}));
   // Within the limit the same kind of file is written.
-  s.width = s.height = 3000;
-  EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_OK);
+  EXPECT_EQ(Convert(dir, BuildBmp(EmptyRle8(3000)), 95, 0), SAVEJPG_OK);
 }
 
 // Errors raised inside libjpeg, and by the output while libjpeg is

@@ -226,6 +226,28 @@ inline DecodedJpeg DecodeJpeg(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
+// Width and height from a JPEG's header, without decoding the pixels.
+inline std::pair<int, int> JpegSize(const std::vector<uint8_t>& bytes) {
+  jpeg_decompress_struct d{};
+  jpeg_error_mgr err{};
+  d.err = jpeg_std_error(&err);
+  err.error_exit = [](j_common_ptr) {
+    throw std::runtime_error("libjpeg could not read the JPEG");
+  };
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  std::pair<int, int> size;
+  try {
+    jpeg_read_header(&d, TRUE);
+    size = {static_cast<int>(d.image_width), static_cast<int>(d.image_height)};
+  } catch (...) {
+    jpeg_destroy_decompress(&d);
+    throw;
+  }
+  jpeg_destroy_decompress(&d);
+  return size;
+}
+
 // PSNR of decoded pixels against expected colours (grey JPEGs against R).
 inline double Psnr(const DecodedJpeg& jpeg, int w, int h,
                    const std::function<Colour(int, int)>& expected) {

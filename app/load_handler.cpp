@@ -16,15 +16,6 @@ constexpr std::u16string_view kFailedText = u"変換に失敗しました。";
 constexpr std::u16string_view kLineBreak = u"\r\n";
 constexpr std::u16string_view kJpegExtension = u".jpg";
 
-// The trimmed text cut to its length before trimming minus 4: the
-// extension goes, whatever its letter case. Fails on texts shorter than 4.
-std::u16string WithoutExtension(const std::u16string& path) {
-  if (path.size() < 4) throw StepFailure("path too short for an extension");
-  const size_t keep = path.size() - 4;
-  const std::u16string trimmed = TrimBlanks(path);
-  return trimmed.substr(0, std::min(keep, trimmed.size()));
-}
-
 bool UsesChosenFolder(const StoredSettings& stored) { return stored.Set == u"Y"; }
 
 // Converts the n-th name: its long form, its JPEG path by the folder rule,

@@ -1,9 +1,11 @@
 #include "filelist/file_path.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 
 #include "core/resume_next.h"
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace morvane {
@@ -76,6 +78,14 @@ std::u16string LastComponent(std::u16string_view path) {
   const size_t separator = path.rfind(kSeparator);
   if (separator == std::u16string_view::npos) throw StepFailure("no \"/\" in the path");
   return std::u16string(path.substr(separator));
+}
+
+std::u16string WithoutExtension(std::u16string_view path) {
+  constexpr size_t kExtensionLength = 4;
+  if (path.size() < kExtensionLength) throw StepFailure("path too short for an extension");
+  const size_t keep = path.size() - kExtensionLength;
+  const std::u16string trimmed = TrimBlanks(path);
+  return trimmed.substr(0, std::min(keep, trimmed.size()));
 }
 
 }  // namespace morvane

@@ -32,4 +32,9 @@ std::u16string FileName(std::u16string_view path);
 // included).
 std::u16string LastComponent(std::u16string_view path);
 
+// `path` without its blanks at either end, cut to the length the untrimmed
+// path has minus 4: its extension goes, whatever its letter case.
+// Failures: throws StepFailure for a path shorter than 4 characters.
+std::u16string WithoutExtension(std::u16string_view path);
+
 }  // namespace morvane

@@ -9,10 +9,9 @@ namespace morvane {
 namespace {
 
 const ControlLayout& LayoutOf(std::string_view name) {
-  for (const ControlLayout& row : kForm1Controls) {
-    if (row.name == name) return row;
-  }
-  throw std::logic_error("control missing from the layout table");
+  const ControlLayout* row = FindControlLayout(name);
+  if (row == nullptr) throw std::logic_error("control missing from the layout table");
+  return *row;
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 namespace morvane {
@@ -104,12 +103,12 @@ inline constexpr std::array<ControlLayout, 18> kForm1Controls{{
 }};
 // clang-format on
 
-// The row of `name` in kForm1Controls, or nothing.
-constexpr std::optional<ControlLayout> FindControlLayout(std::string_view name) {
+// The row of `name` in kForm1Controls, or nullptr.
+constexpr const ControlLayout* FindControlLayout(std::string_view name) {
   for (const ControlLayout& row : kForm1Controls) {
-    if (row.name == name) return row;
+    if (row.name == name) return &row;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 }  // namespace morvane

@@ -20,7 +20,7 @@ struct Box {
 Box WindowBoxOf(const ControlLayout& row) {
   Box box{row.left, row.top, row.left + row.width, row.top + row.height};
   if (!row.parent.empty()) {
-    const ControlLayout frame = FindControlLayout(row.parent).value();
+    const ControlLayout frame = *FindControlLayout(row.parent);
     box.left += frame.left;
     box.right += frame.left;
     box.top += frame.top;
@@ -38,8 +38,8 @@ TEST(Form1Layout, EveryControlFitsItsContainerInWholePixels) {
       EXPECT_EQ(twips % kTwipsPerPixel, 0);
     }
     if (!row.parent.empty()) {
-      const std::optional<ControlLayout> frame = FindControlLayout(row.parent);
-      ASSERT_TRUE(frame.has_value());
+      const ControlLayout* frame = FindControlLayout(row.parent);
+      ASSERT_NE(frame, nullptr);
       EXPECT_EQ(frame->kind, ControlKind::kFrame);
       EXPECT_LE(row.left + row.width, frame->width);
       EXPECT_LE(row.top + row.height, frame->height);

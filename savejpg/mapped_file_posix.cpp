@@ -15,7 +15,9 @@ MappedFile::~MappedFile() {
 }
 
 bool MappedFile::Open(const std::filesystem::path& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never
+  // come; anything but a regular file is refused below anyway.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0;

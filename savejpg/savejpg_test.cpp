@@ -3,6 +3,13 @@
 // and the file handling around the conversion.
 #include "savejpg.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
 #include "jpeg_writer.h"
 #include "test_support.h"
 
@@ -214,6 +221,23 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
   EXPECT_EQ(SavetoJPEG(src.data(), into_folder.data(), 85, 0), SAVEJPG_ERR_REPLACE_OUTPUT);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "sub"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
+}
+
+TEST(SaveJpg, AFifoNamedLikeABitmapIsRefusedWithoutWaitingForAWriter) {
+  ScratchFolder dir;
+  const fs::path fifo = dir / "in.bmp";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string src = fifo.string(), dst = (dir / "out.jpg").string();
+  auto result =
+      std::async(std::launch::async, [&] { return SavetoJPEG(src.data(), dst.data(), 85, 0); });
+  const bool at_once = result.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!at_once) {  // a writer lets a conversion stuck in opening the FIFO end
+    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+  }
+  EXPECT_TRUE(at_once);
+  EXPECT_EQ(result.get(), SAVEJPG_ERR_OPEN_SOURCE);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp"}));
 }
 
 TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {

@@ -12,8 +12,9 @@
 #include <string>
 
 #include "bmp_reader.h"
+#include "jpeg_file.h"
 #include "jpeg_writer.h"
-#include "mapped_file.h"
+#include "source_file.h"
 
 namespace savejpg {
 namespace {
@@ -118,31 +119,15 @@ JpegOptions OptionsFor(const BmpImage& image, uint64_t file_size, uint8_t qualit
   return options;
 }
 
-// Rows already handed to libjpeg are not read again: once enough of them
-// have been compressed, the pages they were in are given back, so a large
-// bitmap is not held in memory next to libjpeg's coefficients.
-class RowsWithRelease {
- public:
-  RowsWithRelease(BmpRowReader& rows, MappedFile& file, const BmpHeader& header)
-      : rows_(rows), file_(file), header_(header) {}
-
-  const uint8_t* operator()(uint32_t top) {
-    const uint64_t done = uint64_t{top - released_} * header_.row_stride;
-    if (done >= kBatchBytes) {
-      const uint64_t first = header_.top_down ? released_ : header_.height - top;
-      file_.Release(header_.pixel_offset + first * header_.row_stride, done);
-      released_ = top;
-    }
-    return rows_.Row(top);
-  }
-
- private:
-  static constexpr uint64_t kBatchBytes = 512 << 10;
-  BmpRowReader& rows_;
-  MappedFile& file_;
-  const BmpHeader& header_;
-  uint32_t released_ = 0;  // rows from the top already given back
-};
+// Rows for libjpeg; a row the source no longer holds ends the conversion.
+RowFunction RowsOrFailure(BmpRowReader& rows) {
+  return [&rows](uint32_t top) {
+    const uint8_t* row = rows.Row(top);
+    if (row == nullptr)
+      throw JpegFailure(SAVEJPG_BMP_PIXELS_TRUNCATED, "the bitmap was cut short while read");
+    return row;
+  };
+}
 
 int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
   if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
@@ -151,24 +136,32 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   const fs::path dest_path = PathFromUtf8(dest);
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
 
-  MappedFile input;
+  SourceFile input;
   if (!input.Open(source_path)) return SAVEJPG_ERR_OPEN_SOURCE;
-  const BmpResult<BmpImage> decoded = DecodeBmp(input.Bytes());
+  const BmpResult<BmpImage> decoded = DecodeBmp(input);
   if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
-  const BmpImage& image = decoded.value();
-
-  TempOutput output;
-  if (!output.Create(dest_path)) return SAVEJPG_ERR_CREATE_OUTPUT;
-  BmpRowReader rows(image);
-  FileSink sink(output.File());
-  WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsWithRelease(rows, input, image.header),
-            OptionsFor(image, input.Bytes().size(), quality, progressive), sink);
-  if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
-  if (!output.RenameTo(dest_path)) return SAVEJPG_ERR_REPLACE_OUTPUT;
-  return SAVEJPG_OK;
+  return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive);
 }
 
 }  // namespace
+
+int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& dest,
+                      uint8_t quality, int16_t progressive) {
+  TempOutput output;
+  if (!output.Create(dest)) return SAVEJPG_ERR_CREATE_OUTPUT;
+  BmpRowReader rows(image, source);
+  FileSink sink(output.File());
+  try {
+    WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(rows),
+              OptionsFor(image, source.Size(), quality, progressive), sink);
+  } catch (const JpegFailure& failure) {
+    return failure.code();
+  }
+  if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
+  if (!output.RenameTo(dest)) return SAVEJPG_ERR_REPLACE_OUTPUT;
+  return SAVEJPG_OK;
+}
+
 }  // namespace savejpg
 
 extern "C" SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,

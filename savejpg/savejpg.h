@@ -18,7 +18,8 @@
  * renamed over dest only once it is complete, so dest is either the new JPEG
  * or left exactly as it was. A destination that is the source file itself
  * (same path, or the same file through another name) is refused. No
- * temporary file is left behind on any failure.
+ * temporary file is left behind on any failure. A bitmap that another program
+ * cuts short or rewrites while it is converted fails like a truncated one.
  *
  * Returns SAVEJPG_OK (0) when dest was written, otherwise one of the values
  * below. Values from 100 on say why the bitmap was refused; nothing is
@@ -68,7 +69,8 @@ enum SaveJpgResult {
   SAVEJPG_BMP_BAD_PALETTE_SIZE = 112,        /* more colours than the bit count allows, or none */
   SAVEJPG_BMP_PALETTE_TRUNCATED = 113,       /* colour table runs past the end of the file */
   SAVEJPG_BMP_BAD_PIXEL_OFFSET = 114,  /* pixel data offset inside the headers or past the file */
-  SAVEJPG_BMP_PIXELS_TRUNCATED = 115,  /* the file holds less pixel data than the image needs */
+  SAVEJPG_BMP_PIXELS_TRUNCATED = 115,  /* the file holds less pixel data than the image needs,
+                                          also when it is cut short during the conversion */
   SAVEJPG_BMP_BAD_PALETTE_INDEX = 116, /* a pixel names a colour past the colour table */
   SAVEJPG_BMP_RLE_PAST_ROW = 117,      /* an RLE run or move passes the end of a row */
   SAVEJPG_BMP_RLE_PAST_IMAGE = 118,    /* an RLE run or move passes the last row */

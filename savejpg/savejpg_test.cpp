@@ -10,7 +10,10 @@
 #include <chrono>
 #include <future>
 
+#include "bmp_reader.h"
+#include "jpeg_file.h"
 #include "jpeg_writer.h"
+#include "source_file.h"
 #include "test_support.h"
 
 namespace savejpg_test {
@@ -238,6 +241,30 @@ TEST(SaveJpg, AFifoNamedLikeABitmapIsRefusedWithoutWaitingForAWriter) {
   EXPECT_TRUE(at_once);
   EXPECT_EQ(result.get(), SAVEJPG_ERR_OPEN_SOURCE);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp"}));
+}
+
+TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
+  // What `cp other.bmp in.bmp` does to a bitmap being converted: the file is
+  // truncated, then written again. Here it is cut after its headers were
+  // read, before its rows are.
+  ScratchFolder dir;
+  const std::vector<uint8_t> previous = {0xFF, 0xD8, 'o', 'l', 'd'};
+  for (const Kind& k : {kKinds[0], kKinds[6]}) {  // 24-bit; 8-bit with every index checked
+    for (const uintmax_t cut : {uintmax_t{0}, uintmax_t{2000}}) {
+      SCOPED_TRACE(std::string(k.name) + ", cut to " + std::to_string(cut));
+      WriteFile(dir / "in.bmp", BuildBmp(k.bitmap()));
+      WriteFile(dir / "out.jpg", previous);
+      savejpg::SourceFile source;
+      ASSERT_TRUE(source.Open(dir / "in.bmp"));
+      const auto decoded = savejpg::DecodeBmp(source);
+      ASSERT_TRUE(decoded.ok());
+      fs::resize_file(dir / "in.bmp", cut);
+      EXPECT_EQ(savejpg::WriteJpegFile(decoded.value(), source, dir / "out.jpg", 85, 0),
+                SAVEJPG_BMP_PIXELS_TRUNCATED);
+      EXPECT_EQ(ReadFile(dir / "out.jpg"), previous);
+      EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
+    }
+  }
 }
 
 TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {

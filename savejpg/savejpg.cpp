@@ -87,7 +87,12 @@ class TempOutput {
   }
 
   bool RenameTo(const fs::path& dest) {
+    // A replaced JPEG keeps who may read it. File systems without
+    // permission bits refuse the change; there it means nothing anyway.
     std::error_code ec;
+    const fs::file_status old = fs::status(dest, ec);
+    if (!ec && fs::is_regular_file(old))
+      fs::permissions(path_, old.permissions() & fs::perms::all, ec);
     fs::rename(path_, dest, ec);
     if (ec) return false;
     path_.clear();

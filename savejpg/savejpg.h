@@ -16,7 +16,8 @@
  *
  * The JPEG is written to a temporary file in the destination's folder and
  * renamed over dest only once it is complete, so dest is either the new JPEG
- * or left exactly as it was. A destination that is the source file itself
+ * or left exactly as it was. A JPEG that replaces an existing dest gets that
+ * file's permission bits. A destination that is the source file itself
  * (same path, or the same file through another name) is refused. No
  * temporary file is left behind on any failure. A bitmap that another program
  * cuts short or rewrites while it is converted fails like a truncated one.

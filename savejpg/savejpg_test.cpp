@@ -193,8 +193,11 @@ TEST(SaveJpg, ReplacesAnExistingJpegButNeverTheSource) {
   ScratchFolder dir;
   const auto bmp = BuildBmp(Smooth24());
   WriteFile(dir / "out.jpg", {1, 2, 3});
+  const fs::perms private_file = fs::perms::owner_read | fs::perms::owner_write;
+  fs::permissions(dir / "out.jpg", private_file);
   ASSERT_EQ(Convert(dir, bmp, 85, 0), SAVEJPG_OK);
   EXPECT_EQ(DecodeJpeg(ReadFile(dir / "out.jpg")).width, W);
+  EXPECT_EQ(fs::status(dir / "out.jpg").permissions(), private_file);  // stays private
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
 
   std::string src = (dir / "in.bmp").string();

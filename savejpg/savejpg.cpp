@@ -1,20 +1,17 @@
-// The exported entry point: read the bitmap, write the JPEG beside the
-// destination under a temporary name, then rename it over the destination.
+// The exported entry point: read the bitmap, write the JPEG into a temporary
+// file beside the destination, then put it in the destination's place.
 #include "savejpg.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <new>
-#include <random>
 #include <string>
 
 #include "bmp_reader.h"
 #include "jpeg_file.h"
 #include "jpeg_writer.h"
 #include "source_file.h"
+#include "temp_output.h"
 
 namespace savejpg {
 namespace {
@@ -35,74 +32,6 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   const bool same = fs::equivalent(a, b, ec);
   return !ec && same;
 }
-
-unsigned RandomSeed() {
-  try {
-    return std::random_device{}();
-  } catch (...) {  // no entropy source: the clock will do for a file name
-    return static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }
-}
-
-// A new file beside the destination that is removed again unless it has
-// been renamed over the destination.
-class TempOutput {
- public:
-  ~TempOutput() {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!path_.empty()) {
-      std::error_code ec;
-      fs::remove(path_, ec);
-    }
-  }
-
-  bool Create(const fs::path& dest) {
-    std::mt19937 random(RandomSeed());
-    for (int attempt = 0; attempt < 32; ++attempt) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-      // Beside the destination, named after it unless that name is so long
-      // that the suffix could pass the system's name limit.
-      fs::path candidate = dest;
-      if (dest.filename().native().size() > 200) candidate.replace_filename("savejpg");
-      candidate += suffix;
-      errno = 0;
-      file_ = std::fopen(candidate.string().c_str(), "wbx");  // fails if it exists
-      if (file_ != nullptr) {
-        path_ = std::move(candidate);
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-
-  std::FILE* File() const { return file_; }
-
-  bool Close() {
-    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return flushed && closed;
-  }
-
-  bool RenameTo(const fs::path& dest) {
-    // A replaced JPEG keeps who may read it. File systems without
-    // permission bits refuse the change; there it means nothing anyway.
-    std::error_code ec;
-    const fs::file_status old = fs::status(dest, ec);
-    if (!ec && fs::is_regular_file(old))
-      fs::permissions(path_, old.permissions() & fs::perms::all, ec);
-    fs::rename(path_, dest, ec);
-    if (ec) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  std::FILE* file_ = nullptr;
-  fs::path path_;
-};
 
 // libjpeg keeps the whole image's coefficients (Huffman optimisation and
 // progressive scans need them): 2 to 6 bytes a pixel. Memory in proportion
@@ -155,16 +84,13 @@ int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& 
   TempOutput output;
   if (!output.Create(dest)) return SAVEJPG_ERR_CREATE_OUTPUT;
   BmpRowReader rows(image, source);
-  FileSink sink(output.File());
   try {
     WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(rows),
-              OptionsFor(image, source.Size(), quality, progressive), sink);
+              OptionsFor(image, source.Size(), quality, progressive), output);
   } catch (const JpegFailure& failure) {
     return failure.code();
   }
-  if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
-  if (!output.RenameTo(dest)) return SAVEJPG_ERR_REPLACE_OUTPUT;
-  return SAVEJPG_OK;
+  return output.Replace(dest);
 }
 
 }  // namespace savejpg

@@ -16,11 +16,19 @@
  *
  * The JPEG is written to a temporary file in the destination's folder and
  * renamed over dest only once it is complete, so dest is either the new JPEG
- * or left exactly as it was. A JPEG that replaces an existing dest gets that
- * file's permission bits. A destination that is the source file itself
- * (same path, or the same file through another name) is refused. No
- * temporary file is left behind on any failure. A bitmap that another program
- * cuts short or rewrites while it is converted fails like a truncated one.
+ * or left exactly as it was; a replaced dest's permission bits go to the new
+ * file. A destination that is the source file itself (same path, or the same
+ * file through another name) is refused. A source that is not a regular file
+ * (a FIFO, a device) is refused at once, and one that another program cuts
+ * short or rewrites during the conversion fails like a truncated bitmap.
+ *
+ * No temporary file is left behind on any failure, nor when the program is
+ * stopped by SIGINT, SIGTERM or SIGHUP: where the file system allows (Linux
+ * O_TMPFILE) the temporary file has no name until it is complete; elsewhere
+ * those signals, where their action is still the default one, get a handler
+ * that removes the temporary files of the conversions under way and then
+ * ends the program by the same signal. Conversions may run on several
+ * threads at once.
  *
  * Returns SAVEJPG_OK (0) when dest was written, otherwise one of the values
  * below. Values from 100 on say why the bitmap was refused; nothing is

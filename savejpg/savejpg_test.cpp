@@ -4,7 +4,9 @@
 #include "savejpg.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +16,7 @@
 #include "jpeg_file.h"
 #include "jpeg_writer.h"
 #include "source_file.h"
+#include "temp_output.h"
 #include "test_support.h"
 
 namespace savejpg_test {
@@ -285,6 +288,29 @@ TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
   // Within the limit the same kind of file is written.
   s.width = s.height = 3000;
   EXPECT_EQ(Convert(dir, BuildBmp(s), 50, 0), SAVEJPG_OK);
+}
+
+// Where the file system has no unnamed files, the temporary file has a name
+// from the start; a stop signal must still take it away. (Unnamed ones, the
+// usual kind, are checked from outside by stop_signal_test.sh.)
+TEST(TempOutput, ANamedTemporaryFileGoesWhenAStopSignalEndsTheProgram) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    ScratchFolder dir;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::signal(signal, SIG_DFL);  // as in a program started from a shell
+      savejpg::TempOutput output;
+      if (!output.CreateNamed(dir / "out.jpg") || fs::is_empty(dir.path())) _exit(1);
+      output.Write(reinterpret_cast<const uint8_t*>("\xFF\xD8"), 2);
+      raise(signal);
+      _exit(2);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+    EXPECT_TRUE(fs::is_empty(dir.path())) << dir.Names().at(0);
+  }
 }
 
 // Errors raised inside libjpeg, and by the output while libjpeg is

@@ -10,13 +10,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace savejpg;
-  const BmpResult<BmpImage> decoded = DecodeBmp(std::span<const uint8_t>(data, size));
+  MemorySource source(std::span<const uint8_t>(data, size));
+  const BmpResult<BmpImage> decoded = DecodeBmp(source);
   if (!decoded.ok()) {
     (void)ToString(decoded.error());
     return 0;
   }
   const BmpImage& image = decoded.value();
-  BmpRowReader rows(image);
+  BmpRowReader rows(image, source);
   const uint64_t pixels = uint64_t{rows.Width()} * rows.Height();
   const size_t row_bytes = size_t{rows.Width()} * BytesPerPixel(rows.Format());
 
@@ -26,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint32_t y = 0; y < rows.Height(); ++y) {
     if (pixels > (uint64_t{1} << 22) && y >= 8 && y + 8 < rows.Height()) y = rows.Height() - 8;
     const uint8_t* row = rows.Row(y);
+    if (row == nullptr) std::abort();  // bytes in memory cannot fail to be read
     uint8_t sum = 0;
     for (size_t i = 0; i < row_bytes; ++i) sum = static_cast<uint8_t>(sum + row[i]);
     sink = sink + sum;

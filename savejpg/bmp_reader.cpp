@@ -48,7 +48,16 @@ BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a, uint16_t bit
 
 bool IsError(BmpError e) { return e != BmpError{}; }
 
+// Bytes of one stored row that hold pixels, without the padding.
+uint64_t UsedRowBytes(const BmpHeader& h) { return (uint64_t{h.width} * h.bit_count + 7) / 8; }
+
 }  // namespace
+
+bool MemorySource::Read(uint64_t offset, std::span<uint8_t> out) {
+  if (offset > bytes_.size() || out.size() > bytes_.size() - offset) return false;
+  std::copy_n(bytes_.begin() + static_cast<ptrdiff_t>(offset), out.size(), out.begin());
+  return true;
+}
 
 const char* ToString(BmpError error) {
   switch (error) {
@@ -98,10 +107,9 @@ const char* ToString(BmpError error) {
   return "unknown bitmap error";
 }
 
-BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file) {
-  ByteReader in(file);
+BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> head, uint64_t file_size) {
+  ByteReader in(head);
   BmpHeader h;
-  const uint64_t file_size = file.size();
 
   // File header: "BM", file size, 2 reserved words, pixel data offset.
   uint8_t b0 = 0, b1 = 0;
@@ -364,11 +372,13 @@ BmpError ScanRle(BmpImage& img) {
 
 // Checks that no pixel of an uncompressed palette bitmap names a colour
 // past a short palette.
-BmpError CheckIndexes(const BmpImage& img) {
+BmpError CheckIndexes(const BmpImage& img, BmpSource& source) {
   const BmpHeader& h = img.header;
   if (h.palette_count >= (1u << h.bit_count)) return BmpError{};
+  std::vector<uint8_t> stored(UsedRowBytes(h));
   for (uint32_t y = 0; y < h.height; ++y) {
-    const uint8_t* row = img.pixels.data() + y * h.row_stride;
+    if (!source.Read(h.pixel_offset + y * h.row_stride, stored)) return BmpError::PixelsTruncated;
+    const uint8_t* row = stored.data();
     uint32_t highest = 0;
     switch (h.layout) {
       case BmpLayout::Indexed8:
@@ -389,33 +399,46 @@ BmpError CheckIndexes(const BmpImage& img) {
 
 }  // namespace
 
-BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
-  BmpResult<BmpHeader> parsed = ParseBmpHeader(file);
+BmpResult<BmpImage> DecodeBmp(BmpSource& source) {
+  std::vector<uint8_t> head(std::min<uint64_t>(source.Size(), kBmpHeadSize));
+  if (!source.Read(0, head)) return BmpError::Truncated;
+  BmpResult<BmpHeader> parsed = ParseBmpHeader(head, source.Size());
   if (!parsed.ok()) return parsed.error();
   BmpImage img;
   img.header = std::move(parsed).value();
   const BmpHeader& h = img.header;
 
   // ParseBmpHeader has checked that the table, pixels and profile lie inside
-  // the file.
+  // the file, and the table lies inside the head.
+  const uint64_t palette_end = h.palette_offset + uint64_t{h.palette_count} * h.palette_entry_size;
+  if (palette_end > head.size()) return BmpError::PaletteTruncated;
   img.grey_palette = h.palette_count > 0;
   for (uint32_t i = 0; i < h.palette_count; ++i) {
-    const uint8_t* e = file.data() + h.palette_offset + uint64_t{i} * h.palette_entry_size;
+    const uint8_t* e = head.data() + h.palette_offset + uint64_t{i} * h.palette_entry_size;
     img.palette[i] = Rgb{e[2], e[1], e[0]};  // stored blue, green, red
     if (e[0] != e[1] || e[1] != e[2]) img.grey_palette = false;
   }
-  img.pixels = file.subspan(h.pixel_offset, h.pixel_bytes);
-  if (h.profile_size != 0) img.icc_profile = file.subspan(h.profile_offset, h.profile_size);
+  if (h.profile_size != 0) {
+    img.icc_profile.resize(h.profile_size);
+    if (!source.Read(h.profile_offset, img.icc_profile)) return BmpError::PixelsTruncated;
+  }
 
   BmpError e{};
   if (h.layout == BmpLayout::Rle4 || h.layout == BmpLayout::Rle8) {
-    if (img.pixels.size() >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
+    if (h.pixel_bytes >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
+    img.pixels.resize(h.pixel_bytes);
+    if (!source.Read(h.pixel_offset, img.pixels)) return BmpError::PixelsTruncated;
     e = ScanRle(img);
   } else if (h.bit_count <= 8) {
-    e = CheckIndexes(img);
+    e = CheckIndexes(img, source);
   }
   if (IsError(e)) return e;
   return img;
+}
+
+BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
+  MemorySource source(file);
+  return DecodeBmp(source);
 }
 
 // ---------------------------------------------------------------------------
@@ -452,13 +475,15 @@ inline uint8_t Scale(uint32_t pixel, const ChannelMask& c, const std::array<uint
 
 }  // namespace
 
-BmpRowReader::BmpRowReader(const BmpImage& image) : image_(image), format_(FormatFor(image)) {
+BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
+    : image_(image), source_(source), format_(FormatFor(image)) {
   const BmpHeader& h = image_.header;
+  if (h.layout != BmpLayout::Rle4 && h.layout != BmpLayout::Rle8) stored_.resize(UsedRowBytes(h));
   switch (h.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:
     case BmpLayout::Rgbx32:
-      return;  // rows come straight from the file
+      return;  // rows are handed over as read
     case BmpLayout::Rle4:
     case BmpLayout::Rle8:
     case BmpLayout::Indexed4:
@@ -480,7 +505,9 @@ BmpRowReader::BmpRowReader(const BmpImage& image) : image_(image), format_(Forma
 const uint8_t* BmpRowReader::Row(uint32_t top) {
   const BmpHeader& h = image_.header;
   const uint32_t stored = h.top_down ? top : h.height - 1 - top;
-  const uint8_t* src = image_.pixels.data() + uint64_t{stored} * h.row_stride;
+  if (!stored_.empty() && !source_.Read(h.pixel_offset + uint64_t{stored} * h.row_stride, stored_))
+    return nullptr;
+  const uint8_t* src = stored_.data();
   uint8_t* out = row_.data();
   switch (h.layout) {
     case BmpLayout::Bgr24:

@@ -1,9 +1,11 @@
-// Reading Windows and OS/2 bitmaps from bytes already in memory.
+// Reading Windows and OS/2 bitmaps, from bytes in memory or from a file read
+// a piece at a time.
 //
 // ParseBmpHeader checks every header field and size against the file before
 // anything is allocated. DecodeBmp also reads the colour table and checks the
 // pixel data itself (palette indexes, the whole RLE stream), so that once it
-// succeeds BmpRowReader can hand out rows, top row first, without failing.
+// succeeds BmpRowReader can hand out rows, top row first; a row fails only
+// when the file no longer holds it (another program cut it short meanwhile).
 #pragma once
 
 #include <array>
@@ -104,7 +106,35 @@ struct BmpHeader {
   uint64_t profile_size = 0;
 };
 
-[[nodiscard]] BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> file);
+// Where the bytes of a bitmap file come from. Uncompressed pixel rows are
+// read from it one at a time, while the JPEG is written.
+class BmpSource {
+ public:
+  virtual ~BmpSource() = default;
+  // The file's size when it was opened; every size is checked against it.
+  virtual uint64_t Size() const = 0;
+  // Fills `out` with the bytes from `offset` on. False when the source no
+  // longer holds them all.
+  [[nodiscard]] virtual bool Read(uint64_t offset, std::span<uint8_t> out) = 0;
+};
+
+class MemorySource final : public BmpSource {
+ public:
+  explicit MemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  [[nodiscard]] bool Read(uint64_t offset, std::span<uint8_t> out) override;
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+// Bytes from the start of a file that hold every header and the colour
+// table: the file header, the largest info header, masks and 256 entries.
+constexpr size_t kBmpHeadSize = 14 + 124 + 16 + 256 * 4;
+
+// `head` is the file's first min(file_size, kBmpHeadSize) bytes.
+[[nodiscard]] BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> head,
+                                                  uint64_t file_size);
 
 struct Rgb {
   uint8_t r = 0, g = 0, b = 0;
@@ -120,27 +150,34 @@ struct RleRowStart {
 struct BmpImage {
   BmpHeader header;
   std::array<Rgb, 256> palette{};
-  bool grey_palette = false;             // every palette entry has R == G == B
-  std::span<const uint8_t> pixels;       // the pixel data inside the file
-  std::span<const uint8_t> icc_profile;  // empty if none
-  std::vector<RleRowStart> rle_rows;     // per stored row, RLE layouts only
+  bool grey_palette = false;  // every palette entry has R == G == B
+  // RLE layouts: the whole coded stream. Uncompressed rows stay in the file
+  // and are read as they are needed.
+  std::vector<uint8_t> pixels;
+  std::vector<uint8_t> icc_profile;   // empty if none
+  std::vector<RleRowStart> rle_rows;  // per stored row, RLE layouts only
 };
 
+// Reads the headers, colour table, profile and any RLE stream from `source`
+// and checks the pixel data; PixelsTruncated when a read fails.
+[[nodiscard]] BmpResult<BmpImage> DecodeBmp(BmpSource& source);
 [[nodiscard]] BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file);
 
 // Hands out rows of a decoded bitmap, top row first, in the format Format()
-// names. 24- and 32-bit rows point straight into the file bytes; every other
-// layout is converted into one row buffer.
+// names. Uncompressed rows are read from `source` (the one DecodeBmp read);
+// 24- and 32-bit rows are handed over as read, every other layout is
+// converted into one row buffer.
 class BmpRowReader {
  public:
-  explicit BmpRowReader(const BmpImage& image);
+  BmpRowReader(const BmpImage& image, BmpSource& source);
 
   RowFormat Format() const { return format_; }
   uint32_t Width() const { return image_.header.width; }
   uint32_t Height() const { return image_.header.height; }
 
-  // Row `top` (0 = top of the picture). The pointer stays valid until the
-  // next call; it must not be written through.
+  // Row `top` (0 = top of the picture), or nullptr when the source no
+  // longer holds it. The pointer stays valid until the next call; it must
+  // not be written through.
   const uint8_t* Row(uint32_t top);
 
  private:
@@ -148,7 +185,9 @@ class BmpRowReader {
   void DecodeRleRow(uint32_t stored);
 
   const BmpImage& image_;
+  BmpSource& source_;
   RowFormat format_;
+  std::vector<uint8_t> stored_;   // one uncompressed row as read from the file
   std::vector<uint8_t> row_;      // converted output row
   std::vector<uint8_t> indexes_;  // one palette index per pixel (RLE)
   std::array<uint8_t, 256> lutR_{}, lutG_{}, lutB_{};

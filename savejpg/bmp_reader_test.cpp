@@ -26,7 +26,8 @@ BmpImage MustDecode(const std::vector<uint8_t>& bytes) {
 // All rows of a bitmap as RGB, top row first.
 std::vector<Colour> DecodeAll(const std::vector<uint8_t>& bytes, RowFormat* format = nullptr) {
   const BmpImage img = MustDecode(bytes);
-  BmpRowReader rows(img);
+  savejpg::MemorySource source(bytes);
+  BmpRowReader rows(img, source);
   if (format) *format = rows.Format();
   std::vector<Colour> out;
   for (uint32_t y = 0; y < rows.Height(); ++y) {

@@ -89,11 +89,6 @@ J_COLOR_SPACE ColourSpace(RowFormat format) {
 
 }  // namespace
 
-void FileSink::Write(const uint8_t* data, size_t size) {
-  if (size != 0 && std::fwrite(data, 1, size, file_) != size)
-    throw JpegFailure(SAVEJPG_ERR_WRITE_OUTPUT, "cannot write the JPEG file");
-}
-
 uint16_t DotsPerInch(int32_t pixels_per_metre) {
   if (pixels_per_metre <= 0) return 0;
   // 1 inch = 0.0254 m; rounded to nearest in integers.

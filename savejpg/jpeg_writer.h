@@ -34,15 +34,6 @@ class JpegSink {
   virtual void Write(const uint8_t* data, size_t size) = 0;
 };
 
-class FileSink final : public JpegSink {
- public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
-  void Write(const uint8_t* data, size_t size) override;
-
- private:
-  std::FILE* file_;
-};
-
 class MemorySink final : public JpegSink {
  public:
   void Write(const uint8_t* data, size_t size) override {

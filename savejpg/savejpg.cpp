@@ -1,19 +1,17 @@
-// The exported entry point: read the bitmap, write the JPEG beside the
-// destination under a temporary name, then rename it over the destination.
+// The exported entry point: read the bitmap, write the JPEG into a temporary
+// file beside the destination, then put it in the destination's place.
 #include "savejpg.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <new>
-#include <random>
 #include <string>
 
 #include "bmp_reader.h"
+#include "jpeg_file.h"
 #include "jpeg_writer.h"
-#include "mapped_file.h"
+#include "source_file.h"
 #include "system_memory.h"
+#include "temp_output.h"
 
 namespace savejpg {
 namespace {
@@ -35,69 +33,6 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return !ec && same;
 }
 
-unsigned RandomSeed() {
-  try {
-    return std::random_device{}();
-  } catch (...) {  // no entropy source: the clock will do for a file name
-    return static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
-  }
-}
-
-// A new file beside the destination that is removed again unless it has
-// been renamed over the destination.
-class TempOutput {
- public:
-  ~TempOutput() {
-    if (file_ != nullptr) std::fclose(file_);
-    if (!path_.empty()) {
-      std::error_code ec;
-      fs::remove(path_, ec);
-    }
-  }
-
-  bool Create(const fs::path& dest) {
-    std::mt19937 random(RandomSeed());
-    for (int attempt = 0; attempt < 32; ++attempt) {
-      char suffix[32];
-      std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-      // Beside the destination, named after it unless that name is so long
-      // that the suffix could pass the system's name limit.
-      fs::path candidate = dest;
-      if (dest.filename().native().size() > 200) candidate.replace_filename("savejpg");
-      candidate += suffix;
-      errno = 0;
-      file_ = std::fopen(candidate.string().c_str(), "wbx");  // fails if it exists
-      if (file_ != nullptr) {
-        path_ = std::move(candidate);
-        return true;
-      }
-      if (errno != EEXIST) return false;
-    }
-    return false;
-  }
-
-  std::FILE* File() const { return file_; }
-
-  bool Close() {
-    const bool flushed = std::fflush(file_) == 0 && !std::ferror(file_);
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    return flushed && closed;
-  }
-
-  bool RenameTo(const fs::path& dest) {
-    std::error_code ec;
-    fs::rename(path_, dest, ec);
-    if (ec) return false;
-    path_.clear();
-    return true;
-  }
-
- private:
-  std::FILE* file_ = nullptr;
-  fs::path path_;
-};
-
 // libjpeg keeps the whole image's coefficients (Huffman optimisation and
 // progressive scans need them): 2 to 6 bytes a pixel, whatever the size of
 // the file. It may use half the machine's memory; it compares what the image
@@ -117,31 +52,15 @@ JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressi
   return options;
 }
 
-// Rows already handed to libjpeg are not read again: once enough of them
-// have been compressed, the pages they were in are given back, so a large
-// bitmap is not held in memory next to libjpeg's coefficients.
-class RowsWithRelease {
- public:
-  RowsWithRelease(BmpRowReader& rows, MappedFile& file, const BmpHeader& header)
-      : rows_(rows), file_(file), header_(header) {}
-
-  const uint8_t* operator()(uint32_t top) {
-    const uint64_t done = uint64_t{top - released_} * header_.row_stride;
-    if (done >= kBatchBytes) {
-      const uint64_t first = header_.top_down ? released_ : header_.height - top;
-      file_.Release(header_.pixel_offset + first * header_.row_stride, done);
-      released_ = top;
-    }
-    return rows_.Row(top);
-  }
-
- private:
-  static constexpr uint64_t kBatchBytes = 512 << 10;
-  BmpRowReader& rows_;
-  MappedFile& file_;
-  const BmpHeader& header_;
-  uint32_t released_ = 0;  // rows from the top already given back
-};
+// Rows for libjpeg; a row the source no longer holds ends the conversion.
+RowFunction RowsOrFailure(BmpRowReader& rows) {
+  return [&rows](uint32_t top) {
+    const uint8_t* row = rows.Row(top);
+    if (row == nullptr)
+      throw JpegFailure(SAVEJPG_BMP_PIXELS_TRUNCATED, "the bitmap was cut short while read");
+    return row;
+  };
+}
 
 int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
   if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
@@ -150,24 +69,29 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   const fs::path dest_path = PathFromUtf8(dest);
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
 
-  MappedFile input;
+  SourceFile input;
   if (!input.Open(source_path)) return SAVEJPG_ERR_OPEN_SOURCE;
-  const BmpResult<BmpImage> decoded = DecodeBmp(input.Bytes());
+  const BmpResult<BmpImage> decoded = DecodeBmp(input);
   if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
-  const BmpImage& image = decoded.value();
-
-  TempOutput output;
-  if (!output.Create(dest_path)) return SAVEJPG_ERR_CREATE_OUTPUT;
-  BmpRowReader rows(image);
-  FileSink sink(output.File());
-  WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsWithRelease(rows, input, image.header),
-            OptionsFor(image, quality, progressive), sink);
-  if (!output.Close()) return SAVEJPG_ERR_WRITE_OUTPUT;
-  if (!output.RenameTo(dest_path)) return SAVEJPG_ERR_REPLACE_OUTPUT;
-  return SAVEJPG_OK;
+  return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive);
 }
 
 }  // namespace
+
+int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& dest,
+                      uint8_t quality, int16_t progressive) {
+  TempOutput output;
+  if (!output.Create(dest)) return SAVEJPG_ERR_CREATE_OUTPUT;
+  BmpRowReader rows(image, source);
+  try {
+    WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(rows),
+              OptionsFor(image, quality, progressive), output);
+  } catch (const JpegFailure& failure) {
+    return failure.code();
+  }
+  return output.Replace(dest);
+}
+
 }  // namespace savejpg
 
 extern "C" SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,

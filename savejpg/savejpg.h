@@ -16,9 +16,19 @@
  *
  * The JPEG is written to a temporary file in the destination's folder and
  * renamed over dest only once it is complete, so dest is either the new JPEG
- * or left exactly as it was. A destination that is the source file itself
- * (same path, or the same file through another name) is refused. No
- * temporary file is left behind on any failure.
+ * or left exactly as it was; a replaced dest's permission bits go to the new
+ * file. A destination that is the source file itself (same path, or the same
+ * file through another name) is refused. A source that is not a regular file
+ * (a FIFO, a device) is refused at once, and one that another program cuts
+ * short or rewrites during the conversion fails like a truncated bitmap.
+ *
+ * No temporary file is left behind on any failure, nor when the program is
+ * stopped by SIGINT, SIGTERM or SIGHUP: where the file system allows (Linux
+ * O_TMPFILE) the temporary file has no name until it is complete; elsewhere
+ * those signals, where their action is still the default one, get a handler
+ * that removes the temporary files of the conversions under way and then
+ * ends the program by the same signal. Conversions may run on several
+ * threads at once.
  *
  * The JPEG encoder keeps the whole image's coefficients: 2 bytes a pixel
  * for grey, 3 for colour below quality 90 and 6 from 90 on, whatever the
@@ -77,7 +87,8 @@ enum SaveJpgResult {
   SAVEJPG_BMP_BAD_PALETTE_SIZE = 112,        /* more colours than the bit count allows, or none */
   SAVEJPG_BMP_PALETTE_TRUNCATED = 113,       /* colour table runs past the end of the file */
   SAVEJPG_BMP_BAD_PIXEL_OFFSET = 114,  /* pixel data offset inside the headers or past the file */
-  SAVEJPG_BMP_PIXELS_TRUNCATED = 115,  /* the file holds less pixel data than the image needs */
+  SAVEJPG_BMP_PIXELS_TRUNCATED = 115,  /* the file holds less pixel data than the image needs,
+                                          also when it is cut short during the conversion */
   SAVEJPG_BMP_BAD_PALETTE_INDEX = 116, /* a pixel names a colour past the colour table */
   SAVEJPG_BMP_RLE_PAST_ROW = 117,      /* an RLE run passes the row's padding, a move its end */
   SAVEJPG_BMP_RLE_PAST_IMAGE = 118,    /* an RLE run or move passes the last row */

@@ -11,12 +11,21 @@
 
 namespace morvane {
 
-// UTF-16 -> the system's narrow text (UTF-8). Unpaired surrogates become
-// U+FFFD.
+// The system's narrow text is UTF-8, but a name on disk or a line of a file
+// may hold any bytes (Shift-JIS names as unzip leaves them, a Latin-1
+// comment). Each byte 0x80 + k that is not part of valid UTF-8 is carried as
+// the one unit U+DC80 + k, so every byte string comes back unchanged through
+// FromSystemText and then ToSystemText.
+
+// UTF-16 -> the system's narrow text (UTF-8). A unit U+DC80-U+DCFF that is
+// not the second half of a surrogate pair becomes the byte it carries; any
+// other unpaired surrogate becomes U+FFFD (EF BF BD).
 std::string ToSystemText(std::u16string_view text);
 
-// The system's narrow text (UTF-8) -> UTF-16. Invalid sequences become
-// U+FFFD.
+// The system's narrow text (UTF-8) -> UTF-16. Each byte that is not part of
+// a valid UTF-8 sequence becomes one unit U+DC80-U+DCFF; an overlong form, an
+// encoded surrogate (ED A0 80) or a value past U+10FFFF is not valid, nor is
+// a cut sequence, so each of their bytes is carried that way.
 std::u16string FromSystemText(std::string_view text);
 
 // The directory look-up. `path` names a file or a folder, "/" separating
@@ -43,8 +52,7 @@ std::optional<std::string> ReadWholeFile(std::u16string_view path);
 
 // Writes `bytes` to a temporary file in the folder of `path` and renames it
 // over `path`. Returns false (and leaves `path` as it was) on any failure.
-[[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path,
-                                         std::string_view bytes);
+[[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes);
 
 // A library in the executable's folder, opened by its file name with its
 // full path (never a search path). Returns nullptr when it cannot be opened.

@@ -1,10 +1,11 @@
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "core/resume_next.h"
-#include "platform/platform.h"
 
 namespace morvane {
 namespace {
@@ -14,9 +15,10 @@ namespace fs = std::filesystem;
 class TempFolder {
  public:
   TempFolder() {
-    path_ = fs::temp_directory_path() /
-            ("morvane-platform-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    path_ =
+        fs::temp_directory_path() /
+        ("morvane-platform-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -28,13 +30,48 @@ class TempFolder {
   fs::path path_;
 };
 
-TEST(SystemText, RoundTripsJapaneseAndReplacesBrokenSequences) {
+TEST(SystemText, RoundTripsEveryByteStringThroughUtf16) {
   const std::u16string text = u"変換完了 \U0001F600 a";
   EXPECT_EQ(FromSystemText(ToSystemText(text)), text);
-  EXPECT_EQ(FromSystemText("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(FromSystemText("\xE3\x81"), u"\uFFFD\uFFFD");  // cut sequence
-  EXPECT_EQ(FromSystemText("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong "/"
-  EXPECT_EQ(ToSystemText(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const std::string narrow(1, static_cast<char>(byte));
+    const std::u16string wide = FromSystemText(narrow);
+    EXPECT_EQ(wide, std::u16string(1, static_cast<char16_t>(0xDC00 + byte))) << byte;
+    EXPECT_EQ(ToSystemText(wide), narrow) << byte;
+  }
+  // clang-format off
+  const struct {
+    std::string_view narrow;
+    std::u16string_view wide;
+  } cases[] = {
+      // Shift-JIS names: 写真 (whose CA 90 is valid UTF-8), テスト.bmp,
+      // 日本.BMP, a half-width ｶﾅ.
+      {"\x8E\xCA\x90\x5E", u"\xDC8E\u0290^"},
+      {"\x83\x65\x83\x58\x83\x67.bmp", u"\xDC83\x65\xDC83X\xDC83g.bmp"},
+      {"\x93\xFA\x96\x7B.BMP", u"\xDC93\xDCFA\xDC96{.BMP"},
+      {"\xB6\xC5", u"\xDCB6\xDCC5"},
+      // Latin-1 "é" between valid UTF-8 "é"s.
+      {"\xC3\xA9\xE9\xC3\xA9", u"é\xDCE9é"},
+      // An encoded surrogate, an overlong "/", a cut sequence, past U+10FFFF.
+      {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
+      {"\xC0\xAF", u"\xDCC0\xDCAF"},
+      {"\xE3\x81z", u"\xDCE3\xDC81z"},
+      {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
+      // A pair whose low half lies in the escape range is a character.
+      {"\xF0\x9F\x92\x80\xFF", u"\U0001F480\xDCFF"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(FromSystemText(c.narrow), c.wide) << c.narrow;
+    EXPECT_EQ(ToSystemText(c.wide), c.narrow) << c.narrow;
+  }
+  // Unpaired surrogates outside the escape range carry nothing.
+  for (const char16_t unit : {u'\xD800', u'\xDBFF', u'\xDC00', u'\xDC7F', u'\xDD00', u'\xDFFF'}) {
+    EXPECT_EQ(ToSystemText(std::u16string(1, unit) + u"z"), "\xEF\xBF\xBDz") << int{unit};
+  }
+  // U+D800 U+DC80 is a pair (U+10080); apart, each half is alone.
+  EXPECT_EQ(ToSystemText(u"\xD800\xDC80"), "\xF0\x90\x82\x80");
+  EXPECT_EQ(ToSystemText(u"\xD800z\xDC80"), "\xEF\xBF\xBDz\x80");
 }
 
 TEST(LookUpEntry, GivesStoredNameMatchingEachComponentIgnoringCase) {

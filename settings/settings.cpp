@@ -36,19 +36,18 @@ constexpr Field kSet{u"Set", 2, 1};
 bool IsHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
 bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
-// The longest start of `text` whose UTF-8 form has at most `limit` bytes,
-// cut only between whole characters so that no character is half read.
+// The longest start of `text` whose narrow form (as the file and the
+// program's read buffer hold it) has at most `limit` bytes, cut only between
+// whole characters so that no character is half read. A byte that is not
+// UTF-8, carried as one unit, counts one.
 std::u16string_view CutToBytes(std::u16string_view text, size_t limit) {
   size_t bytes = 0;
   size_t at = 0;
   while (at < text.size()) {
-    const char16_t ch = text[at];
-    size_t units = 1;
-    size_t size = ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
-    if (IsHighSurrogate(ch) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
-      units = 2;
-      size = 4;
-    }
+    const bool pair =
+        IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1]);
+    const size_t units = pair ? 2 : 1;
+    const size_t size = ToSystemText(text.substr(at, units)).size();
     if (bytes + size > limit) break;
     bytes += size;
     at += units;

@@ -197,6 +197,12 @@ TEST(LoadSettings, ShortFieldsAreReadWithinTheirBytes) {
   EXPECT_EQ(loaded.stored.Prg, u"ab");
   EXPECT_EQ(loaded.stored.Rate, std::u16string(47, u'1'));
 
+  // A byte that is not UTF-8 counts one: Shift-JIS テスト, a Latin-1 "é".
+  folder.Write("[Data]\nPrg=\x83\x65\x83\x58\x83\x67\nSet=\xE9\n");
+  loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.stored.Prg, u"\xDC83\x65\xDC83X");
+  EXPECT_EQ(loaded.stored.Set, u"\xDCE9");
+
   // The read stops at a NUL, as the original read buffer did.
   folder.Write(std::string("[Data]\nSet=Y\0N\n", 15));
   EXPECT_EQ(LoadFrom(folder).stored.Set, u"Y");

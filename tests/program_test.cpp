@@ -1,5 +1,6 @@
 // The program run as a user runs it: copied with its encoder library into
 // a folder of its own, given bitmap paths, without a display.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <spawn.h>
@@ -8,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -179,10 +179,10 @@ class ProgramTest : public ::testing::Test {
     const fs::path err_file = root_ / "stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     const std::string program = (bin() / "morvane").string();
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -218,7 +218,8 @@ TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
   WriteFile(pics() / "Photo One.bmp", BitmapBytes(picture));
   WriteFile(pics() / "second.BMP", BitmapBytes(TestPicture(17, 5)));
 
-  const RunResult run = Run({(pics() / "PHOTO ONE.BMP").string(), (pics() / "Second.BMP").string()});
+  const RunResult run =
+      Run({(pics() / "PHOTO ONE.BMP").string(), (pics() / "Second.BMP").string()});
 
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + pics().string() +
@@ -299,6 +300,45 @@ TEST_F(ProgramTest, WithoutCommandLineOrDisplayExplainsAndWritesNothing) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot be shown"), std::string::npos);
   EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));
+}
+
+// Changes the current folder of the test process, which the program
+// inherits, and restores it afterwards.
+class CurrentFolderChange {
+ public:
+  explicit CurrentFolderChange(const fs::path& folder) : saved_(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~CurrentFolderChange() { fs::current_path(saved_); }
+  CurrentFolderChange(const CurrentFolderChange&) = delete;
+  CurrentFolderChange& operator=(const CurrentFolderChange&) = delete;
+
+ private:
+  fs::path saved_;
+};
+
+TEST_F(ProgramTest, NamesThatAreNotUtf8AreConvertedUnderTheirOwnBytes) {
+  const Image picture = TestPicture(24, 16);
+  // 写真/日本.bmp in Shift-JIS, named relative to the current folder.
+  const fs::path folder = root_ / "\x8E\xCA\x90\x5E";
+  fs::create_directories(folder);
+  WriteFile(folder / "\x93\xFA\x96\x7B.bmp", BitmapBytes(picture));
+  // テスト.bmp in Shift-JIS, and a twin whose name holds U+FFFD where the
+  // Shift-JIS name holds bytes that are not UTF-8.
+  const std::string sjis = "\x83\x65\x83\x58\x83\x67";
+  const std::string twin = "\xEF\xBF\xBD\x65\xEF\xBF\xBDX\xEF\xBF\xBDg";
+  WriteFile(pics() / (sjis + ".bmp"), BitmapBytes(picture));
+  WriteFile(pics() / (twin + ".bmp"), BitmapBytes(picture));
+
+  CurrentFolderChange change(folder);
+  const RunResult run = Run({"\x93\xFA\x96\x7B.BMP", (pics() / (sjis + ".BMP")).string()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + root_.string() +
+                         "/\x8E\xCA\x90\x5E\n画質：85\n");
+  EXPECT_GT(Psnr(DecodeJpeg(folder / "\x93\xFA\x96\x7B.jpg").image, picture), 30.0);
+  EXPECT_GT(Psnr(DecodeJpeg(pics() / (sjis + ".jpg")).image, picture), 30.0);
+  EXPECT_FALSE(fs::exists(pics() / (twin + ".jpg")));
 }
 
 }  // namespace

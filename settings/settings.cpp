@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "platform/platform.h"
 #include "settings/conversion.h"
+#include "settings/file_text.h"
 #include "settings/profile.h"
 
 namespace morvane {
@@ -122,7 +123,7 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
                                 int16_t& progressive) {
   std::u16string content;
-  RunStep([&] { content = FromSystemText(ReadWholeFile(settings_file).value_or("")); });
+  RunStep([&] { content = DecodeFileText(ReadWholeFile(settings_file).value_or("")).text; });
   return LoadSettingsFromContent(content, quality, progressive);
 }
 
@@ -157,10 +158,14 @@ bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t 
   try {
     const std::optional<std::string> existing = ReadWholeFile(settings_file);
     if (!existing && FileExists(settings_file)) return false;
-    const std::optional<std::u16string> content = SettingsFileContent(
-        FromSystemText(existing.value_or("")), quality, progressive, folder, option2_selected);
+    // Written back in the file's own encoding, so that the lines not written
+    // keep their bytes.
+    FileText file = DecodeFileText(existing.value_or(""));
+    std::optional<std::u16string> content =
+        SettingsFileContent(file.text, quality, progressive, folder, option2_selected);
     if (!content) return false;
-    return ReplaceFileAtomically(settings_file, ToSystemText(*content));
+    file.text = std::move(*content);
+    return ReplaceFileAtomically(settings_file, EncodeFileText(file));
   } catch (const std::exception&) {
     // A look-up that cannot be made or a lack of memory: nothing was written.
     return false;

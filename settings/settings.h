@@ -1,7 +1,9 @@
 // The program's settings file, "Morvane.ini" beside the executable: reading
 // it into the quality, the progressive flag and the stored texts at start-up,
 // and writing it on Save. Section "Data" holds the keys Rate, Prg, Folder and
-// Set as blank-padded fields (widths 50, 5, 50, 2); the file is UTF-8.
+// Set as blank-padded fields (widths 50, 5, 50, 2). The file is the system's
+// narrow text (UTF-8), or UTF-16 when it starts with a byte-order mark, and
+// is written back in the encoding it has (see file_text.h).
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,8 @@ StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive);
 StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
                                 int16_t& progressive);
 
-// As LoadSettings, with the settings file's content already read.
+// As LoadSettings, with the settings file's text already read and decoded
+// (DecodeFileText).
 StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t& quality,
                                        int16_t& progressive);
 

@@ -5,6 +5,7 @@
 // lives in platform_posix.cpp.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,8 +48,20 @@ std::u16string ExecutableFolder();
 // The arguments after the program's own name, joined by one blank each.
 std::u16string CommandLineText(int argc, const char* const* argv);
 
-// The whole content of a file, or nothing when it cannot be read.
-std::optional<std::string> ReadWholeFile(std::u16string_view path);
+// What ReadWholeFile found under a path.
+enum class FileRead { kRead, kMissing, kUnreadable };
+
+struct FileContent {
+  FileRead status = FileRead::kMissing;
+  std::string bytes;  // the whole file when read, otherwise empty
+};
+
+// The whole content of the file at `path`, links followed. kMissing when
+// nothing exists under that name (a link to nothing included); kUnreadable
+// when it cannot be opened or read, is not a regular file (a folder, a FIFO,
+// a device) or holds more than `max_bytes` bytes. Returns at once for a FIFO
+// or a device, and never reads more than `max_bytes` + 1 bytes.
+FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes);
 
 // Writes `bytes` to a temporary file in the folder of `path` and renames it
 // over `path`. Returns false (and leaves `path` as it was) on any failure.

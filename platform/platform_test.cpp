@@ -1,11 +1,13 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "core/resume_next.h"
+#include "core/text.h"
 
 namespace morvane {
 namespace {
@@ -107,10 +109,43 @@ TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   const std::u16string target = temp.Text() + u"/Morvane.ini";
   ASSERT_TRUE(ReplaceFileAtomically(target, "first"));
   ASSERT_TRUE(ReplaceFileAtomically(target, "second"));
-  EXPECT_EQ(ReadWholeFile(target), "second");
+  EXPECT_EQ(ReadWholeFile(target, 6).bytes, "second");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
   EXPECT_FALSE(ReplaceFileAtomically(temp.Text() + u"/no/such/folder/x.ini", "x"));
-  EXPECT_FALSE(ReadWholeFile(temp.Text() + u"/missing.ini").has_value());
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/missing.ini", 6).status, FileRead::kMissing);
+}
+
+TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
+  TempFolder temp;
+  const fs::path& folder = temp.path();
+  ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", folder / "zero");
+  fs::create_directory(folder / "folder");
+  std::ofstream(folder / "ten", std::ios::binary) << "0123456789";
+  fs::create_symlink("ten", folder / "link");
+  fs::create_symlink("nothing", folder / "dangling");
+
+  // clang-format off
+  const struct {
+    const char* name;
+    size_t max_bytes;
+    FileRead status;
+    std::string_view bytes;
+  } cases[] = {
+      {"fifo", 100, FileRead::kUnreadable, ""},
+      {"zero", 100, FileRead::kUnreadable, ""},
+      {"folder", 100, FileRead::kUnreadable, ""},
+      {"ten", 9, FileRead::kUnreadable, ""},
+      {"ten", 10, FileRead::kRead, "0123456789"},
+      {"link", 10, FileRead::kRead, "0123456789"},
+      {"dangling", 10, FileRead::kMissing, ""},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const FileContent content = ReadWholeFile(temp.Text() + u"/" + Ascii(c.name), c.max_bytes);
+    EXPECT_EQ(content.status, c.status) << c.name;
+    EXPECT_EQ(content.bytes, c.bytes) << c.name;
+  }
 }
 
 TEST(CommandLineText, JoinsArgumentsWithOneBlank) {

@@ -17,6 +17,11 @@ namespace {
 constexpr std::u16string_view kSection = u"Data";
 constexpr std::u16string_view kFileName = u"Morvane.ini";
 constexpr uint8_t kDefaultQuality = 85;
+// A settings file holds a few short lines. A larger one, or anything that is
+// not a regular file (a FIFO, a link to /dev/zero), is unreadable: a batch
+// reads defaults and Save leaves it alone, rather than hang or read without
+// bound.
+constexpr size_t kMaxFileBytes = 1 << 20;
 
 // One key of the settings file: the width its value is padded to when
 // written, and the most bytes of its value that are read back (one less than
@@ -86,15 +91,6 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
   return *progressive;
 }
 
-// True when the settings file exists under exactly this name, so that a file
-// that exists but cannot be read is never replaced by a new one.
-bool FileExists(std::u16string_view settings_file) {
-  const size_t slash = settings_file.rfind(u'/');
-  const std::u16string_view name =
-      slash == std::u16string_view::npos ? settings_file : settings_file.substr(slash + 1);
-  return LookUpEntry(settings_file) == name;
-}
-
 }  // namespace
 
 std::u16string SettingsFilePath() {
@@ -123,7 +119,8 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
                                 int16_t& progressive) {
   std::u16string content;
-  RunStep([&] { content = DecodeFileText(ReadWholeFile(settings_file).value_or("")).text; });
+  RunStep(
+      [&] { content = DecodeFileText(ReadWholeFile(settings_file, kMaxFileBytes).bytes).text; });
   return LoadSettingsFromContent(content, quality, progressive);
 }
 
@@ -156,11 +153,13 @@ std::optional<std::u16string> SettingsFileContent(std::u16string_view file_conte
 bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t progressive,
                     std::u16string_view folder, bool option2_selected) {
   try {
-    const std::optional<std::string> existing = ReadWholeFile(settings_file);
-    if (!existing && FileExists(settings_file)) return false;
+    // A file that is there but cannot be read is never replaced: what it
+    // holds would be lost. A missing one is created.
+    const FileContent existing = ReadWholeFile(settings_file, kMaxFileBytes);
+    if (existing.status == FileRead::kUnreadable) return false;
     // Written back in the file's own encoding, so that the lines not written
     // keep their bytes.
-    FileText file = DecodeFileText(existing.value_or(""));
+    FileText file = DecodeFileText(existing.bytes);
     std::optional<std::u16string> content =
         SettingsFileContent(file.text, quality, progressive, folder, option2_selected);
     if (!content) return false;

@@ -25,13 +25,13 @@ struct StoredSettings {
 std::u16string SettingsFilePath();
 
 // Reads the settings file at SettingsFilePath(). A missing file, section or
-// key reads as the empty text. Sets `quality` to the Rate converted by
-// TextToByte, or to 85 when Rate is empty or does not convert; sets
-// `progressive` to Prg converted by TextToBoolean, or leaves it as it was
-// when Prg does not convert. Rate is read as at most 49 bytes, Prg 4 and Set
-// 1 (cut before a character that would not fit whole); Folder is read whole.
-// Result: the four texts as read. Never throws: each step that fails is
-// abandoned and the next one runs.
+// key reads as the empty text, and so does every key of an unreadable file:
+// one that cannot be read, is not a regular file, or holds more than 1 MiB. Sets `quality` to the
+// Rate converted by TextToByte, or to 85 when Rate is empty or does not convert; sets `progressive`
+// to Prg converted by TextToBoolean, or leaves it as it was when Prg does not convert. Rate is read
+// as at most 49 bytes, Prg 4 and Set 1 (cut before a character that would not fit whole); Folder is
+// read whole. Result: the four texts as read. Never throws: each step that fails is abandoned and
+// the next one runs.
 StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive);
 
 // As LoadSettings, with the settings file at `settings_file`.
@@ -48,9 +48,12 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 // of the file: Rate the decimal digits of `quality`, Prg "True" when
 // `progressive` is non-zero and "False" otherwise, Folder `folder` whole
 // (never cut), Set "N" when `option2_selected` and "Y" otherwise, each
-// blank-padded to its width. The file is replaced in one atomic step.
-// Result: false when the file could not be written (it is then unchanged)
-// or when `folder` holds a line break, which the file cannot hold.
+// blank-padded to its width. The file is replaced in one atomic step; a
+// missing file is created, an unreadable one (as for LoadSettings) is never
+// replaced.
+// Result: false when the file could not be written (it is then unchanged),
+// when it is unreadable, or when `folder` holds a line break, which the file
+// cannot hold.
 [[nodiscard]] bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
                                 bool option2_selected);
 

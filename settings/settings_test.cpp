@@ -174,6 +174,25 @@ TEST(SaveSettings, FailsWithoutLeavingAnythingWhenTheFolderCannotTakeTheFile) {
   EXPECT_EQ(folder.Read(), "[Data]\r\n");
 }
 
+TEST(SettingsFile, OverOneMebibyteIsUnreadableAndNeverReplaced) {
+  SettingsFolder folder;
+  const std::string head = "[Data]\r\nRate=50\r\n; ";
+  const std::string one_mebibyte = head + std::string(1048576 - head.size() - 2, 'x') + "\r\n";
+  folder.Write(one_mebibyte);
+  EXPECT_EQ(LoadFrom(folder).quality, 50);
+
+  const std::string one_more = one_mebibyte + "x";
+  folder.Write(one_more);
+  const Loaded loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.quality, 85);
+  EXPECT_EQ(loaded.stored.Rate, u"");
+  EXPECT_FALSE(SaveSettingsTo(folder.File(), 70, 0, u"/OUT", false));
+  const std::string after = folder.Read();
+  EXPECT_EQ(after.size(), one_more.size());
+  EXPECT_TRUE(after == one_more);  // not printed: a mebibyte of text
+  EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
 TEST(SaveSettings, RefusesFolderWithLineBreakAndKeepsTheFile) {
   SettingsFolder folder;
   folder.Write("[Data]\r\nRate=50\r\n");

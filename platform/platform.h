@@ -64,7 +64,12 @@ struct FileContent {
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes);
 
 // Writes `bytes` to a temporary file in the folder of `path` and renames it
-// over `path`. Returns false (and leaves `path` as it was) on any failure.
+// over `path`. When `path` is a symbolic link (or a chain of them), the file
+// it names is the one replaced, in its own folder, and the link is kept; a
+// link to a file that does not exist yet creates that file when its folder
+// exists. The permission bits of a file replaced are kept; a new file gets
+// 0644. Returns false (and leaves `path` and the file it names as they were)
+// on any failure.
 [[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes);
 
 // A library in the executable's folder, opened by its file name with its

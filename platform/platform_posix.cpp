@@ -86,6 +86,32 @@ std::optional<std::string> ReadToEnd(int fd, size_t max_bytes) {
   }
 }
 
+// The folder part of `path`: "." when it has none, "/" for the root.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that a write through `path` is meant for: `path` itself, or the
+// end of its chain of symbolic links, which need not exist yet. Replacing
+// the link itself would cut it from the file it names. Nothing when a link
+// cannot be read or the chain is longer than the system follows.
+std::optional<std::string> EndOfLinks(std::string path) {
+  constexpr int kMaxLinks = 40;
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::vector<char> buffer(PATH_MAX);
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
+    std::string next(buffer.data(), static_cast<size_t>(length));
+    // A relative link is taken from the folder that holds the link.
+    path = next.front() == '/' ? std::move(next) : JoinPath(FolderOf(path), next);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::u16string LookUpEntry(std::u16string_view path) {
@@ -159,11 +185,10 @@ FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
 }
 
 bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
-  const std::string target = ToSystemText(path);
-  const size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  std::string temp = JoinPath(folder, ".morvane-XXXXXX");
+  const std::optional<std::string> found = EndOfLinks(ToSystemText(path));
+  if (!found) return false;
+  const std::string& target = *found;
+  std::string temp = JoinPath(FolderOf(target), ".morvane-XXXXXX");
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
 

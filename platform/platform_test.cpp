@@ -115,6 +115,43 @@ TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   EXPECT_EQ(ReadWholeFile(temp.Text() + u"/missing.ini", 6).status, FileRead::kMissing);
 }
 
+TEST(ReplaceFileAtomically, WritesTheFileALinkNamesAndKeepsTheLink) {
+  TempFolder temp;
+  const fs::path& folder = temp.path();
+  fs::create_directory(folder / "sub");
+  std::ofstream(folder / "real.ini") << "old";
+  fs::permissions(folder / "real.ini", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("real.ini", folder / "Morvane.ini");
+  // A chain whose relative links are each taken from their own folder.
+  fs::create_symlink("sub/hop.ini", folder / "chain.ini");
+  fs::create_symlink("../real.ini", folder / "sub" / "hop.ini");
+  fs::create_symlink("made.ini", folder / "dangling.ini");
+  fs::create_symlink("no/such/x.ini", folder / "nowhere.ini");
+
+  ASSERT_TRUE(ReplaceFileAtomically(temp.Text() + u"/Morvane.ini", "new"));
+  EXPECT_TRUE(fs::is_symlink(folder / "Morvane.ini"));
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/real.ini", 10).bytes, "new");
+  EXPECT_EQ(fs::status(folder / "real.ini").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  ASSERT_TRUE(ReplaceFileAtomically(temp.Text() + u"/chain.ini", "chained"));
+  EXPECT_TRUE(fs::is_symlink(folder / "chain.ini"));
+  EXPECT_TRUE(fs::is_symlink(folder / "sub" / "hop.ini"));
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/real.ini", 10).bytes, "chained");
+
+  // A link to nothing yet: the file it names is made, in a folder that is there.
+  ASSERT_TRUE(ReplaceFileAtomically(temp.Text() + u"/dangling.ini", "made"));
+  EXPECT_TRUE(fs::is_symlink(folder / "dangling.ini"));
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/made.ini", 10).bytes, "made");
+  EXPECT_FALSE(ReplaceFileAtomically(temp.Text() + u"/nowhere.ini", "x"));
+  EXPECT_TRUE(fs::is_symlink(folder / "nowhere.ini"));
+
+  // Nothing else was left: four links, real.ini, made.ini and sub, which
+  // holds its link only.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 7);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder / "sub"), fs::directory_iterator()), 1);
+}
+
 TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
   TempFolder temp;
   const fs::path& folder = temp.path();

@@ -200,10 +200,11 @@ bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
   while (ok && written < bytes.size()) {
     const ssize_t put = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0)
+    if (put <= 0) {
       ok = false;
-    else
+    } else {
       written += static_cast<size_t>(put);
+    }
   }
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;

@@ -166,7 +166,7 @@ bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t 
     file.text = std::move(*content);
     return ReplaceFileAtomically(settings_file, EncodeFileText(file));
   } catch (const std::exception&) {
-    // A look-up that cannot be made or a lack of memory: nothing was written.
+    // A lack of memory: nothing was written.
     return false;
   }
 }

@@ -84,6 +84,24 @@ TEST(FPath, RelativeNamesAreTakenAgainstTheCurrentFolder) {
   EXPECT_EQ(FPath(u"C.BMP"), u"");
 }
 
+TEST(FPath, FindsNamesThatAreNotUtf8AndNeverTheirReplacedTwins) {
+  TempFolder temp;
+  // テスト.bmp and 日本.bmp in Shift-JIS, and twins of both whose names hold
+  // U+FFFD where the Shift-JIS names hold bytes that are not UTF-8.
+  temp.AddFile("pics/\x83\x65\x83\x58\x83\x67.bmp");
+  temp.AddFile("pics/\xEF\xBF\xBD\x65\xEF\xBF\xBDX\xEF\xBF\xBDg.bmp");
+  temp.AddFile("pics/\xEF\xBF\xBD\xEF\xBF\xBD{.bmp");
+  temp.AddFile("\x8E\xCA\x90\x5E/\x93\xFA\x96\x7B.bmp");  // 写真/日本.bmp
+  const std::u16string base = temp.Text();
+
+  EXPECT_EQ(FPath(base + u"/PICS/\xDC83\x65\xDC83X\xDC83g.BMP"),
+            base + u"/pics/\xDC83\x65\xDC83X\xDC83g.bmp");
+  EXPECT_EQ(FPath(base + u"/pics/\xDC93\xDCFA\xDC96{.BMP"), u"");
+
+  CurrentFolderChange change(temp.path() / "\x8E\xCA\x90\x5E");
+  EXPECT_EQ(FPath(u"\xDC93\xDCFA\xDC96{.BMP"), base + u"/\xDC8E\u0290^/\xDC93\xDCFA\xDC96{.bmp");
+}
+
 TEST(FPath, PathThatCannotBeLookedUpFails) {
   const std::u16string too_long = u"/" + std::u16string(40000, u'a') + u"/A.BMP";
   EXPECT_THROW(FPath(too_long), StepFailure);

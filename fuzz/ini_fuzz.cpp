@@ -1,6 +1,7 @@
-// Fuzz target for the settings file: the bytes are a settings file. Reads
-// the settings from it, converts every value it holds, writes the settings
-// into it and checks that what was written reads back.
+// Fuzz target for the settings file: the bytes are a settings file. Checks
+// that its text gives back the same bytes, reads the settings from it,
+// converts every value it holds, writes the settings into it and checks that
+// what was written reads back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
 #include "settings/conversion.h"
+#include "settings/file_text.h"
 #include "settings/profile.h"
 #include "settings/settings.h"
 
@@ -48,8 +49,10 @@ void CheckWriteReadsBack(std::u16string_view content, std::u16string_view sectio
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::u16string content =
-      morvane::FromSystemText(std::string_view(reinterpret_cast<const char*>(data), size));
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const morvane::FileText file = morvane::DecodeFileText(bytes);
+  Check(morvane::EncodeFileText(file) == bytes);
+  const std::u16string& content = file.text;
 
   uint8_t quality = 0;
   int16_t progressive = 0;
@@ -72,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         morvane::LoadSettingsFromContent(*saved, quality_again, progressive_again);
     Check(quality_again == quality);
     Check(again.Folder == AsRead(stored.Folder));
+    // The written file, in the input's encoding, reads as it was written.
+    morvane::FileText written = file;
+    written.text = *saved;
+    Check(morvane::DecodeFileText(morvane::EncodeFileText(written)).text == *saved);
   }
 
   // The input's first line chooses a section, key and value of its own.

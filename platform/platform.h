@@ -5,18 +5,28 @@
 // lives in platform_posix.cpp.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace morvane {
 
-// UTF-16 -> the system's narrow text (UTF-8). Unpaired surrogates become
-// U+FFFD.
+// The system's narrow text is UTF-8, but a name on disk or a line of a file
+// may hold any bytes (Shift-JIS names as unzip leaves them, a Latin-1
+// comment). Each byte 0x80 + k that is not part of valid UTF-8 is carried as
+// the one unit U+DC80 + k, so every byte string comes back unchanged through
+// FromSystemText and then ToSystemText.
+
+// UTF-16 -> the system's narrow text (UTF-8). A unit U+DC80-U+DCFF that is
+// not the second half of a surrogate pair becomes the byte it carries; any
+// other unpaired surrogate becomes U+FFFD (EF BF BD).
 std::string ToSystemText(std::u16string_view text);
 
-// The system's narrow text (UTF-8) -> UTF-16. Invalid sequences become
-// U+FFFD.
+// The system's narrow text (UTF-8) -> UTF-16. Each byte that is not part of
+// a valid UTF-8 sequence becomes one unit U+DC80-U+DCFF; an overlong form, an
+// encoded surrogate (ED A0 80) or a value past U+10FFFF is not valid, nor is
+// a cut sequence, so each of their bytes is carried that way.
 std::u16string FromSystemText(std::string_view text);
 
 // The directory look-up. `path` names a file or a folder, "/" separating
@@ -38,13 +48,29 @@ std::u16string ExecutableFolder();
 // The arguments after the program's own name, joined by one blank each.
 std::u16string CommandLineText(int argc, const char* const* argv);
 
-// The whole content of a file, or nothing when it cannot be read.
-std::optional<std::string> ReadWholeFile(std::u16string_view path);
+// What ReadWholeFile found under a path.
+enum class FileRead { kRead, kMissing, kUnreadable };
+
+struct FileContent {
+  FileRead status = FileRead::kMissing;
+  std::string bytes;  // the whole file when read, otherwise empty
+};
+
+// The whole content of the file at `path`, links followed. kMissing when
+// nothing exists under that name (a link to nothing included); kUnreadable
+// when it cannot be opened or read, is not a regular file (a folder, a FIFO,
+// a device) or holds more than `max_bytes` bytes. Returns at once for a FIFO
+// or a device, and never reads more than `max_bytes` + 1 bytes.
+FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes);
 
 // Writes `bytes` to a temporary file in the folder of `path` and renames it
-// over `path`. Returns false (and leaves `path` as it was) on any failure.
-[[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path,
-                                         std::string_view bytes);
+// over `path`. When `path` is a symbolic link (or a chain of them), the file
+// it names is the one replaced, in its own folder, and the link is kept; a
+// link to a file that does not exist yet creates that file when its folder
+// exists. The permission bits of a file replaced are kept; a new file gets
+// 0644. Returns false (and leaves `path` and the file it names as they were)
+// on any failure.
+[[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes);
 
 // A library in the executable's folder, opened by its file name with its
 // full path (never a search path). Returns nullptr when it cannot be opened.

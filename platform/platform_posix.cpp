@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "core/resume_next.h"
@@ -35,15 +37,13 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 }
 
 [[noreturn]] void FailLookUp(const std::string& path, int error) {
-  throw StepFailure("cannot look up " + path + ": error " +
-                    std::to_string(error));
+  throw StepFailure("cannot look up " + path + ": error " + std::to_string(error));
 }
 
 // Finds `component` in `folder`: the exact name when it exists, otherwise
 // the first entry (in name order) equal to it ignoring letter case.
 // Gives the stored name, or nothing when no entry matches.
-std::optional<std::string> FindInFolder(const std::string& folder,
-                                        const std::string& component) {
+std::optional<std::string> FindInFolder(const std::string& folder, const std::string& component) {
   if (component.size() > NAME_MAX) FailLookUp(component, ENAMETOOLONG);
   struct stat info;
   const std::string exact = JoinPath(folder, component);
@@ -67,6 +67,49 @@ std::optional<std::string> FindInFolder(const std::string& folder,
   ::closedir(dir);
   if (read_error != 0) FailLookUp(folder, read_error);
   return found;
+}
+
+// The rest of `fd`; nothing when a read fails or there are more than
+// `max_bytes` bytes (a file may grow while it is read).
+std::optional<std::string> ReadToEnd(int fd, size_t max_bytes) {
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    const size_t room = max_bytes - content.size();
+    const size_t wanted = room < sizeof chunk ? room + 1 : sizeof chunk;
+    const ssize_t got = ::read(fd, chunk, wanted);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return content;
+    content.append(chunk, static_cast<size_t>(got));
+    if (content.size() > max_bytes) return std::nullopt;
+  }
+}
+
+// The folder part of `path`: "." when it has none, "/" for the root.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file that a write through `path` is meant for: `path` itself, or the
+// end of its chain of symbolic links, which need not exist yet. Replacing
+// the link itself would cut it from the file it names. Nothing when a link
+// cannot be read or the chain is longer than the system follows.
+std::optional<std::string> EndOfLinks(std::string path) {
+  constexpr int kMaxLinks = 40;
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    std::vector<char> buffer(PATH_MAX);
+    const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return std::nullopt;
+    std::string next(buffer.data(), static_cast<size_t>(length));
+    // A relative link is taken from the folder that holds the link.
+    path = next.front() == '/' ? std::move(next) : JoinPath(FolderOf(path), next);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -123,32 +166,29 @@ std::u16string CommandLineText(int argc, const char* const* argv) {
   return text;
 }
 
-std::optional<std::string> ReadWholeFile(std::u16string_view path) {
+FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   const std::string narrow = ToSystemText(path);
-  const int fd = ::open(narrow.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string content;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return std::nullopt;
+  if (narrow.find('\0') != std::string::npos) return {FileRead::kUnreadable, {}};
+  // Without O_NONBLOCK, opening a FIFO waits for a writer.
+  const int fd = ::open(narrow.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {errno == ENOENT ? FileRead::kMissing : FileRead::kUnreadable, {}};
+  FileContent content{FileRead::kUnreadable, {}};
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+      static_cast<uintmax_t>(info.st_size) <= max_bytes) {
+    if (std::optional<std::string> bytes = ReadToEnd(fd, max_bytes)) {
+      content = {FileRead::kRead, std::move(*bytes)};
     }
-    if (got == 0) break;
-    content.append(chunk, static_cast<size_t>(got));
   }
   ::close(fd);
   return content;
 }
 
 bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
-  const std::string target = ToSystemText(path);
-  const size_t slash = target.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-  std::string temp = JoinPath(folder, ".morvane-XXXXXX");
+  const std::optional<std::string> found = EndOfLinks(ToSystemText(path));
+  if (!found) return false;
+  const std::string& target = *found;
+  std::string temp = JoinPath(FolderOf(target), ".morvane-XXXXXX");
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) return false;
 
@@ -160,8 +200,11 @@ bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
   while (ok && written < bytes.size()) {
     const ssize_t put = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) ok = false;
-    else written += static_cast<size_t>(put);
+    if (put <= 0) {
+      ok = false;
+    } else {
+      written += static_cast<size_t>(put);
+    }
   }
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;

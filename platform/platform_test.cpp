@@ -1,10 +1,13 @@
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "core/resume_next.h"
-#include "platform/platform.h"
+#include "core/text.h"
 
 namespace morvane {
 namespace {
@@ -14,9 +17,10 @@ namespace fs = std::filesystem;
 class TempFolder {
  public:
   TempFolder() {
-    path_ = fs::temp_directory_path() /
-            ("morvane-platform-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    path_ =
+        fs::temp_directory_path() /
+        ("morvane-platform-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -28,13 +32,48 @@ class TempFolder {
   fs::path path_;
 };
 
-TEST(SystemText, RoundTripsJapaneseAndReplacesBrokenSequences) {
+TEST(SystemText, RoundTripsEveryByteStringThroughUtf16) {
   const std::u16string text = u"変換完了 \U0001F600 a";
   EXPECT_EQ(FromSystemText(ToSystemText(text)), text);
-  EXPECT_EQ(FromSystemText("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(FromSystemText("\xE3\x81"), u"\uFFFD\uFFFD");  // cut sequence
-  EXPECT_EQ(FromSystemText("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong "/"
-  EXPECT_EQ(ToSystemText(std::u16string(1, char16_t{0xD800})), "\xEF\xBF\xBD");
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const std::string narrow(1, static_cast<char>(byte));
+    const std::u16string wide = FromSystemText(narrow);
+    EXPECT_EQ(wide, std::u16string(1, static_cast<char16_t>(0xDC00 + byte))) << byte;
+    EXPECT_EQ(ToSystemText(wide), narrow) << byte;
+  }
+  // clang-format off
+  const struct {
+    std::string_view narrow;
+    std::u16string_view wide;
+  } cases[] = {
+      // Shift-JIS names: 写真 (whose CA 90 is valid UTF-8), テスト.bmp,
+      // 日本.BMP, a half-width ｶﾅ.
+      {"\x8E\xCA\x90\x5E", u"\xDC8E\u0290^"},
+      {"\x83\x65\x83\x58\x83\x67.bmp", u"\xDC83\x65\xDC83X\xDC83g.bmp"},
+      {"\x93\xFA\x96\x7B.BMP", u"\xDC93\xDCFA\xDC96{.BMP"},
+      {"\xB6\xC5", u"\xDCB6\xDCC5"},
+      // Latin-1 "é" between valid UTF-8 "é"s.
+      {"\xC3\xA9\xE9\xC3\xA9", u"é\xDCE9é"},
+      // An encoded surrogate, an overlong "/", a cut sequence, past U+10FFFF.
+      {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
+      {"\xC0\xAF", u"\xDCC0\xDCAF"},
+      {"\xE3\x81z", u"\xDCE3\xDC81z"},
+      {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
+      // A pair whose low half lies in the escape range is a character.
+      {"\xF0\x9F\x92\x80\xFF", u"\U0001F480\xDCFF"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(FromSystemText(c.narrow), c.wide) << c.narrow;
+    EXPECT_EQ(ToSystemText(c.wide), c.narrow) << c.narrow;
+  }
+  // Unpaired surrogates outside the escape range carry nothing.
+  for (const char16_t unit : {u'\xD800', u'\xDBFF', u'\xDC00', u'\xDC7F', u'\xDD00', u'\xDFFF'}) {
+    EXPECT_EQ(ToSystemText(std::u16string(1, unit) + u"z"), "\xEF\xBF\xBDz") << int{unit};
+  }
+  // U+D800 U+DC80 is a pair (U+10080); apart, each half is alone.
+  EXPECT_EQ(ToSystemText(u"\xD800\xDC80"), "\xF0\x90\x82\x80");
+  EXPECT_EQ(ToSystemText(u"\xD800z\xDC80"), "\xEF\xBF\xBDz\x80");
 }
 
 TEST(LookUpEntry, GivesStoredNameMatchingEachComponentIgnoringCase) {
@@ -70,10 +109,80 @@ TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   const std::u16string target = temp.Text() + u"/Morvane.ini";
   ASSERT_TRUE(ReplaceFileAtomically(target, "first"));
   ASSERT_TRUE(ReplaceFileAtomically(target, "second"));
-  EXPECT_EQ(ReadWholeFile(target), "second");
+  EXPECT_EQ(ReadWholeFile(target, 6).bytes, "second");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
   EXPECT_FALSE(ReplaceFileAtomically(temp.Text() + u"/no/such/folder/x.ini", "x"));
-  EXPECT_FALSE(ReadWholeFile(temp.Text() + u"/missing.ini").has_value());
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/missing.ini", 6).status, FileRead::kMissing);
+}
+
+TEST(ReplaceFileAtomically, WritesTheFileALinkNamesAndKeepsTheLink) {
+  TempFolder temp;
+  const fs::path& folder = temp.path();
+  fs::create_directory(folder / "sub");
+  std::ofstream(folder / "real.ini") << "old";
+  fs::permissions(folder / "real.ini", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("real.ini", folder / "Morvane.ini");
+  // A chain whose relative links are each taken from their own folder.
+  fs::create_symlink("sub/hop.ini", folder / "chain.ini");
+  fs::create_symlink("../real.ini", folder / "sub" / "hop.ini");
+  fs::create_symlink("made.ini", folder / "dangling.ini");
+  fs::create_symlink("no/such/x.ini", folder / "nowhere.ini");
+
+  ASSERT_TRUE(ReplaceFileAtomically(temp.Text() + u"/Morvane.ini", "new"));
+  EXPECT_TRUE(fs::is_symlink(folder / "Morvane.ini"));
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/real.ini", 10).bytes, "new");
+  EXPECT_EQ(fs::status(folder / "real.ini").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  ASSERT_TRUE(ReplaceFileAtomically(temp.Text() + u"/chain.ini", "chained"));
+  EXPECT_TRUE(fs::is_symlink(folder / "chain.ini"));
+  EXPECT_TRUE(fs::is_symlink(folder / "sub" / "hop.ini"));
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/real.ini", 10).bytes, "chained");
+
+  // A link to nothing yet: the file it names is made, in a folder that is there.
+  ASSERT_TRUE(ReplaceFileAtomically(temp.Text() + u"/dangling.ini", "made"));
+  EXPECT_TRUE(fs::is_symlink(folder / "dangling.ini"));
+  EXPECT_EQ(ReadWholeFile(temp.Text() + u"/made.ini", 10).bytes, "made");
+  EXPECT_FALSE(ReplaceFileAtomically(temp.Text() + u"/nowhere.ini", "x"));
+  EXPECT_TRUE(fs::is_symlink(folder / "nowhere.ini"));
+
+  // Nothing else was left: four links, real.ini, made.ini and sub, which
+  // holds its link only.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 7);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder / "sub"), fs::directory_iterator()), 1);
+}
+
+TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
+  TempFolder temp;
+  const fs::path& folder = temp.path();
+  ASSERT_EQ(::mkfifo((folder / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", folder / "zero");
+  fs::create_directory(folder / "folder");
+  std::ofstream(folder / "ten", std::ios::binary) << "0123456789";
+  fs::create_symlink("ten", folder / "link");
+  fs::create_symlink("nothing", folder / "dangling");
+
+  // clang-format off
+  const struct {
+    const char* name;
+    size_t max_bytes;
+    FileRead status;
+    std::string_view bytes;
+  } cases[] = {
+      {"fifo", 100, FileRead::kUnreadable, ""},
+      {"zero", 100, FileRead::kUnreadable, ""},
+      {"folder", 100, FileRead::kUnreadable, ""},
+      {"ten", 9, FileRead::kUnreadable, ""},
+      {"ten", 10, FileRead::kRead, "0123456789"},
+      {"link", 10, FileRead::kRead, "0123456789"},
+      {"dangling", 10, FileRead::kMissing, ""},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const FileContent content = ReadWholeFile(temp.Text() + u"/" + Ascii(c.name), c.max_bytes);
+    EXPECT_EQ(content.status, c.status) << c.name;
+    EXPECT_EQ(content.bytes, c.bytes) << c.name;
+  }
 }
 
 TEST(CommandLineText, JoinsArgumentsWithOneBlank) {

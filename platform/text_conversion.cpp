@@ -1,5 +1,8 @@
-// UTF-8 <-> UTF-16 conversion, standard C++ only.
+// UTF-8 <-> UTF-16 conversion, standard C++ only. Bytes that are not valid
+// UTF-8 are carried as the units U+DC80-U+DCFF, one per byte, so that every
+// name the file system holds and every line of a file comes back as it was.
 #include <cstdint>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -7,6 +10,14 @@ namespace morvane {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
+// A byte 0x80 + k that is not part of valid UTF-8 is held as U+DC80 + k.
+// Bytes below 0x80 are always valid, so U+DC00-U+DC7F never carry one.
+constexpr char16_t kFirstEscape = 0xDC80;
+constexpr char16_t kLastEscape = 0xDCFF;
+constexpr char16_t kEscapeBase = 0xDC00;
+
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -36,15 +47,16 @@ void AppendUtf16(std::u16string& out, char32_t cp) {
   }
 }
 
-// Decodes one UTF-8 sequence at `pos`; advances `pos` past it, or past one
-// byte when the sequence is invalid (giving U+FFFD).
-char32_t DecodeUtf8(std::string_view text, size_t& pos) {
+// The character of the valid UTF-8 sequence at `pos`, advancing `pos` past
+// it; nothing when no valid sequence starts there. Overlong forms, encoded
+// surrogates and values past U+10FFFF are not valid.
+std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& pos) {
   const auto lead = static_cast<uint8_t>(text[pos]);
   if (lead < 0x80) {
     ++pos;
     return lead;
   }
-  int length = 0;
+  size_t length = 0;
   char32_t cp = 0;
   char32_t minimum = 0;
   if ((lead & 0xE0) == 0xC0) {
@@ -54,24 +66,16 @@ char32_t DecodeUtf8(std::string_view text, size_t& pos) {
   } else if ((lead & 0xF8) == 0xF0) {
     length = 4, cp = lead & 0x07, minimum = 0x10000;
   } else {
-    ++pos;
-    return kReplacement;
+    return std::nullopt;
   }
-  if (text.size() - pos < static_cast<size_t>(length)) {
-    ++pos;
-    return kReplacement;
-  }
-  for (int i = 1; i < length; ++i) {
+  if (text.size() - pos < length) return std::nullopt;
+  for (size_t i = 1; i < length; ++i) {
     const auto next = static_cast<uint8_t>(text[pos + i]);
-    if ((next & 0xC0) != 0x80) {
-      ++pos;
-      return kReplacement;
-    }
+    if ((next & 0xC0) != 0x80) return std::nullopt;
     cp = (cp << 6) | (next & 0x3F);
   }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++pos;
-    return kReplacement;
+  if (cp < minimum || cp > 0x10FFFF || IsHighSurrogate(cp) || IsLowSurrogate(cp)) {
+    return std::nullopt;
   }
   pos += length;
   return cp;
@@ -84,11 +88,12 @@ std::string ToSystemText(std::u16string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (IsHighSurrogate(unit) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
       ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+    } else if (unit >= kFirstEscape && unit <= kLastEscape) {
+      out.push_back(static_cast<char>(unit - kEscapeBase));
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
       AppendUtf8(out, kReplacement);
     } else {
       AppendUtf8(out, unit);
@@ -101,7 +106,14 @@ std::u16string FromSystemText(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   size_t pos = 0;
-  while (pos < text.size()) AppendUtf16(out, DecodeUtf8(text, pos));
+  while (pos < text.size()) {
+    if (const std::optional<char32_t> cp = DecodeUtf8(text, pos)) {
+      AppendUtf16(out, *cp);
+    } else {
+      out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<uint8_t>(text[pos])));
+      ++pos;
+    }
+  }
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include "core/text.h"
 #include "platform/platform.h"
 #include "settings/conversion.h"
+#include "settings/file_text.h"
 #include "settings/profile.h"
 
 namespace morvane {
@@ -16,6 +17,11 @@ namespace {
 constexpr std::u16string_view kSection = u"Data";
 constexpr std::u16string_view kFileName = u"Morvane.ini";
 constexpr uint8_t kDefaultQuality = 85;
+// A settings file holds a few short lines. A larger one, or anything that is
+// not a regular file (a FIFO, a link to /dev/zero), is unreadable: a batch
+// reads defaults and Save leaves it alone, rather than hang or read without
+// bound.
+constexpr size_t kMaxFileBytes = 1 << 20;
 
 // One key of the settings file: the width its value is padded to when
 // written, and the most bytes of its value that are read back (one less than
@@ -36,19 +42,18 @@ constexpr Field kSet{u"Set", 2, 1};
 bool IsHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
 bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
 
-// The longest start of `text` whose UTF-8 form has at most `limit` bytes,
-// cut only between whole characters so that no character is half read.
+// The longest start of `text` whose narrow form (as the file and the
+// program's read buffer hold it) has at most `limit` bytes, cut only between
+// whole characters so that no character is half read. A byte that is not
+// UTF-8, carried as one unit, counts one.
 std::u16string_view CutToBytes(std::u16string_view text, size_t limit) {
   size_t bytes = 0;
   size_t at = 0;
   while (at < text.size()) {
-    const char16_t ch = text[at];
-    size_t units = 1;
-    size_t size = ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
-    if (IsHighSurrogate(ch) && at + 1 < text.size() && IsLowSurrogate(text[at + 1])) {
-      units = 2;
-      size = 4;
-    }
+    const bool pair =
+        IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1]);
+    const size_t units = pair ? 2 : 1;
+    const size_t size = ToSystemText(text.substr(at, units)).size();
     if (bytes + size > limit) break;
     bytes += size;
     at += units;
@@ -86,15 +91,6 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
   return *progressive;
 }
 
-// True when the settings file exists under exactly this name, so that a file
-// that exists but cannot be read is never replaced by a new one.
-bool FileExists(std::u16string_view settings_file) {
-  const size_t slash = settings_file.rfind(u'/');
-  const std::u16string_view name =
-      slash == std::u16string_view::npos ? settings_file : settings_file.substr(slash + 1);
-  return LookUpEntry(settings_file) == name;
-}
-
 }  // namespace
 
 std::u16string SettingsFilePath() {
@@ -123,7 +119,8 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
                                 int16_t& progressive) {
   std::u16string content;
-  RunStep([&] { content = FromSystemText(ReadWholeFile(settings_file).value_or("")); });
+  RunStep(
+      [&] { content = DecodeFileText(ReadWholeFile(settings_file, kMaxFileBytes).bytes).text; });
   return LoadSettingsFromContent(content, quality, progressive);
 }
 
@@ -156,14 +153,20 @@ std::optional<std::u16string> SettingsFileContent(std::u16string_view file_conte
 bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t progressive,
                     std::u16string_view folder, bool option2_selected) {
   try {
-    const std::optional<std::string> existing = ReadWholeFile(settings_file);
-    if (!existing && FileExists(settings_file)) return false;
-    const std::optional<std::u16string> content = SettingsFileContent(
-        FromSystemText(existing.value_or("")), quality, progressive, folder, option2_selected);
+    // A file that is there but cannot be read is never replaced: what it
+    // holds would be lost. A missing one is created.
+    const FileContent existing = ReadWholeFile(settings_file, kMaxFileBytes);
+    if (existing.status == FileRead::kUnreadable) return false;
+    // Written back in the file's own encoding, so that the lines not written
+    // keep their bytes.
+    FileText file = DecodeFileText(existing.bytes);
+    std::optional<std::u16string> content =
+        SettingsFileContent(file.text, quality, progressive, folder, option2_selected);
     if (!content) return false;
-    return ReplaceFileAtomically(settings_file, ToSystemText(*content));
+    file.text = std::move(*content);
+    return ReplaceFileAtomically(settings_file, EncodeFileText(file));
   } catch (const std::exception&) {
-    // A look-up that cannot be made or a lack of memory: nothing was written.
+    // A lack of memory: nothing was written.
     return false;
   }
 }

@@ -1,7 +1,9 @@
 // The program's settings file, "Morvane.ini" beside the executable: reading
 // it into the quality, the progressive flag and the stored texts at start-up,
 // and writing it on Save. Section "Data" holds the keys Rate, Prg, Folder and
-// Set as blank-padded fields (widths 50, 5, 50, 2); the file is UTF-8.
+// Set as blank-padded fields (widths 50, 5, 50, 2). The file is the system's
+// narrow text (UTF-8), or UTF-16 when it starts with a byte-order mark, and
+// is written back in the encoding it has (see file_text.h).
 #pragma once
 
 #include <cstdint>
@@ -23,20 +25,21 @@ struct StoredSettings {
 std::u16string SettingsFilePath();
 
 // Reads the settings file at SettingsFilePath(). A missing file, section or
-// key reads as the empty text. Sets `quality` to the Rate converted by
-// TextToByte, or to 85 when Rate is empty or does not convert; sets
-// `progressive` to Prg converted by TextToBoolean, or leaves it as it was
-// when Prg does not convert. Rate is read as at most 49 bytes, Prg 4 and Set
-// 1 (cut before a character that would not fit whole); Folder is read whole.
-// Result: the four texts as read. Never throws: each step that fails is
-// abandoned and the next one runs.
+// key reads as the empty text, and so does every key of an unreadable file:
+// one that cannot be read, is not a regular file, or holds more than 1 MiB. Sets `quality` to the
+// Rate converted by TextToByte, or to 85 when Rate is empty or does not convert; sets `progressive`
+// to Prg converted by TextToBoolean, or leaves it as it was when Prg does not convert. Rate is read
+// as at most 49 bytes, Prg 4 and Set 1 (cut before a character that would not fit whole); Folder is
+// read whole. Result: the four texts as read. Never throws: each step that fails is abandoned and
+// the next one runs.
 StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive);
 
 // As LoadSettings, with the settings file at `settings_file`.
 StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
                                 int16_t& progressive);
 
-// As LoadSettings, with the settings file's content already read.
+// As LoadSettings, with the settings file's text already read and decoded
+// (DecodeFileText).
 StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t& quality,
                                        int16_t& progressive);
 
@@ -45,9 +48,12 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 // of the file: Rate the decimal digits of `quality`, Prg "True" when
 // `progressive` is non-zero and "False" otherwise, Folder `folder` whole
 // (never cut), Set "N" when `option2_selected` and "Y" otherwise, each
-// blank-padded to its width. The file is replaced in one atomic step.
-// Result: false when the file could not be written (it is then unchanged)
-// or when `folder` holds a line break, which the file cannot hold.
+// blank-padded to its width. The file is replaced in one atomic step; a
+// missing file is created, an unreadable one (as for LoadSettings) is never
+// replaced.
+// Result: false when the file could not be written (it is then unchanged),
+// when it is unreadable, or when `folder` holds a line break, which the file
+// cannot hold.
 [[nodiscard]] bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
                                 bool option2_selected);
 

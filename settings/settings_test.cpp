@@ -93,7 +93,74 @@ TEST(SaveSettings, KeepsOtherLinesAndTheFilesLineEnds) {
                            "Rate=7" + Blanks(49) + "\r\nPrg=False\r\nSet=N \r\n"
                            "\r\n[Tail]\r\nk=v");
 }
+
+TEST(SaveSettings, KeepsTheBytesOfLinesThatAreNotUtf8) {
+  SettingsFolder folder;
+  // Shift-JIS comment, section and value (設定, 出力, 値), CR LF.
+  folder.Write("; \x90\xDD\x92\xE8\r\n[\x8F\x6F\x97\xCD]\r\nkey=\x92\x6C\r\n[Data]\r\nRate=1\r\n");
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, u"/OUT", false));
+  EXPECT_EQ(folder.Read(), "; \x90\xDD\x92\xE8\r\n[\x8F\x6F\x97\xCD]\r\nkey=\x92\x6C\r\n"
+                           "[Data]\r\nRate=85" + Blanks(48) + "\r\n"
+                           "Prg=False\r\n"
+                           "Folder=/OUT" + Blanks(46) + "\r\n"
+                           "Set=Y \r\n");
+  // Latin-1 comments, LF.
+  folder.Write("; caf\xE9 cr\xE8me\n[Data]\nFolder=/old\n; \xA9 2024\n");
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, u"/OUT", false));
+  EXPECT_EQ(folder.Read(), "; caf\xE9 cr\xE8me\n[Data]\n"
+                           "Folder=/OUT" + Blanks(46) + "\n"
+                           "; \xA9 2024\n"
+                           "Rate=85" + Blanks(48) + "\n"
+                           "Prg=False\n"
+                           "Set=Y \n");
+}
 // clang-format on
+
+// The bytes of a UTF-16 file holding `text`.
+std::string Utf16Bytes(std::u16string_view text, bool big_endian) {
+  std::string bytes;
+  for (const char16_t unit : text) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    bytes += big_endian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+TEST(SettingsFile, Utf16FileIsReadAndWrittenBackInItsOwnByteOrder) {
+  SettingsFolder folder;
+  // clang-format off
+  const struct {
+    bool big_endian;
+    std::u16string_view line_end;
+    std::string_view start;  // the file's first bytes: mark, "; ", 設
+  } cases[] = {
+      {false, u"\r\n", std::string_view("\xFF\xFE;\0 \0\x2D\x8A", 8)},
+      {true, u"\n", std::string_view("\xFE\xFF\0;\0 \x8A\x2D", 8)},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const std::u16string end(c.line_end);
+    folder.Write(Utf16Bytes(u"\uFEFF; 設定" + end + u"[Data]" + end + u"Rate=95" + end +
+                                u"Prg=True" + end + u"[他]" + end + u"k=v" + end,
+                            c.big_endian));
+    Loaded loaded = LoadFrom(folder);
+    EXPECT_EQ(loaded.quality, 95);
+    EXPECT_EQ(loaded.progressive, -1);
+
+    ASSERT_TRUE(SaveSettingsTo(folder.File(), 70, 0, u"/出力", true));
+    const std::string written = folder.Read();
+    EXPECT_EQ(written.substr(0, 8), c.start);
+    EXPECT_EQ(written, Utf16Bytes(u"\uFEFF; 設定" + end + u"[Data]" + end + u"Rate=70" +
+                                      std::u16string(48, u' ') + end + u"Prg=False" + end +
+                                      u"Folder=/出力" + std::u16string(47, u' ') + end + u"Set=N " +
+                                      end + u"[他]" + end + u"k=v" + end,
+                                  c.big_endian));
+    loaded = LoadFrom(folder);
+    EXPECT_EQ(loaded.quality, 70);
+    EXPECT_EQ(loaded.stored.Folder, u"/出力");
+  }
+}
 
 TEST(SaveSettings, FailsWithoutLeavingAnythingWhenTheFolderCannotTakeTheFile) {
   SettingsFolder folder;
@@ -105,6 +172,25 @@ TEST(SaveSettings, FailsWithoutLeavingAnythingWhenTheFolderCannotTakeTheFile) {
   EXPECT_FALSE(SaveSettingsTo(file_as_folder, 85, 0, u"/OUT", false));
   EXPECT_EQ(folder.EntryCount(), 1u);
   EXPECT_EQ(folder.Read(), "[Data]\r\n");
+}
+
+TEST(SettingsFile, OverOneMebibyteIsUnreadableAndNeverReplaced) {
+  SettingsFolder folder;
+  const std::string head = "[Data]\r\nRate=50\r\n; ";
+  const std::string one_mebibyte = head + std::string(1048576 - head.size() - 2, 'x') + "\r\n";
+  folder.Write(one_mebibyte);
+  EXPECT_EQ(LoadFrom(folder).quality, 50);
+
+  const std::string one_more = one_mebibyte + "x";
+  folder.Write(one_more);
+  const Loaded loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.quality, 85);
+  EXPECT_EQ(loaded.stored.Rate, u"");
+  EXPECT_FALSE(SaveSettingsTo(folder.File(), 70, 0, u"/OUT", false));
+  const std::string after = folder.Read();
+  EXPECT_EQ(after.size(), one_more.size());
+  EXPECT_TRUE(after == one_more);  // not printed: a mebibyte of text
+  EXPECT_EQ(folder.EntryCount(), 1u);
 }
 
 TEST(SaveSettings, RefusesFolderWithLineBreakAndKeepsTheFile) {
@@ -196,6 +282,12 @@ TEST(LoadSettings, ShortFieldsAreReadWithinTheirBytes) {
   EXPECT_EQ(loaded.stored.Set, u"");
   EXPECT_EQ(loaded.stored.Prg, u"ab");
   EXPECT_EQ(loaded.stored.Rate, std::u16string(47, u'1'));
+
+  // A byte that is not UTF-8 counts one: Shift-JIS テスト, a Latin-1 "é".
+  folder.Write("[Data]\nPrg=\x83\x65\x83\x58\x83\x67\nSet=\xE9\n");
+  loaded = LoadFrom(folder);
+  EXPECT_EQ(loaded.stored.Prg, u"\xDC83\x65\xDC83X");
+  EXPECT_EQ(loaded.stored.Set, u"\xDCE9");
 
   // The read stops at a NUL, as the original read buffer did.
   folder.Write(std::string("[Data]\nSet=Y\0N\n", 15));

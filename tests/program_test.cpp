@@ -331,4 +331,43 @@ TEST_F(ProgramTest, NamesUpToTheSystemsLimitLandInChosenFolder) {
             (std::vector<std::string>{"bin", "chosen", "pics", "stderr.txt", "stdout.txt"}));
 }
 
+// Changes the current folder of the test process, which the program
+// inherits, and restores it afterwards.
+class CurrentFolderChange {
+ public:
+  explicit CurrentFolderChange(const fs::path& folder) : saved_(fs::current_path()) {
+    fs::current_path(folder);
+  }
+  ~CurrentFolderChange() { fs::current_path(saved_); }
+  CurrentFolderChange(const CurrentFolderChange&) = delete;
+  CurrentFolderChange& operator=(const CurrentFolderChange&) = delete;
+
+ private:
+  fs::path saved_;
+};
+
+TEST_F(ProgramTest, NamesThatAreNotUtf8AreConvertedUnderTheirOwnBytes) {
+  const Image picture = TestPicture(24, 16);
+  // 写真/日本.bmp in Shift-JIS, named relative to the current folder.
+  const fs::path folder = root_ / "\x8E\xCA\x90\x5E";
+  fs::create_directories(folder);
+  WriteFile(folder / "\x93\xFA\x96\x7B.bmp", BitmapBytes(picture));
+  // テスト.bmp in Shift-JIS, and a twin whose name holds U+FFFD where the
+  // Shift-JIS name holds bytes that are not UTF-8.
+  const std::string sjis = "\x83\x65\x83\x58\x83\x67";
+  const std::string twin = "\xEF\xBF\xBD\x65\xEF\xBF\xBDX\xEF\xBF\xBDg";
+  WriteFile(pics() / (sjis + ".bmp"), BitmapBytes(picture));
+  WriteFile(pics() / (twin + ".bmp"), BitmapBytes(picture));
+
+  CurrentFolderChange change(folder);
+  const RunResult run = Run({"\x93\xFA\x96\x7B.BMP", (pics() / (sjis + ".BMP")).string()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + root_.string() +
+                         "/\x8E\xCA\x90\x5E\n画質：85\n");
+  EXPECT_GT(Psnr(DecodeJpeg(folder / "\x93\xFA\x96\x7B.jpg").image, picture), 30.0);
+  EXPECT_GT(Psnr(DecodeJpeg(pics() / (sjis + ".jpg")).image, picture), 30.0);
+  EXPECT_FALSE(fs::exists(pics() / (twin + ".jpg")));
+}
+
 }  // namespace

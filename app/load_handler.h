@@ -15,8 +15,7 @@ namespace morvane {
 // One conversion: source, destination (both may be rewritten by the
 // encoder), quality, progressive flag; gives the encoder's result. Throws
 // when the encoder cannot be reached.
-using ConvertFunction =
-    std::function<int16_t(std::u16string&, std::u16string&, uint8_t, int16_t)>;
+using ConvertFunction = std::function<int16_t(std::u16string&, std::u16string&, uint8_t, int16_t)>;
 
 // Where start-up gets its pieces from; the program uses the real ones, tests
 // may put their own in.

@@ -34,9 +34,9 @@ void MakeLookUpTree() {
     for (const char* folder : {"Pics", "pics", "My Pictures", "V1.0", "Pics/Deep/Er"}) {
       fs::create_directories(root / folder);
     }
-    for (const char* file : {"A.BMP", "Pics/a.bmp", "Pics/B.BMP", "My Pictures/Cat.BMP",
-                             "V1.0/A.BMP", "Pics/Deep/Er/X.BMP", "Pics/caf\xe9.BMP",
-                             "Pics/\x83\x7d\x83\x8b.BMP", "README"}) {
+    for (const char* file :
+         {"A.BMP", "Pics/a.bmp", "Pics/B.BMP", "My Pictures/Cat.BMP", "V1.0/A.BMP",
+          "Pics/Deep/Er/X.BMP", "Pics/caf\xe9.BMP", "Pics/\x83\x7d\x83\x8b.BMP", "README"}) {
       std::ofstream(root / file) << "BM";
     }
     return true;

@@ -23,8 +23,6 @@ constexpr int64_t kExponentCap = 1'000'000;
 
 bool IsDigit(char16_t ch) { return ch >= u'0' && ch <= u'9'; }
 
-
-
 // Reads "E", an optional sign and at least one digit from `text` at `at`.
 std::optional<int64_t> ReadExponent(std::u16string_view text, size_t& at) {
   if (at >= text.size() || AsciiLower(text[at]) != u'e') return 0;

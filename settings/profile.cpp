@@ -10,9 +10,6 @@ namespace {
 
 constexpr char16_t kByteOrderMark = u'\uFEFF';
 
-
-
-
 enum class LineKind { kOther, kSection, kComment, kEntry };
 
 // One line of the content: [begin, text_end) is its text, [text_end, end)

@@ -621,8 +621,8 @@ BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
 
 namespace {
 
-RowFormat FormatFor(const BmpImage& img) {
-  switch (img.header.layout) {
+RowFormat FormatFor(const BmpImage& image) {
+  switch (image.header.layout) {
     case BmpLayout::Bgr24:
       return RowFormat::Bgr;
     case BmpLayout::Bgrx32:
@@ -633,29 +633,32 @@ RowFormat FormatFor(const BmpImage& img) {
     case BmpLayout::Masked32:
       return RowFormat::Rgb;
     default:
-      return img.grey_palette ? RowFormat::Grey : RowFormat::Rgb;
+      return image.grey_palette ? RowFormat::Grey : RowFormat::Rgb;
   }
 }
 
 // Table taking a channel's raw value (up to 8 bits) to 0..255, rounded.
-void FillScale(const ChannelMask& c, std::array<uint8_t, 256>& lut) {
-  if (c.bits == 0 || c.bits >= 8) return;
-  const uint32_t max = (1u << c.bits) - 1;
-  for (uint32_t v = 0; v <= max; ++v) lut[v] = static_cast<uint8_t>((v * 255 + max / 2) / max);
+void FillScale(const ChannelMask& channel, std::array<uint8_t, 256>& scale) {
+  if (channel.bits == 0 || channel.bits >= 8) return;
+  const uint32_t max = (1u << channel.bits) - 1;
+  for (uint32_t value = 0; value <= max; ++value)
+    scale[value] = static_cast<uint8_t>((value * 255 + max / 2) / max);
 }
 
-inline uint8_t Scale(uint32_t pixel, const ChannelMask& c, const std::array<uint8_t, 256>& lut) {
-  const uint32_t v = (pixel & c.mask) >> c.shift;
-  return c.bits >= 8 ? static_cast<uint8_t>(v >> (c.bits - 8)) : lut[v];
+inline uint8_t Scale(uint32_t pixel, const ChannelMask& channel,
+                     const std::array<uint8_t, 256>& scale) {
+  const uint32_t value = (pixel & channel.mask) >> channel.shift;
+  return channel.bits >= 8 ? static_cast<uint8_t>(value >> (channel.bits - 8)) : scale[value];
 }
 
 }  // namespace
 
 BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
     : image_(image), source_(source), format_(FormatFor(image)) {
-  const BmpHeader& h = image_.header;
-  if (h.layout != BmpLayout::Rle4 && h.layout != BmpLayout::Rle8) stored_.resize(UsedRowBytes(h));
-  switch (h.layout) {
+  const BmpHeader& header = image_.header;
+  if (header.layout != BmpLayout::Rle4 && header.layout != BmpLayout::Rle8)
+    stored_.resize(UsedRowBytes(header));
+  switch (header.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:
     case BmpLayout::Rgbx32:
@@ -664,82 +667,82 @@ BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
     case BmpLayout::Rle8:
     case BmpLayout::Indexed4:
     case BmpLayout::Indexed1:
-      indexes_.resize(h.width);
+      indexes_.resize(header.width);
       break;
     case BmpLayout::Masked16:
     case BmpLayout::Masked32:
-      FillScale(h.red, lutR_);
-      FillScale(h.green, lutG_);
-      FillScale(h.blue, lutB_);
+      FillScale(header.red, red_scale_);
+      FillScale(header.green, green_scale_);
+      FillScale(header.blue, blue_scale_);
       break;
     default:
       break;
   }
-  row_.resize(size_t{h.width} * BytesPerPixel(format_));
+  row_.resize(size_t{header.width} * BytesPerPixel(format_));
 }
 
 const uint8_t* BmpRowReader::Row(uint32_t top) {
-  const BmpHeader& h = image_.header;
-  const uint32_t stored = h.top_down ? top : h.height - 1 - top;
-  if (!stored_.empty() && !source_.Read(h.pixel_offset + uint64_t{stored} * h.row_stride, stored_))
+  const BmpHeader& header = image_.header;
+  const uint32_t stored = header.top_down ? top : header.height - 1 - top;
+  if (!stored_.empty() &&
+      !source_.Read(header.pixel_offset + uint64_t{stored} * header.row_stride, stored_))
     return nullptr;
-  const uint8_t* src = stored_.data();
-  uint8_t* out = row_.data();
-  switch (h.layout) {
+  const uint8_t* pixels = stored_.data();
+  switch (header.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:
     case BmpLayout::Rgbx32:
-      return src;
+      return pixels;
     case BmpLayout::Rle4:
     case BmpLayout::Rle8:
       DecodeRleRow(stored);
       ConvertIndexes(indexes_.data());
-      return out;
+      break;
     case BmpLayout::Indexed8:
-      ConvertIndexes(src);
-      return out;
+      ConvertIndexes(pixels);
+      break;
     case BmpLayout::Indexed4:
-      for (uint32_t x = 0; x < h.width; ++x) indexes_[x] = (src[x / 2] >> ((x & 1) ? 0 : 4)) & 15;
-      ConvertIndexes(indexes_.data());
-      return out;
     case BmpLayout::Indexed1:
-      for (uint32_t x = 0; x < h.width; ++x) indexes_[x] = (src[x / 8] >> (7 - (x & 7))) & 1;
+      for (uint32_t x = 0; x < header.width; ++x)
+        indexes_[x] = PackedIndex(pixels, x, header.bit_count);
       ConvertIndexes(indexes_.data());
-      return out;
+      break;
     case BmpLayout::Masked16:
-      for (uint32_t x = 0; x < h.width; ++x, out += 3) {
-        const uint32_t p = src[2 * x] | (src[2 * x + 1] << 8);
-        out[0] = Scale(p, h.red, lutR_);
-        out[1] = Scale(p, h.green, lutG_);
-        out[2] = Scale(p, h.blue, lutB_);
-      }
-      return row_.data();
     case BmpLayout::Masked32:
-      for (uint32_t x = 0; x < h.width; ++x, out += 3) {
-        const uint8_t* s = src + 4 * x;
-        const uint32_t p = s[0] | (s[1] << 8) | (s[2] << 16) | (uint32_t{s[3]} << 24);
-        out[0] = Scale(p, h.red, lutR_);
-        out[1] = Scale(p, h.green, lutG_);
-        out[2] = Scale(p, h.blue, lutB_);
-      }
-      return row_.data();
+      ConvertMasked(pixels);
+      break;
   }
   return row_.data();
 }
 
 void BmpRowReader::ConvertIndexes(const uint8_t* indexes) {
   const uint32_t width = image_.header.width;
-  const auto& pal = image_.palette;
+  const auto& palette = image_.palette;
   uint8_t* out = row_.data();
   if (format_ == RowFormat::Grey) {
-    for (uint32_t x = 0; x < width; ++x) out[x] = pal[indexes[x]].r;
+    for (uint32_t x = 0; x < width; ++x) out[x] = palette[indexes[x]].r;
     return;
   }
   for (uint32_t x = 0; x < width; ++x, out += 3) {
-    const Rgb& c = pal[indexes[x]];
-    out[0] = c.r;
-    out[1] = c.g;
-    out[2] = c.b;
+    const Rgb& colour = palette[indexes[x]];
+    out[0] = colour.r;
+    out[1] = colour.g;
+    out[2] = colour.b;
+  }
+}
+
+// 16- or 32-bit little-endian pixels, channels picked out by the masks.
+void BmpRowReader::ConvertMasked(const uint8_t* pixels) {
+  const BmpHeader& header = image_.header;
+  const bool wide = header.layout == BmpLayout::Masked32;
+  uint8_t* out = row_.data();
+  for (uint32_t x = 0; x < header.width; ++x, out += 3) {
+    const uint8_t* bytes = pixels + (wide ? 4 : 2) * size_t{x};
+    uint32_t pixel = bytes[0] | (bytes[1] << 8);
+    if (wide) pixel |= (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
+    out[0] = Scale(pixel, header.red, red_scale_);
+    out[1] = Scale(pixel, header.green, green_scale_);
+    out[2] = Scale(pixel, header.blue, blue_scale_);
   }
 }
 
@@ -748,44 +751,44 @@ void BmpRowReader::ConvertIndexes(const uint8_t* indexes) {
 // checked again all the same.
 void BmpRowReader::DecodeRleRow(uint32_t stored) {
   const uint32_t width = image_.header.width;
+  const uint16_t bits = image_.header.bit_count;
+  const uint32_t per_byte = 8 / bits;
   const uint64_t row_end = RleRowEnd(image_.header);
-  const bool four = image_.header.layout == BmpLayout::Rle4;
   uint8_t* out = indexes_.data();
   std::fill(indexes_.begin(), indexes_.end(), uint8_t{0});  // skipped pixels: first colour
   const RleRowStart start = image_.rle_rows[stored];
   if (start.offset == RleRowStart::kEmpty) return;
-  const std::span<const uint8_t> d = image_.pixels;
-  size_t pos = start.offset;
+  const std::span<const uint8_t> stream = image_.pixels;
+  size_t position = start.offset;
   uint64_t x = start.x;
   // How many of `count` pixels from x are inside the picture.
   auto shown = [&](unsigned count) {
     return static_cast<unsigned>(x >= width ? 0 : std::min<uint64_t>(count, width - x));
   };
-  while (d.size() - pos >= 2) {
-    const uint8_t count = d[pos], value = d[pos + 1];
-    pos += 2;
+  while (stream.size() - position >= 2) {
+    const uint8_t count = stream[position], value = stream[position + 1];
+    position += 2;
     if (count > 0) {
       if (x + count > row_end) return;
       for (unsigned i = 0, n = shown(count); i < n; ++i)
-        out[x + i] = four ? ((i & 1) ? (value & 15) : (value >> 4)) : value;
+        out[x + i] = PackedIndex(&value, i % per_byte, bits);
       x += count;
-    } else if (value == 0 || value == 1) {
-      return;  // end of line or of bitmap
-    } else if (value == 2) {
-      if (d.size() - pos < 2 || d[pos + 1] != 0) return;  // a move to another row ends this one
-      x += d[pos];
-      pos += 2;
+    } else if (value == kRleEndOfLine || value == kRleEndOfBitmap) {
+      return;
+    } else if (value == kRleDelta) {
+      // A move to another row ends this one.
+      if (stream.size() - position < 2 || stream[position + 1] != 0) return;
+      x += stream[position];
+      position += 2;
       if (x > width) return;
     } else {
-      const size_t bytes = four ? (value + 1u) / 2 : value;
-      const size_t padded = bytes + (bytes & 1);
-      if (d.size() - pos < padded || x + value > row_end) return;
-      for (unsigned i = 0, n = shown(value); i < n; ++i) {
-        const uint8_t b = d[pos + (four ? i / 2 : i)];
-        out[x + i] = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
-      }
+      const uint64_t bytes = PackedBytes(value, bits);
+      const uint64_t padded = bytes + (bytes & 1);
+      if (stream.size() - position < padded || x + value > row_end) return;
+      for (unsigned i = 0, n = shown(value); i < n; ++i)
+        out[x + i] = PackedIndex(stream.data() + position, i, bits);
       x += value;
-      pos += padded;
+      position += padded;
     }
   }
 }

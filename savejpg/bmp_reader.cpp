@@ -9,9 +9,32 @@
 namespace savejpg {
 namespace {
 
-constexpr uint32_t kFileHeaderSize = 14;
 constexpr uint32_t kMaxSide = 65500;                  // largest side a JPEG can hold here
 constexpr uint64_t kMaxProfileSize = 255ull * 65519;  // fits the APP2 chunks
+
+// The file header: "BM", file size, 2 reserved words, pixel data offset.
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr size_t kFileSizeAndReservedSize = 8;
+
+// Info header sizes; the size field, the header's first, says which it is.
+constexpr uint32_t kCoreHeaderSize = 12;      // OS/2 1.x: 16-bit sides, no compression
+constexpr uint32_t kOs2ShortHeaderSize = 16;  // OS/2 2.x cut after the bit count
+constexpr uint32_t kInfoHeaderSize = 40;      // Windows 3: masks, if any, follow it
+constexpr uint32_t kV2HeaderSize = 52;        // adds the red, green and blue masks
+constexpr uint32_t kV3HeaderSize = 56;        // adds the alpha mask
+constexpr uint32_t kOs2HeaderSize = 64;       // OS/2 2.x: fields of its own after 40
+constexpr uint32_t kV4HeaderSize = 108;       // adds the colour space
+constexpr uint32_t kV5HeaderSize = 124;       // adds the rendering intent and a profile
+
+// Parts of the info headers that are skipped.
+constexpr size_t kSizeFieldSize = 4;
+constexpr size_t kColoursImportantSize = 4;
+constexpr size_t kEndpointsSize = 36;  // three CIE XYZ points
+constexpr size_t kGammaSize = 12;      // red, green, blue
+constexpr size_t kIntentSize = 4;
+constexpr uint32_t kMaskSize = 4;
+
+constexpr uint8_t kCoreEntrySize = 3;  // core colour tables have no unused fourth byte
 
 // Compression values of the Windows headers.
 constexpr uint32_t kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiJpeg = 4, kBiPng = 5,
@@ -20,36 +43,306 @@ constexpr uint32_t kBiRle8 = 1, kBiRle4 = 2, kBiBitfields = 3, kBiJpeg = 4, kBiP
 constexpr uint32_t kOs2Huffman = 3, kOs2Rle24 = 4;
 constexpr uint32_t kProfileEmbedded = 0x4D424544;  // 'MBED'
 
-bool IsOs2Info(uint32_t size) { return size == 12 || size == 16 || size == 64; }
+// Second byte of an RLE code whose first byte, the run length, is 0. Any
+// larger value starts an absolute run of that many pixels.
+constexpr uint8_t kRleEndOfLine = 0, kRleEndOfBitmap = 1, kRleDelta = 2;
+
+struct ColourMasks {
+  uint32_t red = 0, green = 0, blue = 0, alpha = 0;
+};
+
+// The layouts BI_RGB stands for at 16 and 32 bits.
+constexpr ColourMasks kMasks555 = {0x7C00, 0x03E0, 0x001F, 0};
+constexpr ColourMasks kMasks888 = {0xFF0000, 0x00FF00, 0x0000FF, 0};
+// 32-bit layouts handed over as read.
+constexpr ColourMasks kMasksBgrx = kMasks888;
+constexpr ColourMasks kMasksRgbx = {0x0000FF, 0x00FF00, 0xFF0000, 0};
+
+// Header fields needed only while the header is checked.
+struct HeaderFields {
+  uint32_t pixel_offset = 0;
+  int64_t width = 0;
+  int64_t height = 0;  // negative for a top-down bitmap
+  uint16_t planes = 0;
+  uint32_t colours_used = 0;
+  uint32_t image_size = 0;  // bytes of pixel data, 0 if not given
+  ColourMasks masks;
+  uint32_t colour_space = 0;
+  uint32_t profile_data = 0;  // counted from the start of the info header
+  uint32_t profile_size = 0;
+};
+
+bool IsError(BmpError error) { return error != BmpError{}; }
+
+bool IsOs2Info(uint32_t size) {
+  return size == kCoreHeaderSize || size == kOs2ShortHeaderSize || size == kOs2HeaderSize;
+}
+
+bool IsKnownInfoSize(uint32_t size) {
+  switch (size) {
+    case kCoreHeaderSize:
+    case kOs2ShortHeaderSize:
+    case kInfoHeaderSize:
+    case kV2HeaderSize:
+    case kV3HeaderSize:
+    case kOs2HeaderSize:
+    case kV4HeaderSize:
+    case kV5HeaderSize:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsRle(uint32_t compression) { return compression == kBiRle8 || compression == kBiRle4; }
+
+bool IsBitfields(uint32_t compression) {
+  return compression == kBiBitfields || compression == kBiAlphaBitfields;
+}
+
+// Bytes holding `pixels` pixels of `bits` bits each.
+uint64_t PackedBytes(uint64_t pixels, uint16_t bits) { return (pixels * bits + 7) / 8; }
+
+// Bytes of one stored row that hold pixels, without the padding.
+uint64_t UsedRowBytes(const BmpHeader& header) {
+  return PackedBytes(header.width, header.bit_count);
+}
+
+// Palette index of pixel `x` of a row packed at `bits` (1, 4 or 8) bits per
+// pixel; a byte's first pixel is in its highest bits.
+inline uint8_t PackedIndex(const uint8_t* row, uint32_t x, uint16_t bits) {
+  const uint32_t first_bit = x * bits;
+  const uint32_t shift = 8 - bits - first_bit % 8;
+  return static_cast<uint8_t>((row[first_bit / 8] >> shift) & ((1u << bits) - 1));
+}
 
 // Checks one channel mask and fills in where its bits are.
-bool MakeChannel(uint32_t mask, uint16_t bit_count, ChannelMask& out) {
+bool MakeChannel(uint32_t mask, uint16_t bit_count, ChannelMask& channel) {
   if (mask == 0) return false;
   if (bit_count < 32 && (mask >> bit_count) != 0) return false;  // too wide
   const int shift = std::countr_zero(mask);
   const uint32_t bits = mask >> shift;
   if ((bits & (bits + 1)) != 0) return false;  // holes between set bits
-  out.mask = mask;
-  out.shift = static_cast<uint8_t>(shift);
-  out.bits = static_cast<uint8_t>(std::popcount(mask));
+  channel.mask = mask;
+  channel.shift = static_cast<uint8_t>(shift);
+  channel.bits = static_cast<uint8_t>(std::popcount(mask));
   return true;
 }
 
-BmpError CheckMasks(uint32_t r, uint32_t g, uint32_t b, uint32_t a, uint16_t bit_count,
-                    BmpHeader& h) {
-  if (!MakeChannel(r, bit_count, h.red) || !MakeChannel(g, bit_count, h.green) ||
-      !MakeChannel(b, bit_count, h.blue))
+BmpError CheckMasks(const ColourMasks& masks, BmpHeader& header) {
+  const uint16_t bit_count = header.bit_count;
+  if (!MakeChannel(masks.red, bit_count, header.red) ||
+      !MakeChannel(masks.green, bit_count, header.green) ||
+      !MakeChannel(masks.blue, bit_count, header.blue))
     return BmpError::BadMasks;
   ChannelMask alpha;
-  if (a != 0 && !MakeChannel(a, bit_count, alpha)) return BmpError::BadMasks;
-  if ((r & g) || (r & b) || (g & b) || ((r | g | b) & a)) return BmpError::BadMasks;
+  if (masks.alpha != 0 && !MakeChannel(masks.alpha, bit_count, alpha)) return BmpError::BadMasks;
+  const uint32_t colours = masks.red | masks.green | masks.blue;
+  if ((masks.red & masks.green) || (masks.red & masks.blue) || (masks.green & masks.blue) ||
+      (colours & masks.alpha))
+    return BmpError::BadMasks;
   return BmpError{};
 }
 
-bool IsError(BmpError e) { return e != BmpError{}; }
+BmpError ReadFileHeader(ByteReader& in, HeaderFields& fields) {
+  uint8_t first = 0, second = 0;
+  if (!in.ReadU8(first) || !in.ReadU8(second)) return BmpError::Truncated;
+  if (first != 'B' || second != 'M') return BmpError::BadMagic;
+  if (!in.Skip(kFileSizeAndReservedSize) || !in.ReadU32(fields.pixel_offset))
+    return BmpError::Truncated;
+  return BmpError{};
+}
 
-// Bytes of one stored row that hold pixels, without the padding.
-uint64_t UsedRowBytes(const BmpHeader& h) { return (uint64_t{h.width} * h.bit_count + 7) / 8; }
+// The OS/2 1.x core header: 16-bit unsigned sides.
+BmpError ReadCoreHeader(ByteReader& in, BmpHeader& header, HeaderFields& fields) {
+  uint16_t width = 0, height = 0;
+  if (!in.ReadU16(width) || !in.ReadU16(height) || !in.ReadU16(fields.planes) ||
+      !in.ReadU16(header.bit_count))
+    return BmpError::Truncated;
+  fields.width = width;
+  fields.height = height;
+  header.palette_entry_size = kCoreEntrySize;
+  return BmpError{};
+}
+
+// Every later header, Windows' and OS/2 2.x's: signed 32-bit sides, then as
+// many of the following fields as its size holds.
+BmpError ReadLaterHeader(ByteReader& in, BmpHeader& header, HeaderFields& fields) {
+  const uint32_t size = header.info_size;
+  int32_t width = 0, height = 0;
+  bool ok = in.ReadI32(width) && in.ReadI32(height) && in.ReadU16(fields.planes) &&
+            in.ReadU16(header.bit_count);
+  fields.width = width;
+  fields.height = height;
+  if (size >= kInfoHeaderSize) {
+    ok = ok && in.ReadU32(header.compression) && in.ReadU32(fields.image_size) &&
+         in.ReadI32(header.x_pixels_per_metre) && in.ReadI32(header.y_pixels_per_metre) &&
+         in.ReadU32(fields.colours_used) && in.Skip(kColoursImportantSize);
+  }
+  // The 64-byte OS/2 header goes on with fields of its own, not masks.
+  ColourMasks& masks = fields.masks;
+  if (size >= kV2HeaderSize && size != kOs2HeaderSize)
+    ok = ok && in.ReadU32(masks.red) && in.ReadU32(masks.green) && in.ReadU32(masks.blue);
+  if (size >= kV3HeaderSize && size != kOs2HeaderSize) ok = ok && in.ReadU32(masks.alpha);
+  if (size >= kV4HeaderSize)
+    ok = ok && in.ReadU32(fields.colour_space) && in.Skip(kEndpointsSize + kGammaSize);
+  if (size >= kV5HeaderSize) {
+    ok = ok && in.Skip(kIntentSize) && in.ReadU32(fields.profile_data) &&
+         in.ReadU32(fields.profile_size);
+  }
+  return ok ? BmpError{} : BmpError::Truncated;
+}
+
+BmpError ReadInfoHeader(ByteReader& in, BmpHeader& header, HeaderFields& fields) {
+  if (!in.ReadU32(header.info_size)) return BmpError::Truncated;
+  if (!IsKnownInfoSize(header.info_size)) return BmpError::BadHeaderSize;
+  if (in.Remaining() < header.info_size - kSizeFieldSize) return BmpError::Truncated;
+  if (header.info_size == kCoreHeaderSize) return ReadCoreHeader(in, header, fields);
+  return ReadLaterHeader(in, header, fields);
+}
+
+BmpError CheckDimensions(const HeaderFields& fields, BmpHeader& header) {
+  if (fields.planes != 1) return BmpError::BadPlanes;
+  if (fields.width <= 0 || fields.height == 0 || fields.height == INT32_MIN)
+    return BmpError::BadDimensions;
+  header.top_down = fields.height < 0;
+  const int64_t height = header.top_down ? -fields.height : fields.height;
+  if (fields.width > kMaxSide || height > kMaxSide) return BmpError::TooLarge;
+  header.width = static_cast<uint32_t>(fields.width);
+  header.height = static_cast<uint32_t>(height);
+  return BmpError{};
+}
+
+// The compression value alone: known, and one this reader decodes.
+BmpError CheckCompression(const BmpHeader& header) {
+  const uint32_t compression = header.compression;
+  if (IsOs2Info(header.info_size)) {
+    if (compression == kOs2Huffman || compression == kOs2Rle24)
+      return BmpError::UnsupportedCompression;
+    if (compression > kBiRle4) return BmpError::BadCompression;
+  } else {
+    if (compression == kBiJpeg || compression == kBiPng) return BmpError::UnsupportedCompression;
+    if (compression > kBiAlphaBitfields) return BmpError::BadCompression;
+  }
+  return BmpError{};
+}
+
+// The bit count, then whether the compression suits it.
+BmpError CheckBitCount(const BmpHeader& header) {
+  const uint16_t bit_count = header.bit_count;
+  const bool palette = bit_count == 1 || bit_count == 4 || bit_count == 8;
+  if (!palette && bit_count != 16 && bit_count != 24 && bit_count != 32)
+    return BmpError::BadBitCount;
+  if (header.info_size == kCoreHeaderSize && !palette && bit_count != 24)
+    return BmpError::BadBitCount;
+  const uint32_t compression = header.compression;
+  if ((compression == kBiRle8 && bit_count != 8) || (compression == kBiRle4 && bit_count != 4) ||
+      (IsBitfields(compression) && bit_count != 16 && bit_count != 32))
+    return BmpError::CompressionMismatch;
+  if (IsRle(compression) && header.top_down) return BmpError::TopDownRle;
+  return BmpError{};
+}
+
+// After a 40-byte header the masks follow it, which moves the colour table
+// and `headers_end`; in the larger headers they are part of it. BI_RGB
+// stands for the fixed 5-5-5 and 8-8-8 layouts.
+BmpError ReadColourMasks(ByteReader& in, BmpHeader& header, ColourMasks& masks,
+                         uint64_t& headers_end) {
+  const uint32_t compression = header.compression;
+  const bool alpha = compression == kBiAlphaBitfields;
+  if (IsBitfields(compression) && header.info_size == kInfoHeaderSize) {
+    bool ok = in.ReadU32(masks.red) && in.ReadU32(masks.green) && in.ReadU32(masks.blue);
+    if (ok && alpha) ok = in.ReadU32(masks.alpha);
+    if (!ok) return BmpError::Truncated;
+    headers_end += kMaskSize * (alpha ? 4 : 3);
+  }
+  if (header.bit_count != 16 && header.bit_count != 32) return BmpError{};
+  if (!IsBitfields(compression)) masks = header.bit_count == 16 ? kMasks555 : kMasks888;
+  if (!alpha && header.info_size < kV3HeaderSize) masks.alpha = 0;
+  return CheckMasks(masks, header);
+}
+
+bool SameColourMasks(const ColourMasks& masks, const ColourMasks& layout) {
+  return masks.red == layout.red && masks.green == layout.green && masks.blue == layout.blue;
+}
+
+BmpLayout LayoutFor(const BmpHeader& header, const ColourMasks& masks) {
+  const bool rle = IsRle(header.compression);
+  switch (header.bit_count) {
+    case 1:
+      return BmpLayout::Indexed1;
+    case 4:
+      return rle ? BmpLayout::Rle4 : BmpLayout::Indexed4;
+    case 8:
+      return rle ? BmpLayout::Rle8 : BmpLayout::Indexed8;
+    case 16:
+      return BmpLayout::Masked16;
+    case 24:
+      return BmpLayout::Bgr24;
+    default:
+      if (SameColourMasks(masks, kMasksBgrx)) return BmpLayout::Bgrx32;
+      if (SameColourMasks(masks, kMasksRgbx)) return BmpLayout::Rgbx32;
+      return BmpLayout::Masked32;
+  }
+}
+
+// The colour table lies between the headers and the pixel data.
+BmpError LocatePalette(const HeaderFields& fields, uint64_t headers_end, uint64_t file_size,
+                       BmpHeader& header) {
+  header.palette_offset = headers_end;
+  header.pixel_offset = fields.pixel_offset;
+  if (header.pixel_offset < headers_end || header.pixel_offset > file_size)
+    return BmpError::BadPixelOffset;
+  if (header.bit_count > 8) return BmpError{};
+  const uint32_t max_colours = 1u << header.bit_count;
+  if (fields.colours_used > max_colours) return BmpError::BadPaletteSize;
+  uint64_t count = fields.colours_used == 0 ? max_colours : fields.colours_used;
+  const uint64_t room = (header.pixel_offset - headers_end) / header.palette_entry_size;
+  if (header.info_size == kCoreHeaderSize) {
+    // The core header has no colour count: the table fills the room
+    // before the pixel data, up to 2^bpp entries.
+    count = std::min(count, room);
+    if (count == 0) return BmpError::BadPaletteSize;
+  } else {
+    if (headers_end + count * header.palette_entry_size > file_size)
+      return BmpError::PaletteTruncated;
+    if (count > room) return BmpError::BadPixelOffset;  // table overlaps the pixels
+  }
+  header.palette_count = static_cast<uint32_t>(count);
+  return BmpError{};
+}
+
+// Uncompressed rows are padded to whole 32-bit words.
+uint64_t RowStride(const BmpHeader& header) {
+  constexpr uint64_t kWordBits = 32;
+  return (uint64_t{header.width} * header.bit_count + kWordBits - 1) / kWordBits * (kWordBits / 8);
+}
+
+BmpError LocatePixels(const HeaderFields& fields, uint64_t file_size, BmpHeader& header) {
+  if (IsRle(header.compression)) {
+    header.pixel_bytes =
+        fields.image_size != 0 ? fields.image_size : file_size - header.pixel_offset;
+  } else {
+    header.row_stride = RowStride(header);
+    header.pixel_bytes = header.row_stride * header.height;
+  }
+  if (header.pixel_bytes == 0 || header.pixel_offset + header.pixel_bytes > file_size)
+    return BmpError::PixelsTruncated;
+  return BmpError{};
+}
+
+// An embedded colour profile; its offset counts from the info header.
+BmpError LocateProfile(const HeaderFields& fields, uint64_t file_size, BmpHeader& header) {
+  if (header.info_size != kV5HeaderSize || fields.colour_space != kProfileEmbedded ||
+      fields.profile_size == 0)
+    return BmpError{};
+  header.profile_offset = kFileHeaderSize + uint64_t{fields.profile_data};
+  header.profile_size = fields.profile_size;
+  if (header.profile_size > kMaxProfileSize ||
+      header.profile_offset + header.profile_size > file_size)
+    return BmpError::BadProfile;
+  return BmpError{};
+}
 
 }  // namespace
 
@@ -109,183 +402,22 @@ const char* ToString(BmpError error) {
 
 BmpResult<BmpHeader> ParseBmpHeader(std::span<const uint8_t> head, uint64_t file_size) {
   ByteReader in(head);
-  BmpHeader h;
-
-  // File header: "BM", file size, 2 reserved words, pixel data offset.
-  uint8_t b0 = 0, b1 = 0;
-  if (!in.ReadU8(b0) || !in.ReadU8(b1)) return BmpError::Truncated;
-  if (b0 != 'B' || b1 != 'M') return BmpError::BadMagic;
-  uint32_t pixel_offset = 0;
-  if (!in.Skip(8) || !in.ReadU32(pixel_offset)) return BmpError::Truncated;
-
-  // Info header: its size says which kind it is.
-  if (!in.ReadU32(h.info_size)) return BmpError::Truncated;
-  switch (h.info_size) {
-    case 12:
-    case 16:
-    case 40:
-    case 52:
-    case 56:
-    case 64:
-    case 108:
-    case 124:
-      break;
-    default:
-      return BmpError::BadHeaderSize;
-  }
-  if (in.Remaining() < h.info_size - 4) return BmpError::Truncated;
-
-  int64_t width = 0, height = 0;
-  uint16_t planes = 0;
-  uint32_t colors_used = 0, size_image = 0;
-  uint32_t mask_r = 0, mask_g = 0, mask_b = 0, mask_a = 0;
-  uint32_t cs_type = 0, profile_data = 0, profile_size = 0;
-  bool ok = true;
-  if (h.info_size == 12) {  // OS/2 1.x core header: 16-bit unsigned sides
-    uint16_t w = 0, hh = 0;
-    ok = in.ReadU16(w) && in.ReadU16(hh) && in.ReadU16(planes) && in.ReadU16(h.bit_count);
-    width = w;
-    height = hh;
-    h.palette_entry_size = 3;
-  } else {
-    int32_t w = 0, hh = 0;
-    ok = in.ReadI32(w) && in.ReadI32(hh) && in.ReadU16(planes) && in.ReadU16(h.bit_count);
-    width = w;
-    height = hh;
-    if (h.info_size >= 40) {
-      ok = ok && in.ReadU32(h.compression) && in.ReadU32(size_image) &&
-           in.ReadI32(h.x_pixels_per_metre) && in.ReadI32(h.y_pixels_per_metre) &&
-           in.ReadU32(colors_used) && in.Skip(4);  // colours important
-    }
-    if (h.info_size >= 52 && h.info_size != 64)
-      ok = ok && in.ReadU32(mask_r) && in.ReadU32(mask_g) && in.ReadU32(mask_b);
-    if (h.info_size >= 56 && h.info_size != 64) ok = ok && in.ReadU32(mask_a);
-    if (h.info_size >= 108) ok = ok && in.ReadU32(cs_type) && in.Skip(36 + 12);
-    if (h.info_size >= 124)
-      ok = ok && in.Skip(4) && in.ReadU32(profile_data) && in.ReadU32(profile_size);
-  }
-  if (!ok) return BmpError::Truncated;
-  uint64_t headers_end = kFileHeaderSize + uint64_t{h.info_size};
-
-  if (planes != 1) return BmpError::BadPlanes;
-  if (width <= 0 || height == 0 || height == INT32_MIN) return BmpError::BadDimensions;
-  h.top_down = height < 0;
-  const int64_t abs_height = height < 0 ? -height : height;
-  if (width > kMaxSide || abs_height > kMaxSide) return BmpError::TooLarge;
-  h.width = static_cast<uint32_t>(width);
-  h.height = static_cast<uint32_t>(abs_height);
-
-  // Compression, then whether it suits the bit count.
-  const uint32_t c = h.compression;
-  if (IsOs2Info(h.info_size)) {
-    if (c == kOs2Huffman || c == kOs2Rle24) return BmpError::UnsupportedCompression;
-    if (c > kBiRle4) return BmpError::BadCompression;
-  } else {
-    if (c == kBiJpeg || c == kBiPng) return BmpError::UnsupportedCompression;
-    if (c > kBiAlphaBitfields) return BmpError::BadCompression;
-  }
-  const uint16_t bpp = h.bit_count;
-  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-    return BmpError::BadBitCount;
-  if (h.info_size == 12 && bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)
-    return BmpError::BadBitCount;
-  const bool bitfields = c == kBiBitfields || c == kBiAlphaBitfields;
-  if ((c == kBiRle8 && bpp != 8) || (c == kBiRle4 && bpp != 4) ||
-      (bitfields && bpp != 16 && bpp != 32))
-    return BmpError::CompressionMismatch;
-  const bool rle = c == kBiRle8 || c == kBiRle4;
-  if (rle && h.top_down) return BmpError::TopDownRle;
-
-  // Masks: after a 40-byte header they follow it, in the larger ones they are
-  // part of it. BI_RGB uses the fixed 5-5-5 and 8-8-8 layouts.
-  if (bitfields && h.info_size == 40) {
-    ok = in.ReadU32(mask_r) && in.ReadU32(mask_g) && in.ReadU32(mask_b);
-    if (ok && c == kBiAlphaBitfields) ok = in.ReadU32(mask_a);
-    if (!ok) return BmpError::Truncated;
-    headers_end += c == kBiAlphaBitfields ? 16 : 12;
-  }
-  if (bpp == 16 || bpp == 32) {
-    if (!bitfields) {
-      mask_a = 0;
-      if (bpp == 16) {
-        mask_r = 0x7C00;
-        mask_g = 0x03E0;
-        mask_b = 0x001F;
-      } else {
-        mask_r = 0xFF0000;
-        mask_g = 0x00FF00;
-        mask_b = 0x0000FF;
-      }
-    }
-    if (c != kBiAlphaBitfields && h.info_size < 56) mask_a = 0;
-    const BmpError e = CheckMasks(mask_r, mask_g, mask_b, mask_a, bpp, h);
-    if (IsError(e)) return e;
-  }
-
-  switch (bpp) {
-    case 1:
-      h.layout = BmpLayout::Indexed1;
-      break;
-    case 4:
-      h.layout = rle ? BmpLayout::Rle4 : BmpLayout::Indexed4;
-      break;
-    case 8:
-      h.layout = rle ? BmpLayout::Rle8 : BmpLayout::Indexed8;
-      break;
-    case 16:
-      h.layout = BmpLayout::Masked16;
-      break;
-    case 24:
-      h.layout = BmpLayout::Bgr24;
-      break;
-    default:
-      if (mask_r == 0xFF0000 && mask_g == 0xFF00 && mask_b == 0xFF)
-        h.layout = BmpLayout::Bgrx32;
-      else if (mask_r == 0xFF && mask_g == 0xFF00 && mask_b == 0xFF0000)
-        h.layout = BmpLayout::Rgbx32;
-      else
-        h.layout = BmpLayout::Masked32;
-  }
-
-  // Colour table, between the headers and the pixel data.
-  h.palette_offset = headers_end;
-  h.pixel_offset = pixel_offset;
-  if (h.pixel_offset < headers_end || h.pixel_offset > file_size) return BmpError::BadPixelOffset;
-  if (bpp <= 8) {
-    const uint32_t max_colours = 1u << bpp;
-    if (colors_used > max_colours) return BmpError::BadPaletteSize;
-    uint64_t count = colors_used == 0 ? max_colours : colors_used;
-    const uint64_t room = (h.pixel_offset - headers_end) / h.palette_entry_size;
-    if (h.info_size == 12) {
-      // The core header has no colour count: the table fills the room
-      // before the pixel data, up to 2^bpp entries.
-      count = std::min(count, room);
-      if (count == 0) return BmpError::BadPaletteSize;
-    } else {
-      if (headers_end + count * h.palette_entry_size > file_size) return BmpError::PaletteTruncated;
-      if (count > room) return BmpError::BadPixelOffset;  // table overlaps the pixels
-    }
-    h.palette_count = static_cast<uint32_t>(count);
-  }
-
-  // Pixel data.
-  if (rle) {
-    h.pixel_bytes = size_image != 0 ? size_image : file_size - h.pixel_offset;
-  } else {
-    h.row_stride = (uint64_t{h.width} * bpp + 31) / 32 * 4;
-    h.pixel_bytes = h.row_stride * h.height;
-  }
-  if (h.pixel_bytes == 0 || h.pixel_offset + h.pixel_bytes > file_size)
-    return BmpError::PixelsTruncated;
-
-  // An embedded colour profile; its offset counts from the info header.
-  if (h.info_size == 124 && cs_type == kProfileEmbedded && profile_size != 0) {
-    h.profile_offset = kFileHeaderSize + uint64_t{profile_data};
-    h.profile_size = profile_size;
-    if (h.profile_size > kMaxProfileSize || h.profile_offset + h.profile_size > file_size)
-      return BmpError::BadProfile;
-  }
-  return h;
+  BmpHeader header;
+  HeaderFields fields;
+  BmpError error = ReadFileHeader(in, fields);
+  if (!IsError(error)) error = ReadInfoHeader(in, header, fields);
+  if (!IsError(error)) error = CheckDimensions(fields, header);
+  if (!IsError(error)) error = CheckCompression(header);
+  if (!IsError(error)) error = CheckBitCount(header);
+  uint64_t headers_end = kFileHeaderSize + uint64_t{header.info_size};
+  if (!IsError(error)) error = ReadColourMasks(in, header, fields.masks, headers_end);
+  if (IsError(error)) return error;
+  header.layout = LayoutFor(header, fields.masks);
+  error = LocatePalette(fields, headers_end, file_size, header);
+  if (!IsError(error)) error = LocatePixels(fields, file_size, header);
+  if (!IsError(error)) error = LocateProfile(fields, file_size, header);
+  if (IsError(error)) return error;
+  return header;
 }
 
 namespace {
@@ -294,106 +426,173 @@ namespace {
 // padding included (ImageMagick does), run up to 3 pixels past the width in
 // RLE8 and up to 7 in RLE4; their indexes are checked like any other, then
 // dropped. Moves stop at the width.
-uint64_t RleRowEnd(const BmpHeader& h) {
-  const uint64_t per_word = h.layout == BmpLayout::Rle4 ? 8 : 4;
-  return (uint64_t{h.width} + per_word - 1) / per_word * per_word;
+uint64_t RleRowEnd(const BmpHeader& header) {
+  const uint64_t per_word = 32 / header.bit_count;
+  return (uint64_t{header.width} + per_word - 1) / per_word * per_word;
 }
 
 // Walks the whole RLE stream once: checks every code against the row and
 // the image, checks every palette index, and notes where each stored row's
 // codes begin so rows can later be decoded in any order.
-BmpError ScanRle(BmpImage& img) {
-  const BmpHeader& h = img.header;
-  const bool four = h.layout == BmpLayout::Rle4;
-  const uint64_t row_end = RleRowEnd(h);
-  const std::span<const uint8_t> d = img.pixels;
-  const size_t size = d.size();
-  const uint32_t colours = h.palette_count;
-  img.rle_rows.assign(h.height, RleRowStart{});
-  img.rle_rows[0] = {0, 0};
-  size_t pos = 0;
-  uint64_t x = 0;
-  uint32_t y = 0;
-  while (true) {
-    if (size - pos < 2) return y >= h.height ? BmpError{} : BmpError::RleTruncated;
-    const uint8_t count = d[pos], value = d[pos + 1];
-    pos += 2;
-    if (count > 0) {  // a run of one index (RLE8) or two alternating ones (RLE4)
-      if (y >= h.height) return BmpError::RlePastImage;
-      if (x + count > row_end) return BmpError::RlePastRow;
-      if (four) {
-        if ((value >> 4) >= colours || (count > 1 && (value & 15) >= colours))
-          return BmpError::BadPaletteIndex;
-      } else if (value >= colours) {
-        return BmpError::BadPaletteIndex;
-      }
-      x += count;
-      continue;
-    }
-    switch (value) {
-      case 0:  // end of line
-        if (y >= h.height) return BmpError::RlePastImage;
-        ++y;
-        x = 0;
-        if (y < h.height) img.rle_rows[y] = {static_cast<uint32_t>(pos), 0};
-        break;
-      case 1:  // end of bitmap
-        return BmpError{};
-      case 2: {  // move right and up
-        if (size - pos < 2) return BmpError::RleTruncated;
-        const uint8_t dx = d[pos], dy = d[pos + 1];
-        pos += 2;
-        if (y + uint64_t{dy} >= h.height) return BmpError::RlePastImage;
-        if (x + dx > h.width) return BmpError::RlePastRow;
-        x += dx;
-        if (dy > 0) {
-          y += dy;
-          img.rle_rows[y] = {static_cast<uint32_t>(pos), static_cast<uint32_t>(x)};
-        }
-        break;
-      }
-      default: {  // absolute run of `value` indexes, padded to 2 bytes
-        const size_t bytes = four ? (value + 1u) / 2 : value;
-        const size_t padded = bytes + (bytes & 1);
-        if (size - pos < padded) return BmpError::RleTruncated;
-        if (y >= h.height) return BmpError::RlePastImage;
-        if (x + value > row_end) return BmpError::RlePastRow;
-        for (unsigned i = 0; i < value; ++i) {
-          const uint8_t b = d[pos + (four ? i / 2 : i)];
-          const uint8_t index = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
-          if (index >= colours) return BmpError::BadPaletteIndex;
-        }
-        x += value;
-        pos += padded;
-      }
-    }
+class RleScanner {
+ public:
+  explicit RleScanner(BmpImage& image)
+      : image_(image),
+        header_(image.header),
+        stream_(image.pixels),
+        row_end_(RleRowEnd(image.header)) {}
+
+  BmpError Scan();
+
+ private:
+  BmpError EncodedRun(uint8_t count, uint8_t value);
+  BmpError EndOfLine();
+  BmpError Delta();
+  BmpError AbsoluteRun(uint8_t count);
+  bool InPalette(const uint8_t* packed, uint32_t count) const;
+  void StartRow() {
+    image_.rle_rows[y_] = {static_cast<uint32_t>(position_), static_cast<uint32_t>(x_)};
   }
+
+  BmpImage& image_;
+  const BmpHeader& header_;
+  const std::span<const uint8_t> stream_;
+  const uint64_t row_end_;
+  size_t position_ = 0;
+  uint64_t x_ = 0;
+  uint32_t y_ = 0;
+};
+
+BmpError RleScanner::Scan() {
+  image_.rle_rows.assign(header_.height, RleRowStart{});
+  StartRow();
+  while (true) {
+    if (stream_.size() - position_ < 2)
+      return y_ >= header_.height ? BmpError{} : BmpError::RleTruncated;
+    const uint8_t count = stream_[position_], value = stream_[position_ + 1];
+    position_ += 2;
+    BmpError error{};
+    if (count > 0)
+      error = EncodedRun(count, value);
+    else if (value == kRleEndOfBitmap)
+      return BmpError{};
+    else if (value == kRleEndOfLine)
+      error = EndOfLine();
+    else if (value == kRleDelta)
+      error = Delta();
+    else
+      error = AbsoluteRun(value);
+    if (IsError(error)) return error;
+  }
+}
+
+// `count` pixels: RLE8 repeats one index, RLE4 alternates the two packed
+// in `value`.
+BmpError RleScanner::EncodedRun(uint8_t count, uint8_t value) {
+  if (y_ >= header_.height) return BmpError::RlePastImage;
+  if (x_ + count > row_end_) return BmpError::RlePastRow;
+  const uint32_t per_byte = 8 / header_.bit_count;
+  if (!InPalette(&value, std::min<uint32_t>(count, per_byte))) return BmpError::BadPaletteIndex;
+  x_ += count;
+  return BmpError{};
+}
+
+BmpError RleScanner::EndOfLine() {
+  if (y_ >= header_.height) return BmpError::RlePastImage;
+  ++y_;
+  x_ = 0;
+  if (y_ < header_.height) StartRow();
+  return BmpError{};
+}
+
+// Moves right and up by the next two bytes; the pixels passed over keep
+// the first colour.
+BmpError RleScanner::Delta() {
+  if (stream_.size() - position_ < 2) return BmpError::RleTruncated;
+  const uint8_t right = stream_[position_], up = stream_[position_ + 1];
+  position_ += 2;
+  if (y_ + uint64_t{up} >= header_.height) return BmpError::RlePastImage;
+  if (x_ + right > header_.width) return BmpError::RlePastRow;
+  x_ += right;
+  if (up > 0) {
+    y_ += up;
+    StartRow();
+  }
+  return BmpError{};
+}
+
+// `count` indexes given one by one, padded to a 16-bit boundary.
+BmpError RleScanner::AbsoluteRun(uint8_t count) {
+  const uint64_t bytes = PackedBytes(count, header_.bit_count);
+  const uint64_t padded = bytes + (bytes & 1);
+  if (stream_.size() - position_ < padded) return BmpError::RleTruncated;
+  if (y_ >= header_.height) return BmpError::RlePastImage;
+  if (x_ + count > row_end_) return BmpError::RlePastRow;
+  if (!InPalette(stream_.data() + position_, count)) return BmpError::BadPaletteIndex;
+  x_ += count;
+  position_ += padded;
+  return BmpError{};
+}
+
+bool RleScanner::InPalette(const uint8_t* packed, uint32_t count) const {
+  for (uint32_t i = 0; i < count; ++i)
+    if (PackedIndex(packed, i, header_.bit_count) >= header_.palette_count) return false;
+  return true;
 }
 
 // Checks that no pixel of an uncompressed palette bitmap names a colour
 // past a short palette.
-BmpError CheckIndexes(const BmpImage& img, BmpSource& source) {
-  const BmpHeader& h = img.header;
-  if (h.palette_count >= (1u << h.bit_count)) return BmpError{};
-  std::vector<uint8_t> stored(UsedRowBytes(h));
-  for (uint32_t y = 0; y < h.height; ++y) {
-    if (!source.Read(h.pixel_offset + y * h.row_stride, stored)) return BmpError::PixelsTruncated;
-    const uint8_t* row = stored.data();
+BmpError CheckIndexes(const BmpImage& image, BmpSource& source) {
+  const BmpHeader& header = image.header;
+  if (header.palette_count >= (1u << header.bit_count)) return BmpError{};
+  std::vector<uint8_t> stored(UsedRowBytes(header));
+  for (uint32_t y = 0; y < header.height; ++y) {
+    if (!source.Read(header.pixel_offset + y * header.row_stride, stored))
+      return BmpError::PixelsTruncated;
     uint32_t highest = 0;
-    switch (h.layout) {
-      case BmpLayout::Indexed8:
-        for (uint32_t x = 0; x < h.width; ++x) highest = std::max<uint32_t>(highest, row[x]);
-        break;
-      case BmpLayout::Indexed4:
-        for (uint32_t x = 0; x < h.width; ++x)
-          highest = std::max<uint32_t>(highest, (row[x / 2] >> ((x & 1) ? 0 : 4)) & 15);
-        break;
-      default:  // Indexed1
-        for (uint32_t x = 0; x < h.width; ++x)
-          highest = std::max<uint32_t>(highest, (row[x / 8] >> (7 - (x & 7))) & 1);
-    }
-    if (highest >= h.palette_count) return BmpError::BadPaletteIndex;
+    for (uint32_t x = 0; x < header.width; ++x)
+      highest = std::max<uint32_t>(highest, PackedIndex(stored.data(), x, header.bit_count));
+    if (highest >= header.palette_count) return BmpError::BadPaletteIndex;
   }
+  return BmpError{};
+}
+
+// The colour table, which ParseBmpHeader has placed inside the file; it
+// must lie inside the head as well.
+BmpError ReadPalette(std::span<const uint8_t> head, BmpImage& image) {
+  const BmpHeader& header = image.header;
+  const uint64_t palette_end =
+      header.palette_offset + uint64_t{header.palette_count} * header.palette_entry_size;
+  if (palette_end > head.size()) return BmpError::PaletteTruncated;
+  image.grey_palette = header.palette_count > 0;
+  for (uint32_t i = 0; i < header.palette_count; ++i) {
+    const uint8_t* entry =
+        head.data() + header.palette_offset + uint64_t{i} * header.palette_entry_size;
+    image.palette[i] = Rgb{entry[2], entry[1], entry[0]};  // stored blue, green, red
+    if (entry[0] != entry[1] || entry[1] != entry[2]) image.grey_palette = false;
+  }
+  return BmpError{};
+}
+
+BmpError ReadProfile(BmpSource& source, BmpImage& image) {
+  const BmpHeader& header = image.header;
+  if (header.profile_size == 0) return BmpError{};
+  image.icc_profile.resize(header.profile_size);
+  if (!source.Read(header.profile_offset, image.icc_profile)) return BmpError::PixelsTruncated;
+  return BmpError{};
+}
+
+// RLE streams are read whole and checked; uncompressed rows stay in the
+// file, their indexes checked against a short palette.
+BmpError CheckPixels(BmpSource& source, BmpImage& image) {
+  const BmpHeader& header = image.header;
+  if (header.layout == BmpLayout::Rle4 || header.layout == BmpLayout::Rle8) {
+    if (header.pixel_bytes >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
+    image.pixels.resize(header.pixel_bytes);
+    if (!source.Read(header.pixel_offset, image.pixels)) return BmpError::PixelsTruncated;
+    return RleScanner(image).Scan();
+  }
+  if (header.bit_count <= 8) return CheckIndexes(image, source);
   return BmpError{};
 }
 
@@ -404,36 +603,13 @@ BmpResult<BmpImage> DecodeBmp(BmpSource& source) {
   if (!source.Read(0, head)) return BmpError::Truncated;
   BmpResult<BmpHeader> parsed = ParseBmpHeader(head, source.Size());
   if (!parsed.ok()) return parsed.error();
-  BmpImage img;
-  img.header = std::move(parsed).value();
-  const BmpHeader& h = img.header;
-
-  // ParseBmpHeader has checked that the table, pixels and profile lie inside
-  // the file, and the table lies inside the head.
-  const uint64_t palette_end = h.palette_offset + uint64_t{h.palette_count} * h.palette_entry_size;
-  if (palette_end > head.size()) return BmpError::PaletteTruncated;
-  img.grey_palette = h.palette_count > 0;
-  for (uint32_t i = 0; i < h.palette_count; ++i) {
-    const uint8_t* e = head.data() + h.palette_offset + uint64_t{i} * h.palette_entry_size;
-    img.palette[i] = Rgb{e[2], e[1], e[0]};  // stored blue, green, red
-    if (e[0] != e[1] || e[1] != e[2]) img.grey_palette = false;
-  }
-  if (h.profile_size != 0) {
-    img.icc_profile.resize(h.profile_size);
-    if (!source.Read(h.profile_offset, img.icc_profile)) return BmpError::PixelsTruncated;
-  }
-
-  BmpError e{};
-  if (h.layout == BmpLayout::Rle4 || h.layout == BmpLayout::Rle8) {
-    if (h.pixel_bytes >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
-    img.pixels.resize(h.pixel_bytes);
-    if (!source.Read(h.pixel_offset, img.pixels)) return BmpError::PixelsTruncated;
-    e = ScanRle(img);
-  } else if (h.bit_count <= 8) {
-    e = CheckIndexes(img, source);
-  }
-  if (IsError(e)) return e;
-  return img;
+  BmpImage image;
+  image.header = std::move(parsed).value();
+  BmpError error = ReadPalette(head, image);
+  if (!IsError(error)) error = ReadProfile(source, image);
+  if (!IsError(error)) error = CheckPixels(source, image);
+  if (IsError(error)) return error;
+  return image;
 }
 
 BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
@@ -445,8 +621,8 @@ BmpResult<BmpImage> DecodeBmp(std::span<const uint8_t> file) {
 
 namespace {
 
-RowFormat FormatFor(const BmpImage& img) {
-  switch (img.header.layout) {
+RowFormat FormatFor(const BmpImage& image) {
+  switch (image.header.layout) {
     case BmpLayout::Bgr24:
       return RowFormat::Bgr;
     case BmpLayout::Bgrx32:
@@ -457,29 +633,32 @@ RowFormat FormatFor(const BmpImage& img) {
     case BmpLayout::Masked32:
       return RowFormat::Rgb;
     default:
-      return img.grey_palette ? RowFormat::Grey : RowFormat::Rgb;
+      return image.grey_palette ? RowFormat::Grey : RowFormat::Rgb;
   }
 }
 
 // Table taking a channel's raw value (up to 8 bits) to 0..255, rounded.
-void FillScale(const ChannelMask& c, std::array<uint8_t, 256>& lut) {
-  if (c.bits == 0 || c.bits >= 8) return;
-  const uint32_t max = (1u << c.bits) - 1;
-  for (uint32_t v = 0; v <= max; ++v) lut[v] = static_cast<uint8_t>((v * 255 + max / 2) / max);
+void FillScale(const ChannelMask& channel, std::array<uint8_t, 256>& scale) {
+  if (channel.bits == 0 || channel.bits >= 8) return;
+  const uint32_t max = (1u << channel.bits) - 1;
+  for (uint32_t value = 0; value <= max; ++value)
+    scale[value] = static_cast<uint8_t>((value * 255 + max / 2) / max);
 }
 
-inline uint8_t Scale(uint32_t pixel, const ChannelMask& c, const std::array<uint8_t, 256>& lut) {
-  const uint32_t v = (pixel & c.mask) >> c.shift;
-  return c.bits >= 8 ? static_cast<uint8_t>(v >> (c.bits - 8)) : lut[v];
+inline uint8_t Scale(uint32_t pixel, const ChannelMask& channel,
+                     const std::array<uint8_t, 256>& scale) {
+  const uint32_t value = (pixel & channel.mask) >> channel.shift;
+  return channel.bits >= 8 ? static_cast<uint8_t>(value >> (channel.bits - 8)) : scale[value];
 }
 
 }  // namespace
 
 BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
     : image_(image), source_(source), format_(FormatFor(image)) {
-  const BmpHeader& h = image_.header;
-  if (h.layout != BmpLayout::Rle4 && h.layout != BmpLayout::Rle8) stored_.resize(UsedRowBytes(h));
-  switch (h.layout) {
+  const BmpHeader& header = image_.header;
+  if (header.layout != BmpLayout::Rle4 && header.layout != BmpLayout::Rle8)
+    stored_.resize(UsedRowBytes(header));
+  switch (header.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:
     case BmpLayout::Rgbx32:
@@ -488,128 +667,128 @@ BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
     case BmpLayout::Rle8:
     case BmpLayout::Indexed4:
     case BmpLayout::Indexed1:
-      indexes_.resize(h.width);
+      indexes_.resize(header.width);
       break;
     case BmpLayout::Masked16:
     case BmpLayout::Masked32:
-      FillScale(h.red, lutR_);
-      FillScale(h.green, lutG_);
-      FillScale(h.blue, lutB_);
+      FillScale(header.red, red_scale_);
+      FillScale(header.green, green_scale_);
+      FillScale(header.blue, blue_scale_);
       break;
     default:
       break;
   }
-  row_.resize(size_t{h.width} * BytesPerPixel(format_));
+  row_.resize(size_t{header.width} * BytesPerPixel(format_));
 }
 
 const uint8_t* BmpRowReader::Row(uint32_t top) {
-  const BmpHeader& h = image_.header;
-  const uint32_t stored = h.top_down ? top : h.height - 1 - top;
-  if (!stored_.empty() && !source_.Read(h.pixel_offset + uint64_t{stored} * h.row_stride, stored_))
+  const BmpHeader& header = image_.header;
+  const uint32_t stored = header.top_down ? top : header.height - 1 - top;
+  if (!stored_.empty() &&
+      !source_.Read(header.pixel_offset + uint64_t{stored} * header.row_stride, stored_))
     return nullptr;
-  const uint8_t* src = stored_.data();
-  uint8_t* out = row_.data();
-  switch (h.layout) {
+  const uint8_t* pixels = stored_.data();
+  switch (header.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:
     case BmpLayout::Rgbx32:
-      return src;
+      return pixels;
     case BmpLayout::Rle4:
     case BmpLayout::Rle8:
       DecodeRleRow(stored);
       ConvertIndexes(indexes_.data());
-      return out;
+      break;
     case BmpLayout::Indexed8:
-      ConvertIndexes(src);
-      return out;
+      ConvertIndexes(pixels);
+      break;
     case BmpLayout::Indexed4:
-      for (uint32_t x = 0; x < h.width; ++x) indexes_[x] = (src[x / 2] >> ((x & 1) ? 0 : 4)) & 15;
-      ConvertIndexes(indexes_.data());
-      return out;
     case BmpLayout::Indexed1:
-      for (uint32_t x = 0; x < h.width; ++x) indexes_[x] = (src[x / 8] >> (7 - (x & 7))) & 1;
+      for (uint32_t x = 0; x < header.width; ++x)
+        indexes_[x] = PackedIndex(pixels, x, header.bit_count);
       ConvertIndexes(indexes_.data());
-      return out;
+      break;
     case BmpLayout::Masked16:
-      for (uint32_t x = 0; x < h.width; ++x, out += 3) {
-        const uint32_t p = src[2 * x] | (src[2 * x + 1] << 8);
-        out[0] = Scale(p, h.red, lutR_);
-        out[1] = Scale(p, h.green, lutG_);
-        out[2] = Scale(p, h.blue, lutB_);
-      }
-      return row_.data();
     case BmpLayout::Masked32:
-      for (uint32_t x = 0; x < h.width; ++x, out += 3) {
-        const uint8_t* s = src + 4 * x;
-        const uint32_t p = s[0] | (s[1] << 8) | (s[2] << 16) | (uint32_t{s[3]} << 24);
-        out[0] = Scale(p, h.red, lutR_);
-        out[1] = Scale(p, h.green, lutG_);
-        out[2] = Scale(p, h.blue, lutB_);
-      }
-      return row_.data();
+      ConvertMasked(pixels);
+      break;
   }
   return row_.data();
 }
 
 void BmpRowReader::ConvertIndexes(const uint8_t* indexes) {
   const uint32_t width = image_.header.width;
-  const auto& pal = image_.palette;
+  const auto& palette = image_.palette;
   uint8_t* out = row_.data();
   if (format_ == RowFormat::Grey) {
-    for (uint32_t x = 0; x < width; ++x) out[x] = pal[indexes[x]].r;
+    for (uint32_t x = 0; x < width; ++x) out[x] = palette[indexes[x]].r;
     return;
   }
   for (uint32_t x = 0; x < width; ++x, out += 3) {
-    const Rgb& c = pal[indexes[x]];
-    out[0] = c.r;
-    out[1] = c.g;
-    out[2] = c.b;
+    const Rgb& colour = palette[indexes[x]];
+    out[0] = colour.r;
+    out[1] = colour.g;
+    out[2] = colour.b;
+  }
+}
+
+// 16- or 32-bit little-endian pixels, channels picked out by the masks.
+void BmpRowReader::ConvertMasked(const uint8_t* pixels) {
+  const BmpHeader& header = image_.header;
+  const bool wide = header.layout == BmpLayout::Masked32;
+  uint8_t* out = row_.data();
+  for (uint32_t x = 0; x < header.width; ++x, out += 3) {
+    const uint8_t* bytes = pixels + (wide ? 4 : 2) * size_t{x};
+    uint32_t pixel = bytes[0] | (bytes[1] << 8);
+    if (wide) pixel |= (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
+    out[0] = Scale(pixel, header.red, red_scale_);
+    out[1] = Scale(pixel, header.green, green_scale_);
+    out[2] = Scale(pixel, header.blue, blue_scale_);
   }
 }
 
 // Decodes one stored row of an RLE bitmap into indexes_, dropping pixels
-// coded past the width. The stream was checked by ScanRle; the bounds are
+// coded past the width. The stream was checked by RleScanner; the bounds are
 // checked again all the same.
 void BmpRowReader::DecodeRleRow(uint32_t stored) {
   const uint32_t width = image_.header.width;
+  const uint16_t bits = image_.header.bit_count;
+  const uint32_t per_byte = 8 / bits;
   const uint64_t row_end = RleRowEnd(image_.header);
-  const bool four = image_.header.layout == BmpLayout::Rle4;
   uint8_t* out = indexes_.data();
   std::fill(indexes_.begin(), indexes_.end(), uint8_t{0});  // skipped pixels: first colour
   const RleRowStart start = image_.rle_rows[stored];
   if (start.offset == RleRowStart::kEmpty) return;
-  const std::span<const uint8_t> d = image_.pixels;
-  size_t pos = start.offset;
+  const std::span<const uint8_t> stream = image_.pixels;
+  size_t position = start.offset;
   uint64_t x = start.x;
   // How many of `count` pixels from x are inside the picture.
   auto shown = [&](unsigned count) {
     return static_cast<unsigned>(x >= width ? 0 : std::min<uint64_t>(count, width - x));
   };
-  while (d.size() - pos >= 2) {
-    const uint8_t count = d[pos], value = d[pos + 1];
-    pos += 2;
+  while (stream.size() - position >= 2) {
+    const uint8_t count = stream[position], value = stream[position + 1];
+    position += 2;
     if (count > 0) {
       if (x + count > row_end) return;
       for (unsigned i = 0, n = shown(count); i < n; ++i)
-        out[x + i] = four ? ((i & 1) ? (value & 15) : (value >> 4)) : value;
+        out[x + i] = PackedIndex(&value, i % per_byte, bits);
       x += count;
-    } else if (value == 0 || value == 1) {
-      return;  // end of line or of bitmap
-    } else if (value == 2) {
-      if (d.size() - pos < 2 || d[pos + 1] != 0) return;  // a move to another row ends this one
-      x += d[pos];
-      pos += 2;
+    } else if (value == kRleEndOfLine || value == kRleEndOfBitmap) {
+      return;
+    } else if (value == kRleDelta) {
+      // A move to another row ends this one.
+      if (stream.size() - position < 2 || stream[position + 1] != 0) return;
+      x += stream[position];
+      position += 2;
       if (x > width) return;
     } else {
-      const size_t bytes = four ? (value + 1u) / 2 : value;
-      const size_t padded = bytes + (bytes & 1);
-      if (d.size() - pos < padded || x + value > row_end) return;
-      for (unsigned i = 0, n = shown(value); i < n; ++i) {
-        const uint8_t b = d[pos + (four ? i / 2 : i)];
-        out[x + i] = four ? ((i & 1) ? (b & 15) : (b >> 4)) : b;
-      }
+      const uint64_t bytes = PackedBytes(value, bits);
+      const uint64_t padded = bytes + (bytes & 1);
+      if (stream.size() - position < padded || x + value > row_end) return;
+      for (unsigned i = 0, n = shown(value); i < n; ++i)
+        out[x + i] = PackedIndex(stream.data() + position, i, bits);
       x += value;
-      pos += padded;
+      position += padded;
     }
   }
 }

@@ -182,6 +182,7 @@ class BmpRowReader {
 
  private:
   void ConvertIndexes(const uint8_t* indexes);
+  void ConvertMasked(const uint8_t* pixels);
   void DecodeRleRow(uint32_t stored);
 
   const BmpImage& image_;
@@ -190,7 +191,8 @@ class BmpRowReader {
   std::vector<uint8_t> stored_;   // one uncompressed row as read from the file
   std::vector<uint8_t> row_;      // converted output row
   std::vector<uint8_t> indexes_;  // one palette index per pixel (RLE)
-  std::array<uint8_t, 256> lutR_{}, lutG_{}, lutB_{};
+  // Masked layouts: each channel's raw value to 0..255.
+  std::array<uint8_t, 256> red_scale_{}, green_scale_{}, blue_scale_{};
 };
 
 }  // namespace savejpg

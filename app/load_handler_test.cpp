@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "core/text.h"
 #include "platform/platform.h"
 

@@ -1,7 +1,7 @@
 #include "app/program.h"
 
 #include "app/load_handler.h"
-#include "encoder/save_jpg.h"
+#include "encoder/encoder_binding.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
 #include "ui/form1.h"

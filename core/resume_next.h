@@ -4,18 +4,11 @@
 #pragma once
 
 #include <exception>
-#include <stdexcept>
-#include <string>
 #include <utility>
 
-namespace morvane {
+#include "core/step_failure.h"
 
-// Thrown by the program's checked helpers (a look-up that cannot be made, a
-// value that does not fit, a control that refuses a value, ...).
-class StepFailure : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace morvane {
 
 // Runs one step; returns true when it completed, false when it failed and
 // was abandoned. Keep a step's assignment its last statement, so that an

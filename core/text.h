@@ -35,17 +35,42 @@ inline std::u16string_view TrimBlanksAndTabs(std::u16string_view text) {
   return text;
 }
 
-inline char16_t AsciiLower(char16_t ch) {
-  return (ch >= u'A' && ch <= u'Z') ? static_cast<char16_t>(ch - u'A' + u'a') : ch;
+template <class Char>
+constexpr Char AsciiLower(Char ch) {
+  return (ch >= Char('A') && ch <= Char('Z')) ? static_cast<Char>(ch - Char('A') + Char('a')) : ch;
 }
 
-// Equal when only the letter case of ASCII letters differs.
-inline bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+// Equal when only the letter case of ASCII letters differs, the way Windows
+// compares names, keys and sections. Works on program texts and on the
+// system's narrow names alike.
+template <class Char>
+constexpr bool EqualIgnoringAsciiCase(std::basic_string_view<Char> a,
+                                      std::basic_string_view<Char> b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
+}
+inline bool EqualIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
+  return EqualIgnoringAsciiCase<char16_t>(a, b);
+}
+
+// The two halves of a UTF-16 surrogate pair.
+constexpr bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// How many 16-bit units the character at `at` takes: 2 for a surrogate
+// pair, 1 otherwise (a lone surrogate included).
+constexpr size_t UnitsOfCharacterAt(std::u16string_view text, size_t at) {
+  return IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1]) ? 2 : 1;
+}
+
+// Ends `path` with `separator` unless it already ends with one; the empty
+// path becomes the separator alone.
+template <class Char>
+void EndWithSeparator(std::basic_string<Char>& path, Char separator) {
+  if (path.empty() || path.back() != separator) path.push_back(separator);
 }
 
 // An ASCII literal as a program text, for tests and fixed texts.

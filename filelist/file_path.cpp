@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "core/text.h"
 #include "platform/platform.h"
 
@@ -26,7 +26,7 @@ constexpr size_t kLongestTail = 255;
 std::u16string AbsolutePath(std::u16string_view path) {
   if (path.empty() || path.front() == kSeparator) return std::u16string(path);
   std::u16string absolute = CurrentFolder();
-  if (absolute.empty() || absolute.back() != kSeparator) absolute += kSeparator;
+  EndWithSeparator(absolute, kSeparator);
   absolute += path;
   return absolute;
 }

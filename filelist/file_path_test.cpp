@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "filelist/temp_folder_for_test.h"
 #include "platform/platform.h"
 

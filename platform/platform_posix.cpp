@@ -13,27 +13,19 @@
 #include <utility>
 #include <vector>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace morvane {
 namespace {
 
-// Letter case is ignored the way Windows ignores it for ASCII names.
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
+// `name` in `folder`; in the current folder when `folder` is empty.
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty() || folder.back() == '/') return folder + name;
-  return folder + "/" + name;
+  if (folder.empty()) return name;
+  std::string path = folder;
+  EndWithSeparator(path, '/');
+  return path + name;
 }
 
 [[noreturn]] void FailLookUp(const std::string& path, int error) {
@@ -59,7 +51,7 @@ std::optional<std::string> FindInFolder(const std::string& folder, const std::st
   errno = 0;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name = entry->d_name;
-    if (EqualIgnoringCase(name, component) && (!found || name < *found)) {
+    if (EqualIgnoringAsciiCase<char>(name, component) && (!found || name < *found)) {
       found = std::string(name);
     }
   }

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "core/text.h"
 
 namespace morvane {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/text.h"
 #include "platform/platform.h"
 
 namespace morvane {
@@ -15,9 +16,6 @@ constexpr char32_t kReplacement = 0xFFFD;
 constexpr char16_t kFirstEscape = 0xDC80;
 constexpr char16_t kLastEscape = 0xDCFF;
 constexpr char16_t kEscapeBase = 0xDC00;
-
-bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {

@@ -29,8 +29,9 @@ class SourceFile final : public BmpSource {
 
  private:
   uint64_t size_ = 0;
-  int fd_ = -1;                // where the system has positioned reads
-  std::FILE* file_ = nullptr;  // elsewhere
+  // Each implementation uses one of the two.
+  [[maybe_unused]] int fd_ = -1;                // where the system has positioned reads
+  [[maybe_unused]] std::FILE* file_ = nullptr;  // elsewhere
 };
 
 }  // namespace savejpg

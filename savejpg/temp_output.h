@@ -42,10 +42,10 @@ class TempOutput final : public JpegSink {
   [[nodiscard]] int16_t Replace(const std::filesystem::path& dest);
 
  private:
-  int fd_ = -1;                 // where the system has descriptors
-  std::FILE* file_ = nullptr;   // elsewhere
-  std::filesystem::path path_;  // the file's name while it has one
-  int slot_ = -1;               // its entry among the names a stop signal removes
+  [[maybe_unused]] int fd_ = -1;                // where the system has descriptors
+  [[maybe_unused]] std::FILE* file_ = nullptr;  // elsewhere
+  std::filesystem::path path_;                  // the file's name while it has one
+  int slot_ = -1;                               // its entry among the names a stop signal removes
 };
 
 }  // namespace savejpg

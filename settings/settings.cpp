@@ -39,9 +39,6 @@ constexpr Field kPrg{u"Prg", 5, 4};
 constexpr Field kFolder{u"Folder", 50, 0};
 constexpr Field kSet{u"Set", 2, 1};
 
-bool IsHighSurrogate(char16_t ch) { return ch >= 0xD800 && ch <= 0xDBFF; }
-bool IsLowSurrogate(char16_t ch) { return ch >= 0xDC00 && ch <= 0xDFFF; }
-
 // The longest start of `text` whose narrow form (as the file and the
 // program's read buffer hold it) has at most `limit` bytes, cut only between
 // whole characters so that no character is half read. A byte that is not
@@ -50,9 +47,7 @@ std::u16string_view CutToBytes(std::u16string_view text, size_t limit) {
   size_t bytes = 0;
   size_t at = 0;
   while (at < text.size()) {
-    const bool pair =
-        IsHighSurrogate(text[at]) && at + 1 < text.size() && IsLowSurrogate(text[at + 1]);
-    const size_t units = pair ? 2 : 1;
+    const size_t units = UnitsOfCharacterAt(text, at);
     const size_t size = ToSystemText(text.substr(at, units)).size();
     if (bytes + size > limit) break;
     bytes += size;
@@ -95,7 +90,7 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
 
 std::u16string SettingsFilePath() {
   std::u16string path = ExecutableFolder();
-  if (path.empty() || path.back() != u'/') path += u'/';
+  EndWithSeparator(path, u'/');
   path += kFileName;
   return path;
 }

@@ -1,6 +1,6 @@
 #include "ui/controls.h"
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 
 namespace morvane {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "core/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"

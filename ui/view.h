@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "ui/controls.h"
 
 namespace morvane {

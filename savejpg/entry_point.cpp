@@ -1,7 +1,5 @@
 // The exported entry point: read the bitmap, write the JPEG into a temporary
 // file beside the destination, then put it in the destination's place.
-#include "savejpg.h"
-
 #include <filesystem>
 #include <new>
 #include <string>
@@ -9,6 +7,7 @@
 #include "bmp_reader.h"
 #include "jpeg_file.h"
 #include "jpeg_writer.h"
+#include "savejpg.h"
 #include "source_file.h"
 #include "system_memory.h"
 #include "temp_output.h"

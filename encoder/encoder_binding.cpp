@@ -1,8 +1,8 @@
-#include "encoder/save_jpg.h"
+#include "encoder/encoder_binding.h"
 
 #include <vector>
 
-#include "core/resume_next.h"
+#include "core/step_failure.h"
 #include "platform/platform.h"
 
 namespace morvane {

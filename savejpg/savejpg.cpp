@@ -14,15 +14,12 @@
 #include "bmp_reader.h"
 #include "jpeg_writer.h"
 #include "mapped_file.h"
+#include "system_file.h"
 
 namespace savejpg {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path PathFromUtf8(const char* text) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text)));
-}
 
 // Same path written differently, or the same file under another name.
 bool SameFile(const fs::path& a, const fs::path& b) {
@@ -66,7 +63,7 @@ class TempOutput {
       if (dest.filename().native().size() > 200) candidate.replace_filename("savejpg");
       candidate += suffix;
       errno = 0;
-      file_ = std::fopen(candidate.string().c_str(), "wbx");  // fails if it exists
+      file_ = CreateNewFile(candidate);  // fails if it exists
       if (file_ != nullptr) {
         path_ = std::move(candidate);
         return true;
@@ -86,9 +83,7 @@ class TempOutput {
   }
 
   bool RenameTo(const fs::path& dest) {
-    std::error_code ec;
-    fs::rename(path_, dest, ec);
-    if (ec) return false;
+    if (!RenameOver(path_, dest)) return false;
     path_.clear();
     return true;
   }
@@ -147,8 +142,8 @@ class RowsWithRelease {
 int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
   if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
     return SAVEJPG_ERR_ARGUMENT;
-  const fs::path source_path = PathFromUtf8(source);
-  const fs::path dest_path = PathFromUtf8(dest);
+  const fs::path source_path = PathFromSystemText(source);
+  const fs::path dest_path = PathFromSystemText(dest);
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
 
   MappedFile input;

@@ -6,6 +6,7 @@
 
 #include "core/resume_next.h"
 #include "core/text.h"
+#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "settings/conversion.h"
 #include "settings/profile.h"
@@ -89,7 +90,7 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
 // True when the settings file exists under exactly this name, so that a file
 // that exists but cannot be read is never replaced by a new one.
 bool FileExists(std::u16string_view settings_file) {
-  const size_t slash = settings_file.rfind(u'/');
+  const size_t slash = settings_file.rfind(kPathSeparator);
   const std::u16string_view name =
       slash == std::u16string_view::npos ? settings_file : settings_file.substr(slash + 1);
   return LookUpEntry(settings_file) == name;
@@ -99,7 +100,7 @@ bool FileExists(std::u16string_view settings_file) {
 
 std::u16string SettingsFilePath() {
   std::u16string path = ExecutableFolder();
-  if (path.empty() || path.back() != u'/') path += u'/';
+  if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
   path += kFileName;
   return path;
 }

@@ -32,13 +32,16 @@ std::u16string FromWide(std::wstring_view text) { return std::u16string(text.beg
                     std::to_string(error));
 }
 
-// The errors of FindFirstFileW that mean "no such entry". Any other error
-// (a malformed name, a drive that is not ready, a name too long) means that
-// the path could not be looked up at all.
+// The errors of FindFirstFileW that mean "no such entry". A name the system
+// calls invalid names nothing either: Wine says so of a path that runs on
+// below a file, Windows of a wildcard in a folder's name. Any other error
+// (a drive that is not ready, no access, a name too long) means that the
+// path could not be looked up at all.
 bool MeansNotFound(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
     case ERROR_NO_MORE_FILES:
     case ERROR_DIRECTORY:
     case ERROR_BAD_NETPATH:

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/step_failure.h"
+#include "platform/conventions.h"
 #include "platform/platform.h"
 
 namespace morvane {
@@ -15,7 +16,7 @@ using SavetoJpegEntry = int16_t (*)(char*, char*, uint8_t, int16_t);
 SavetoJpegEntry EntryPoint() {
   static SavetoJpegEntry entry = nullptr;
   if (entry != nullptr) return entry;
-  void* library = OpenLibraryInProgramFolder(kEncoderLibrary);
+  void* library = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
   if (library == nullptr) throw StepFailure("cannot open the encoder library");
   void* symbol = FindEntryPoint(library, "SavetoJPEG");
   if (symbol == nullptr) throw StepFailure("the encoder library lacks SavetoJPEG");

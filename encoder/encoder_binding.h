@@ -1,14 +1,12 @@
-// The binding to the encoder library libSaveJPG.so, which lies in the
-// program's own folder and is opened on the first call.
+// The binding to the encoder library (kEncoderLibraryFileName:
+// libSaveJPG.so, SaveJPG.DLL on Windows), which lies in the program's own
+// folder and is opened on the first call.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace morvane {
-
-// File name of the encoder library, looked up in the program's folder.
-inline constexpr char16_t kEncoderLibrary[] = u"libSaveJPG.so";
 
 // Has the encoder convert the bitmap `source` into the JPEG file `dest` at
 // `quality`, baseline (0) or progressive (-1). Both texts are handed over as

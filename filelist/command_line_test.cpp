@@ -75,15 +75,15 @@ TEST(SplitCommandLine, TailsComeFromTheLongFormAndStayEmptyWhenNotFound) {
   const std::u16string base = temp.Text();
 
   const FileList list =
-      SplitCommandLine(base + u"/MY PICS/PICTURE 1.BMP " + base + u"/My Pics/missing.BMP " + base +
-                       u"/my pics/picture 1.BMP");
+      SplitCommandLine(base + Native(u"/MY PICS/PICTURE 1.BMP ") + base +
+                       Native(u"/My Pics/missing.BMP ") + base + Native(u"/my pics/picture 1.BMP"));
   ASSERT_EQ(list.FileCount, 3);
-  EXPECT_EQ(list.ScannedNames[1], base + u"/MY PICS/PICTURE 1.BMP");
-  EXPECT_EQ(list.NameTails[1], u"/Picture 1.BMP");
-  EXPECT_EQ(list.ScannedNames[2], base + u"/My Pics/missing.BMP");
+  EXPECT_EQ(list.ScannedNames[1], base + Native(u"/MY PICS/PICTURE 1.BMP"));
+  EXPECT_EQ(list.NameTails[1], Native(u"/Picture 1.BMP"));
+  EXPECT_EQ(list.ScannedNames[2], base + Native(u"/My Pics/missing.BMP"));
   EXPECT_EQ(list.NameTails[2], u"");
-  EXPECT_EQ(list.ScannedNames[3], base + u"/my pics/picture 1.BMP");
-  EXPECT_EQ(list.NameTails[3], u"/Picture 1.BMP");
+  EXPECT_EQ(list.ScannedNames[3], base + Native(u"/my pics/picture 1.BMP"));
+  EXPECT_EQ(list.NameTails[3], Native(u"/Picture 1.BMP"));
 }
 
 TEST(SplitCommandLine, HoldsEveryNameWithItsOwnTail) {
@@ -92,13 +92,13 @@ TEST(SplitCommandLine, HoldsEveryNameWithItsOwnTail) {
   for (int i = 1; i <= 300; ++i) {
     const std::string name = "p" + std::to_string(i) + ".BMP";
     temp.AddFile(name);
-    command_line += temp.Text() + u"/" + FromSystemText(name) + u" ";
+    command_line += temp.Text() + Native(u"/") + FromSystemText(name) + u" ";
   }
   const FileList list = SplitCommandLine(command_line);
   ASSERT_EQ(list.FileCount, 300);
-  EXPECT_EQ(list.ScannedNames[300], temp.Text() + u"/p300.BMP");
+  EXPECT_EQ(list.ScannedNames[300], temp.Text() + Native(u"/p300.BMP"));
   for (int i = 1; i <= 300; ++i) {
-    EXPECT_EQ(list.NameTails[i], u"/p" + FromSystemText(std::to_string(i)) + u".BMP") << i;
+    EXPECT_EQ(list.NameTails[i], Native(u"/p") + FromSystemText(std::to_string(i)) + u".BMP") << i;
   }
 }
 

@@ -6,12 +6,11 @@
 
 #include "core/step_failure.h"
 #include "core/text.h"
+#include "platform/conventions.h"
 #include "platform/platform.h"
 
 namespace morvane {
 namespace {
-
-constexpr char16_t kSeparator = u'/';
 
 // The search position of the long-form walk is a 16-bit signed number, so a
 // separator further along cannot be reached.
@@ -21,44 +20,39 @@ constexpr size_t kLastSearchablePosition = 32767;
 // that runs from 1 to 255.
 constexpr size_t kLongestTail = 255;
 
-// A relative name is taken against the current folder, so that a file named
-// on the command line without its folder is found where the user sees it.
-std::u16string AbsolutePath(std::u16string_view path) {
-  if (path.empty() || path.front() == kSeparator) return std::u16string(path);
-  std::u16string absolute = CurrentFolder();
-  EndWithSeparator(absolute, kSeparator);
-  absolute += path;
-  return absolute;
-}
-
 // The look-up of the whole path, unless it names the folder itself (".");
 // then nothing is appended for it.
 void AppendLastComponent(std::u16string_view path, std::u16string& long_form) {
   if (LookUpEntry(path) == u".") return;
-  long_form += kSeparator;
+  long_form += kPathSeparator;
   long_form += LookUpEntry(path);
 }
 
 }  // namespace
 
 std::u16string FPath(std::u16string_view path_as_given) {
-  const std::u16string path = AbsolutePath(path_as_given);
+  // A relative name is taken against the current folder, so that a file
+  // named on the command line without its folder is found where the user
+  // sees it.
+  const std::u16string path = MakeAbsolute(path_as_given);
   if (LookUpEntry(path).empty()) return {};
 
-  // There is no drive part: the long form starts empty and the leading "/"
-  // of the root is skipped (1-based search position 2 is index 1).
-  std::u16string long_form;
-  size_t search_index = 1;
+  // The long form starts as the drive part ("C:", or empty where paths have
+  // none), and the search skips the separator that follows it: the root's
+  // own separator is not the end of a folder's name.
+  const size_t drive_length = DrivePartLength(path);
+  std::u16string long_form = path.substr(0, drive_length);
+  size_t search_index = drive_length + 1;
   for (;;) {
-    const size_t separator = path.find(kSeparator, search_index);
+    const size_t separator = path.find(kPathSeparator, search_index);
     if (separator == std::u16string::npos) break;
     if (separator + 1 > kLastSearchablePosition) {
       throw StepFailure("separator past the reach of the path walk");
     }
     // A run of separators ends one component: the prefix before a second
     // separator would look up the folder before it once more.
-    if (path[separator - 1] != kSeparator) {
-      long_form += kSeparator;
+    if (path[separator - 1] != kPathSeparator) {
+      long_form += kPathSeparator;
       long_form += LookUpEntry(std::u16string_view(path).substr(0, separator));
     }
     search_index = separator + 1;
@@ -75,8 +69,8 @@ std::u16string FileName(std::u16string_view path) {
 }
 
 std::u16string LastComponent(std::u16string_view path) {
-  const size_t separator = path.rfind(kSeparator);
-  if (separator == std::u16string_view::npos) throw StepFailure("no \"/\" in the path");
+  const size_t separator = path.rfind(kPathSeparator);
+  if (separator == std::u16string_view::npos) throw StepFailure("no separator in the path");
   return std::u16string(path.substr(separator));
 }
 

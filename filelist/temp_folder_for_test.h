@@ -8,9 +8,19 @@
 #include <fstream>
 #include <string>
 
+#include "platform/conventions.h"
 #include "platform/platform.h"
 
 namespace morvane {
+
+// `path` written with "/" between its components, as this system writes it.
+inline std::u16string Native(std::u16string_view path) {
+  std::u16string native(path);
+  for (char16_t& ch : native) {
+    if (ch == u'/') ch = kPathSeparator;
+  }
+  return native;
+}
 
 class TempFolder {
  public:

@@ -2,7 +2,7 @@
 // system, the directory look-up, the executable's folder, the command line,
 // whole-file reads and atomic replacement, and libraries that lie in the
 // program's own folder. Everything here names no OS type; the POSIX version
-// lives in platform_posix.cpp.
+// lives in platform_posix.cpp, the Windows one in platform_win32.cpp.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +18,8 @@ namespace morvane {
 // the one unit U+DC80 + k, so every byte string comes back unchanged through
 // FromSystemText and then ToSystemText.
 
-// UTF-16 -> the system's narrow text (UTF-8). A unit U+DC80-U+DCFF that is
+// UTF-16 -> the system's narrow text (UTF-8; on Windows the ANSI code page,
+// where a character it lacks becomes its default character). A unit U+DC80-U+DCFF that is
 // not the second half of a surrogate pair becomes the byte it carries; any
 // other unpaired surrogate becomes U+FFFD (EF BF BD).
 std::string ToSystemText(std::u16string_view text);
@@ -36,6 +37,9 @@ std::u16string FromSystemText(std::string_view text);
 // system keeps it, or the empty text when nothing matches. The root "/"
 // gives "/". Throws StepFailure when the path cannot be looked up at all
 // (an embedded NUL, a name too long, an I/O error).
+// On Windows: FindFirstFileW on the path, "\" separating components, with
+// the system's own matching (letter case ignored, short 8.3 names, wildcards)
+// and the entry's long name as the result.
 std::u16string LookUpEntry(std::u16string_view path);
 
 // The current folder, absolute.
@@ -45,7 +49,9 @@ std::u16string CurrentFolder();
 // final "/" (except for the root itself).
 std::u16string ExecutableFolder();
 
-// The arguments after the program's own name, joined by one blank each.
+// The arguments after the program's own name, joined by one blank each. On
+// Windows `argc` and `argv` are not used: the text after the program's name
+// in GetCommandLineW, as ArgumentsAfterProgramName gives it.
 std::u16string CommandLineText(int argc, const char* const* argv);
 
 // What ReadWholeFile found under a path.

@@ -9,6 +9,7 @@
 #include "jpeg_writer.h"
 #include "savejpg.h"
 #include "source_file.h"
+#include "system_file.h"
 #include "system_memory.h"
 #include "temp_output.h"
 
@@ -16,10 +17,6 @@ namespace savejpg {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path PathFromUtf8(const char* text) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(text)));
-}
 
 // Same path written differently, or the same file under another name.
 bool SameFile(const fs::path& a, const fs::path& b) {
@@ -64,8 +61,8 @@ RowFunction RowsOrFailure(BmpRowReader& rows) {
 int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
   if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
     return SAVEJPG_ERR_ARGUMENT;
-  const fs::path source_path = PathFromUtf8(source);
-  const fs::path dest_path = PathFromUtf8(dest);
+  const fs::path source_path = PathFromSystemText(source);
+  const fs::path dest_path = PathFromSystemText(dest);
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
 
   SourceFile input;

@@ -6,8 +6,9 @@
  *   int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,
  *                      int16_t progressive);
  *
- *   source       NUL-terminated UTF-8 path of the bitmap to read.
- *   dest         NUL-terminated UTF-8 path of the JPEG to write.
+ *   source       NUL-terminated path of the bitmap to read, in the system's
+ *                narrow encoding: UTF-8, or the ANSI code page on Windows.
+ *   dest         NUL-terminated path of the JPEG to write, the same way.
  *   quality      1..100; 0 is taken as 1 and anything above 100 as 100.
  *                Below 90 the colour planes are subsampled 4:2:0, from 90 on
  *                they are kept at full resolution (4:4:4).

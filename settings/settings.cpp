@@ -6,6 +6,7 @@
 
 #include "core/resume_next.h"
 #include "core/text.h"
+#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "settings/conversion.h"
 #include "settings/file_text.h"
@@ -90,7 +91,7 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
 
 std::u16string SettingsFilePath() {
   std::u16string path = ExecutableFolder();
-  EndWithSeparator(path, u'/');
+  EndWithSeparator(path, kPathSeparator);
   path += kFileName;
   return path;
 }

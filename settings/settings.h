@@ -19,9 +19,9 @@ struct StoredSettings {
   std::u16string Rate, Prg, Folder, Set;
 };
 
-// "<folder of the executable>/Morvane.ini", with a single "/" when the
-// folder is the root. Throws StepFailure when the executable's folder cannot
-// be found.
+// "<folder of the executable>/Morvane.ini" (the system's separator: "\" on
+// Windows), with a single separator when the folder is the root. Throws StepFailure when the
+// executable's folder cannot be found.
 std::u16string SettingsFilePath();
 
 // Reads the settings file at SettingsFilePath(). A missing file, section or

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/conventions.h"
 #include "platform/platform.h"
 
 namespace morvane {
@@ -308,7 +309,8 @@ TEST(LoadSettings, KeysAreFoundIgnoringCaseAndFirstOneWins) {
 
 TEST(SettingsFilePath, LiesInTheExecutablesFolder) {
   const std::u16string folder = ExecutableFolder();
-  const std::u16string expected = folder == u"/" ? u"/Morvane.ini" : folder + u"/Morvane.ini";
+  const std::u16string separator(folder.back() == kPathSeparator ? 0 : 1, kPathSeparator);
+  const std::u16string expected = folder + separator + u"Morvane.ini";
   EXPECT_EQ(SettingsFilePath(), expected);
 }
 

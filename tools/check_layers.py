@@ -2,10 +2,11 @@
 """Fails when an include goes against the direction of the program's rooms:
     app      -> filelist, settings, ui, encoder, platform, core
     ui       -> settings, platform, core        ui/qt -> ui, Qt
+                                                ui/win32 -> ui, Windows
     filelist, settings, encoder -> platform, core
     platform -> core                             savejpg -> its own files, libjpeg
-Only platform/ (and the encoder library's own file access) names system
-headers, and only ui/qt/ names Qt. Tests, fuzz targets and benchmarks may
+Only platform/, the Win32 view (ui/win32/) and the encoder library's own
+file access name system headers, and only ui/qt/ names Qt. Tests, fuzz targets and benchmarks may
 include what they test.
     check_layers.py [ROOT]"""
 import pathlib
@@ -20,26 +21,30 @@ ALLOWED = {
     "encoder": {"encoder", "platform", "core"},
     "ui": {"ui", "settings", "platform", "core"},
     "ui/qt": {"ui/qt", "ui", "settings", "platform", "core"},
+    "ui/win32": {"ui/win32", "ui", "settings", "platform", "core"},
     "app": {"app", "filelist", "settings", "ui", "encoder", "platform", "core"},
 }
 # Rooms whose files may name the operating system's own headers.
-SYSTEM_ROOMS = {"platform", "savejpg"}
+SYSTEM_ROOMS = {"platform", "savejpg", "ui/win32"}
 SYSTEM_HEADER = re.compile(r"^(unistd|dirent|fcntl|dlfcn|pthread|signal|windows|io|direct)\.h$|^sys/")
 QT_HEADER = re.compile(r"^Q[A-Za-z]*$|^Qt[A-Za-z]*/")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.M)
 
 
+VIEW_ROOMS = ("qt", "win32")
+
+
 def room_of(relative):
     parts = relative.parts
-    if parts[0] == "ui" and len(parts) > 2 and parts[1] == "qt":
-        return "ui/qt"
+    if parts[0] == "ui" and len(parts) > 2 and parts[1] in VIEW_ROOMS:
+        return "ui/" + parts[1]
     return parts[0]
 
 
 def included_room(name):
     parts = pathlib.PurePosixPath(name).parts
-    if len(parts) > 2 and parts[0] == "ui" and parts[1] == "qt":
-        return "ui/qt"
+    if len(parts) > 2 and parts[0] == "ui" and parts[1] in VIEW_ROOMS:
+        return "ui/" + parts[1]
     return parts[0] if len(parts) > 1 else None
 
 

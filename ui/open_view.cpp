@@ -1,23 +1,8 @@
-#include "platform/platform.h"
-#include "ui/desktop_module.h"
+#include "ui/desktop_view.h"
 #include "ui/view.h"
 
 namespace morvane {
 namespace {
-
-// The desktop view from the window module, or nullptr when no display is
-// named, the module or its entry point is missing, or the module finds no
-// usable display.
-std::unique_ptr<View> LoadDesktopView() {
-  if (!DisplayNamed()) return nullptr;
-  void* module = OpenLibraryInProgramFolder(kDesktopModuleFileName);
-  if (module == nullptr) return nullptr;
-  const auto create =
-      reinterpret_cast<CreateDesktopViewFunction>(FindEntryPoint(module, kCreateDesktopViewName));
-  if (create == nullptr) return nullptr;
-  // The module stays loaded until the process ends.
-  return std::unique_ptr<View>(create());
-}
 
 // Starts as the console view and turns into the desktop view the first time
 // something must be shown, if it can.

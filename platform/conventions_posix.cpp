@@ -1,0 +1,21 @@
+// Paths and library names on Linux and other POSIX systems.
+#include "platform/conventions.h"
+#include "platform/platform.h"
+
+namespace morvane {
+
+const char16_t kPathSeparator = u'/';
+
+const std::u16string_view kEncoderLibraryFileName = u"libSaveJPG.so";
+
+size_t DrivePartLength(std::u16string_view) { return 0; }
+
+std::u16string MakeAbsolute(std::u16string_view path) {
+  if (path.empty() || path.front() == kPathSeparator) return std::u16string(path);
+  std::u16string absolute = CurrentFolder();
+  if (absolute.empty() || absolute.back() != kPathSeparator) absolute += kPathSeparator;
+  absolute += path;
+  return absolute;
+}
+
+}  // namespace morvane

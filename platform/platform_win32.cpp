@@ -1,0 +1,263 @@
+// The platform interfaces on Windows, through the Win32 API. Texts cross into
+// the system as UTF-16 (the wide API) except where the program's rules ask
+// for the ANSI code page: ToSystemText and FromSystemText.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "core/resume_next.h"
+#include "platform/command_line_win32.h"
+#include "platform/conventions.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+// A file larger than this is not read whole: the settings file is a few
+// hundred bytes, and a huge one is not a settings file.
+constexpr DWORD kLargestWholeFile = DWORD{1} << 20;
+
+// The text as the wide API wants it, NUL-terminated. Throws StepFailure for a
+// text holding a NUL, which the API would take as its end.
+std::wstring Wide(std::u16string_view text) {
+  if (text.find(u'\0') != std::u16string_view::npos) throw StepFailure("NUL in a path");
+  return std::wstring(text.begin(), text.end());
+}
+
+std::u16string FromWide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+
+[[noreturn]] void FailLookUp(std::u16string_view path, DWORD error) {
+  throw StepFailure("cannot look up " + ToSystemText(path.substr(0, 64)) + ": error " +
+                    std::to_string(error));
+}
+
+// The errors of FindFirstFileW that mean "no such entry". A name the system
+// calls invalid names nothing either: Wine says so of a path that runs on
+// below a file, Windows of a wildcard in a folder's name. Any other error
+// (a drive that is not ready, no access, a name too long) means that the
+// path could not be looked up at all.
+bool MeansNotFound(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_NO_MORE_FILES:
+    case ERROR_DIRECTORY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (valid()) ::CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  // Closes now; false when closing reported an error.
+  bool Close() {
+    const bool closed = ::CloseHandle(handle_) != 0;
+    handle_ = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+std::u16string FolderOf(std::u16string_view path) {
+  const size_t separator = path.rfind(kPathSeparator);
+  if (separator == std::u16string_view::npos) return u".";
+  return std::u16string(path.substr(0, separator));
+}
+
+std::u16string JoinPath(std::u16string folder, std::u16string_view name) {
+  if (!folder.empty() && folder.back() != kPathSeparator) folder += kPathSeparator;
+  folder += name;
+  return folder;
+}
+
+}  // namespace
+
+std::u16string ArgumentsAfterProgramName(std::u16string_view whole) {
+  size_t at = 0;
+  if (!whole.empty() && whole.front() == u'"') {
+    const size_t closing = whole.find(u'"', 1);
+    at = closing == std::u16string_view::npos ? whole.size() : closing + 1;
+  } else {
+    while (at < whole.size() && whole[at] != u' ' && whole[at] != u'\t') ++at;
+  }
+  while (at < whole.size() && (whole[at] == u' ' || whole[at] == u'\t')) ++at;
+  return std::u16string(whole.substr(at));
+}
+
+std::string ToSystemText(std::u16string_view text) {
+  if (text.empty()) return {};
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int size = static_cast<int>(text.size());
+  const int length = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide, size, narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}
+
+std::u16string FromSystemText(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
+  return FromWide(wide);
+}
+
+std::u16string LookUpEntry(std::u16string_view path) {
+  const std::wstring wide = Wide(path);
+  if (wide.empty()) return {};
+  // Without the "\\?\" form the system takes no longer path; it would
+  // report such a path as not found.
+  if (wide.size() >= MAX_PATH) FailLookUp(path, ERROR_FILENAME_EXCED_RANGE);
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW(wide.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (MeansNotFound(error)) return {};
+    FailLookUp(path, error);
+  }
+  ::FindClose(search);
+  return FromWide(found.cFileName);
+}
+
+std::u16string CurrentFolder() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) throw StepFailure("cannot read the current folder");
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      return FromWide(buffer);
+    }
+    buffer.resize(length);
+  }
+}
+
+std::u16string ExecutableFolder() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) throw StepFailure("cannot find the program's folder");
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  const size_t separator = buffer.rfind(L'\\');
+  if (separator == std::wstring::npos) throw StepFailure("program path has no folder");
+  // A drive's root keeps its "\" ("C:\"), as the system writes it.
+  const bool root = separator > 0 && buffer[separator - 1] == L':';
+  buffer.resize(root ? separator + 1 : separator);
+  return FromWide(buffer);
+}
+
+std::u16string CommandLineText(int, const char* const*) {
+  // The C runtime's argv has lost the quotes and the exact blanks, and went
+  // through the ANSI code page: the program reads the line as Windows keeps it.
+  const wchar_t* whole = ::GetCommandLineW();
+  return ArgumentsAfterProgramName(whole == nullptr ? u"" : FromWide(whole));
+}
+
+std::optional<std::string> ReadWholeFile(std::u16string_view path) {
+  std::wstring wide;
+  try {
+    wide = Wide(path);
+  } catch (const StepFailure&) {
+    return std::nullopt;
+  }
+  FileHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
+  if (info.nFileSizeHigh != 0 || info.nFileSizeLow > kLargestWholeFile) return std::nullopt;
+
+  std::string content;
+  char chunk[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return std::nullopt;
+    if (got == 0) break;
+    content.append(chunk, got);
+    // The file may have grown since its size was read.
+    if (content.size() > kLargestWholeFile) return std::nullopt;
+  }
+  return content;
+}
+
+bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
+  try {
+    const std::wstring target = Wide(path);
+    const std::u16string folder = FolderOf(path);
+    // A new name in the same folder, so that the move is a rename on one
+    // volume; CREATE_NEW never opens a file that is already there.
+    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < 64; ++attempt) {
+      const std::u16string name =
+          u".morvane-" + FromSystemText(std::to_string(seed + attempt)) + u".tmp";
+      const std::wstring temp = Wide(JoinPath(folder, name));
+      FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.valid()) {
+        if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+        return false;
+      }
+      bool ok = WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
+      ok = file.Close() && ok;
+      ok = ok && ::MoveFileExW(temp.c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      if (!ok) ::DeleteFileW(temp.c_str());
+      return ok;
+    }
+    return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void* OpenLibraryInProgramFolder(std::u16string_view file_name) {
+  try {
+    const std::wstring full = Wide(JoinPath(ExecutableFolder(), file_name));
+    return reinterpret_cast<void*>(::LoadLibraryW(full.c_str()));
+  } catch (const StepFailure&) {
+    return nullptr;
+  }
+}
+
+void* FindEntryPoint(void* library, const char* name) {
+  if (library == nullptr) return nullptr;
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+bool DisplayNamed() { return true; }  // Windows always has its desktop
+
+}  // namespace morvane

@@ -1,0 +1,183 @@
+// The Win32 platform layer, on a real file system (Windows or Wine). The
+// texts that cross into the system are checked with the ANSI code page 932
+// that the program's users have; tools/test-windows.sh runs Wine with it.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "core/resume_next.h"
+#include "platform/command_line_win32.h"
+#include "platform/conventions.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::u16string Text(const fs::path& path) {
+  const std::wstring& wide = path.native();
+  return std::u16string(wide.begin(), wide.end());
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = fs::temp_directory_path() /
+            (std::string("morvane-win32-") + info->test_suite_name() + "-" + info->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  void AddFile(const fs::path& relative, size_t size = 1) const {
+    fs::create_directories((path_ / relative).parent_path());
+    std::ofstream(path_ / relative, std::ios::binary) << std::string(size, 'x');
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::u16string ShortPath(const fs::path& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = ::GetShortPathNameW(path.c_str(), buffer, MAX_PATH);
+  return std::u16string(buffer, buffer + length);
+}
+
+TEST(ArgumentsAfterProgramName, DropsTheNameAndTheBlanksAfterIt) {
+  EXPECT_EQ(ArgumentsAfterProgramName(u"\"C:\\Program Files\\Morvane.exe\" C:\\A.BMP"),
+            u"C:\\A.BMP");
+  EXPECT_EQ(ArgumentsAfterProgramName(u"Morvane.exe \t  C:\\A.BMP"), u"C:\\A.BMP");
+  EXPECT_EQ(ArgumentsAfterProgramName(u"Morvane\tC:\\A.BMP"), u"C:\\A.BMP");
+  // A quoted name may run straight into the arguments.
+  EXPECT_EQ(ArgumentsAfterProgramName(u"\"Morvane.exe\"C:\\A.BMP"), u"C:\\A.BMP");
+}
+
+TEST(ArgumentsAfterProgramName, LeavesTheArgumentsUntouched) {
+  EXPECT_EQ(ArgumentsAfterProgramName(u"M.exe \"C:\\My Pics\\A.BMP\"  C:\\B.BMP  "),
+            u"\"C:\\My Pics\\A.BMP\"  C:\\B.BMP  ");
+  EXPECT_EQ(ArgumentsAfterProgramName(u"M.exe C:\\変換\\A.BMP"), u"C:\\変換\\A.BMP");
+  for (const std::u16string_view alone : {u"", u"Morvane.exe", u"\"C:\\M x\\M.exe\"  ", u"\"M"}) {
+    EXPECT_EQ(ArgumentsAfterProgramName(alone), u"") << alone.size();
+  }
+}
+
+TEST(SystemText, UsesTheAnsiCodePage) {
+  if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
+  EXPECT_EQ(ToSystemText(u"変換 a"), "\x95\xcf\x8a\xb7 a");
+  EXPECT_EQ(FromSystemText("\x95\xcf\x8a\xb7 a"), u"変換 a");
+  // Windows' "\" is byte 0x5C, which is also the second byte of some
+  // characters (表 is 0x95 0x5C): a whole character, not a separator.
+  EXPECT_EQ(FromSystemText("\x95\x5c"), u"表");
+  // A character the code page lacks becomes its default character.
+  EXPECT_EQ(ToSystemText(u"\u0E01"), "?");
+}
+
+TEST(LookUpEntry, GivesTheStoredLongName) {
+  TempFolder temp;
+  temp.AddFile("Program Files Test/Picture 1.bmp");
+  const std::u16string base = Text(temp.path());
+  EXPECT_EQ(LookUpEntry(base + u"\\PROGRAM FILES TEST\\PICTURE 1.BMP"), u"Picture 1.bmp");
+  EXPECT_EQ(LookUpEntry(base + u"\\program files test"), u"Program Files Test");
+  const std::u16string short_form = ShortPath(temp.path() / "Program Files Test" / "Picture 1.bmp");
+  ASSERT_NE(short_form, u"");
+  ASSERT_EQ(short_form.find(u"Picture 1.bmp"), std::u16string::npos);
+  EXPECT_EQ(LookUpEntry(short_form), u"Picture 1.bmp");
+  // Wildcards are the system's, in the last component only; "/" separates as
+  // well inside the look-up.
+  EXPECT_EQ(LookUpEntry(base + u"\\Program Files Test\\Pict??? 1.bmp"), u"Picture 1.bmp");
+  EXPECT_EQ(LookUpEntry(base + u"\\Prog*"), u"Program Files Test");
+  EXPECT_EQ(LookUpEntry(base + u"\\Prog*\\Picture 1.bmp"), u"");
+  EXPECT_EQ(LookUpEntry(base + u"/Program Files Test/Picture 1.bmp"), u"Picture 1.bmp");
+}
+
+TEST(LookUpEntry, GivesEmptyTextWhenNothingMatches) {
+  TempFolder temp;
+  temp.AddFile("a.BMP");
+  const std::u16string base = Text(temp.path());
+  EXPECT_EQ(LookUpEntry(base + u"\\b.BMP"), u"");
+  EXPECT_EQ(LookUpEntry(base + u"\\missing\\a.BMP"), u"");
+  EXPECT_EQ(LookUpEntry(base + u"\\a.BMP\\deeper"), u"");
+  EXPECT_EQ(LookUpEntry(u""), u"");
+}
+
+TEST(LookUpEntry, FailsOnPathsThatCannotBeLookedUp) {
+  EXPECT_THROW(LookUpEntry(std::u16string(u"C:\\a\0b", 6)), StepFailure);
+  EXPECT_THROW(LookUpEntry(u"C:\\" + std::u16string(300, u'a')), StepFailure);
+}
+
+TEST(MakeAbsolute, TakesRelativeNamesAgainstTheCurrentFolder) {
+  TempFolder temp;
+  const fs::path saved = fs::current_path();
+  fs::current_path(temp.path());
+  const std::u16string current = CurrentFolder();
+  EXPECT_EQ(MakeAbsolute(u"PICS\\A.BMP"), current + u"\\PICS\\A.BMP");
+  EXPECT_EQ(MakeAbsolute(u"PICS/A.BMP"), current + u"\\PICS\\A.BMP");
+  fs::current_path(saved);
+  for (const std::u16string_view absolute :
+       {u"C:\\PICS\\.\\A.BMP", u"\\\\server\\share\\A.BMP", u"\\PICS\\A.BMP", u"", u"D:/A.BMP"}) {
+    EXPECT_EQ(MakeAbsolute(absolute), absolute);
+  }
+}
+
+TEST(DrivePartLength, RunsToTheFirstColon) {
+  EXPECT_EQ(DrivePartLength(u"C:\\PICS\\A.BMP"), 2u);
+  EXPECT_EQ(DrivePartLength(u"\\PICS\\A.BMP"), 0u);
+  EXPECT_EQ(DrivePartLength(u"ab\\c:d"), 5u);
+  EXPECT_EQ(kPathSeparator, u'\\');
+}
+
+TEST(ExecutableFolder, HoldsTheRunningProgram) {
+  const std::u16string folder = ExecutableFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), u'\\');
+  EXPECT_EQ(LookUpEntry(folder + u"\\morvane_tests.exe"), u"morvane_tests.exe");
+}
+
+TEST(ReadWholeFile, ReadsRegularFilesUpToOneMebibyte) {
+  TempFolder temp;
+  temp.AddFile("small.ini", 3);
+  temp.AddFile("limit.ini", 1 << 20);
+  temp.AddFile("large.ini", (1 << 20) + 1);
+  const std::u16string base = Text(temp.path());
+  EXPECT_EQ(ReadWholeFile(base + u"\\small.ini"), "xxx");
+  EXPECT_EQ(ReadWholeFile(base + u"\\limit.ini").value_or("").size(), size_t{1} << 20);
+  EXPECT_FALSE(ReadWholeFile(base + u"\\large.ini").has_value());
+  EXPECT_FALSE(ReadWholeFile(base).has_value());  // a folder
+  EXPECT_FALSE(ReadWholeFile(base + u"\\missing.ini").has_value());
+}
+
+TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
+  TempFolder temp;
+  const std::u16string target = Text(temp.path()) + u"\\Morvane.ini";
+  ASSERT_TRUE(ReplaceFileAtomically(target, "first"));
+  ASSERT_TRUE(ReplaceFileAtomically(target, "second\r\n"));
+  EXPECT_EQ(ReadWholeFile(target), "second\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
+  EXPECT_FALSE(ReplaceFileAtomically(Text(temp.path()) + u"\\no\\such\\x.ini", "x"));
+  // A folder of that name is not replaced.
+  fs::create_directory(temp.path() / "folder.ini");
+  EXPECT_FALSE(ReplaceFileAtomically(Text(temp.path()) + u"\\folder.ini", "x"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 2);
+}
+
+TEST(OpenLibraryInProgramFolder, OpensOnlyWhatLiesInTheProgramsFolder) {
+  void* encoder = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
+  ASSERT_NE(encoder, nullptr);
+  EXPECT_NE(FindEntryPoint(encoder, "SavetoJPEG"), nullptr);
+  EXPECT_EQ(FindEntryPoint(encoder, "Missing"), nullptr);
+  // A system library is found on the search path, never here.
+  EXPECT_EQ(OpenLibraryInProgramFolder(u"version.dll"), nullptr);
+  EXPECT_EQ(FindEntryPoint(nullptr, "SavetoJPEG"), nullptr);
+}
+
+}  // namespace
+}  // namespace morvane

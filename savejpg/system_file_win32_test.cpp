@@ -1,0 +1,52 @@
+// SavetoJPEG on Windows: paths in the ANSI code page reach files of any name
+// the code page holds, and an existing JPEG is replaced whole.
+#include <windows.h>
+
+#include "savejpg.h"
+#include "test_support.h"
+
+namespace savejpg_test {
+namespace {
+
+// `wide` in the ANSI code page, as the program hands paths over.
+std::string Ansi(const std::wstring& wide) {
+  const int length =
+      ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), length, nullptr, nullptr);
+  narrow.pop_back();
+  return narrow;
+}
+
+std::vector<uint8_t> SmallBitmap() {
+  BmpFields s;
+  s.width = 9;
+  s.height = 7;
+  s.pixels = StoreRows(9, 7, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
+  return BuildBmp(s);
+}
+
+TEST(SaveJpgOnWindows, ReachesJapaneseNamesThroughTheAnsiCodePage) {
+  if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
+  ScratchFolder dir;
+  const fs::path folder = dir.path() / L"変換 表";  // 表 ends in byte 0x5C, as "\" does
+  fs::create_directories(folder);
+  WriteFile(folder / L"写真.bmp", SmallBitmap());
+  std::string source = Ansi((folder / L"写真.bmp").native());
+  std::string dest = Ansi((folder / L"写真.jpg").native());
+  ASSERT_EQ(SavetoJPEG(source.data(), dest.data(), 85, 0), SAVEJPG_OK);
+  EXPECT_EQ(DecodeJpeg(ReadFile(folder / L"写真.jpg")).width, 9);
+}
+
+TEST(SaveJpgOnWindows, ReplacesAnExistingJpegAndLeavesNoTemporary) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.bmp", SmallBitmap());
+  WriteFile(dir / "out.jpg", {1, 2, 3});
+  std::string source = (dir / "in.bmp").string(), dest = (dir / "out.jpg").string();
+  ASSERT_EQ(SavetoJPEG(source.data(), dest.data(), 85, -1), SAVEJPG_OK);
+  EXPECT_EQ(DecodeJpeg(ReadFile(dir / "out.jpg")).height, 7);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
+}
+
+}  // namespace
+}  // namespace savejpg_test

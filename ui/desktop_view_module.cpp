@@ -1,0 +1,20 @@
+// The desktop view from the window module, which the program opens from its
+// own folder only when something must be shown.
+#include "platform/platform.h"
+#include "ui/desktop_module.h"
+#include "ui/desktop_view.h"
+
+namespace morvane {
+
+std::unique_ptr<View> LoadDesktopView() {
+  if (!DisplayNamed()) return nullptr;
+  void* module = OpenLibraryInProgramFolder(kDesktopModuleFileName);
+  if (module == nullptr) return nullptr;
+  const auto create =
+      reinterpret_cast<CreateDesktopViewFunction>(FindEntryPoint(module, kCreateDesktopViewName));
+  if (create == nullptr) return nullptr;
+  // The module stays loaded until the process ends.
+  return std::unique_ptr<View>(create());
+}
+
+}  // namespace morvane

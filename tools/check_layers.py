@@ -6,7 +6,7 @@
     platform -> core                             savejpg -> its own files, libjpeg
 Only platform/ (and the encoder library's own file access) names system
 headers, and only ui/qt/ names Qt. Tests, fuzz targets and benchmarks may
-include what they test.
+include what they test, and test_support/, which no room may include.
     check_layers.py [ROOT]"""
 import pathlib
 import re

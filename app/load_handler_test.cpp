@@ -3,32 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "core/step_failure.h"
 #include "core/text.h"
 #include "platform/platform.h"
+#include "test_support/files.h"
+#include "test_support/recording_view.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Message {
-  std::u16string text;
-  std::u16string title;
-  MessageIcon icon;
-};
-
-class RecordingView : public View {
- public:
-  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
-    messages.push_back({std::u16string(text), std::u16string(title), icon});
-  }
-  int RunWindow(Form1&) override { return 0; }
-  std::vector<Message> messages;
-};
+using test_support::RecordingView;
 
 struct Call {
   std::u16string source;
@@ -42,16 +30,12 @@ struct Call {
 class BatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              (std::string("morvane-batch-") +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "Pics");
-    base_ = FromSystemText(folder_.string());
+    fs::create_directories(temp_ / "Pics");
+    // The folder chooser fails, as in a view without a display.
+    view_.no_display = true;
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
-  void MakeFile(const std::string& relative) { std::ofstream(folder_ / relative) << "BM"; }
+  void MakeFile(const std::string& relative) { temp_.AddFile(relative, "BM"); }
 
   StartUpOutcome Run(std::u16string_view command_line) {
     StartUpParts parts;
@@ -72,14 +56,8 @@ class BatchTest : public ::testing::Test {
     return RunLoadHandler(form_, command_line, parts);
   }
 
-  std::u16string Summary(std::u16string_view count, std::u16string_view folder,
-                         std::u16string_view quality) {
-    return std::u16string(count) + u"個のファイルを変換しました。\r\nフォルダ：" +
-           std::u16string(folder) + u"\r\n画質：" + std::u16string(quality);
-  }
-
-  fs::path folder_;
-  std::u16string base_;
+  test_support::TempFolder temp_;
+  const std::u16string base_ = temp_.Text();
   StoredSettings stored_;
   uint8_t quality_ = 85;
   int16_t progressive_ = 0;
@@ -112,7 +90,8 @@ TEST_F(BatchTest, WritesBesideSourcesUnderLongNames) {
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].title, u"変換完了");
   EXPECT_EQ(view_.messages[0].icon, MessageIcon::kInformation);
-  EXPECT_EQ(view_.messages[0].text, Summary(u"2", base_ + u"/Pics", u"85"));
+  EXPECT_EQ(view_.messages[0].text,
+            u"2個のファイルを変換しました。\r\nフォルダ：" + base_ + u"/Pics\r\n画質：85");
 }
 
 TEST_F(BatchTest, ChosenFolderTakesLongNameOfEachSource) {
@@ -122,7 +101,7 @@ TEST_F(BatchTest, ChosenFolderTakesLongNameOfEachSource) {
   Run(base_ + u"/pics/picture 1.BMP");
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].dest, u"/out/Picture 1.jpg");
-  EXPECT_EQ(view_.messages[0].text, Summary(u"1", u"/out", u"85"));
+  EXPECT_EQ(view_.messages[0].text, u"1個のファイルを変換しました。\r\nフォルダ：/out\r\n画質：85");
 
   // A folder ending in "/" doubles the separator; the summary shows it as stored.
   stored_.Folder = u"/out/";
@@ -130,7 +109,8 @@ TEST_F(BatchTest, ChosenFolderTakesLongNameOfEachSource) {
   view_.messages.clear();
   Run(base_ + u"/Pics/Picture 1.BMP");
   EXPECT_EQ(calls_[0].dest, u"/out//Picture 1.jpg");
-  EXPECT_EQ(view_.messages[0].text, Summary(u"1", u"/out/", u"85"));
+  EXPECT_EQ(view_.messages[0].text,
+            u"1個のファイルを変換しました。\r\nフォルダ：/out/\r\n画質：85");
 }
 
 TEST_F(BatchTest, EmptyChosenFolderWritesToRootAndShowsNoFolder) {
@@ -138,7 +118,7 @@ TEST_F(BatchTest, EmptyChosenFolderWritesToRootAndShowsNoFolder) {
   stored_.Set = u"Y";
   Run(base_ + u"/Pics/A.BMP");
   EXPECT_EQ(calls_[0].dest, u"/a.jpg");
-  EXPECT_EQ(view_.messages[0].text, Summary(u"1", u"", u"85"));
+  EXPECT_EQ(view_.messages[0].text, u"1個のファイルを変換しました。\r\nフォルダ：\r\n画質：85");
 }
 
 TEST_F(BatchTest, LowerCaseSetSelectsSourceFolder) {
@@ -165,7 +145,8 @@ TEST_F(BatchTest, MissingNamesReachEncoderOnlyUnderSourceFolderRule) {
             StartUpOutcome::kSomeConverted);
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].dest, u"/output/a.jpg");
-  EXPECT_EQ(view_.messages.back().text, Summary(u"1", u"/output", u"85"));
+  EXPECT_EQ(view_.messages.back().text,
+            u"1個のファイルを変換しました。\r\nフォルダ：/output\r\n画質：85");
 }
 
 TEST_F(BatchTest, NoBitmapNameGivesFailureMessage) {
@@ -193,7 +174,8 @@ TEST_F(BatchTest, EncoderFailuresAreNotCounted) {
   results_ = {1, 0};
   EXPECT_EQ(Run(names), StartUpOutcome::kSomeConverted);
   EXPECT_EQ(form_.ConvertedCount, 1u);
-  EXPECT_EQ(view_.messages.back().text, Summary(u"1", base_ + u"/Pics", u"85"));
+  EXPECT_EQ(view_.messages.back().text,
+            u"1個のファイルを変換しました。\r\nフォルダ：" + base_ + u"/Pics\r\n画質：85");
 
   // A result that does not fit a byte neither counts nor becomes LastResult.
   results_ = {-1, 300};
@@ -221,15 +203,16 @@ TEST_F(BatchTest, EveryNameIsConvertedAndCountedExactly) {
   ASSERT_EQ(calls_.size(), 300u);
   EXPECT_EQ(calls_[299].dest, u"/out/p300.jpg");
   EXPECT_EQ(calls_[199].dest, u"/out/p200.jpg");
-  EXPECT_EQ(view_.messages[0].text, Summary(u"300", u"/out", u"85"));
+  EXPECT_EQ(view_.messages[0].text,
+            u"300個のファイルを変換しました。\r\nフォルダ：/out\r\n画質：85");
 }
 
 TEST_F(BatchTest, RelativeNamesAreFoundInCurrentFolder) {
   MakeFile("Pics/a.bmp");
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder_);
-  Run(u"Pics/A.BMP");
-  fs::current_path(previous);
+  {
+    test_support::CurrentFolderChange change(temp_.path());
+    Run(u"Pics/A.BMP");
+  }
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].source, base_ + u"/Pics/a.bmp");
   EXPECT_EQ(calls_[0].dest, base_ + u"/Pics/a.jpg");

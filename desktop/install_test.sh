@@ -3,10 +3,11 @@
 # window module side by side in lib/morvane, bin/morvane a link to the
 # program, the desktop entry and the icons in place; the program started
 # through the link finds its encoder and converts a bitmap.
-#   install_test.sh <cmake> <build folder>
+#   install_test.sh <cmake> <build folder> <bitmap>
 set -u
 cmake=$1
 build_dir=$2
+bitmap=$3
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/morvane-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
@@ -20,10 +21,8 @@ done
 [ "$(readlink "$prefix/bin/morvane")" = ../lib/morvane/morvane ] || fail "bin/morvane is no link"
 grep -q '^Exec=morvane %F$' "$prefix/share/applications/morvane.desktop" || fail "Exec line"
 
-# A 1 x 1 bitmap, 24 bits per pixel.
 mkdir "$prefix/pics"
-printf 'BM\x3a\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x01\0\0\0\x01\0\0\0\x01\0\x18\0' >"$prefix/pics/A.BMP"
-printf '\0\0\0\0\x04\0\0\0\x13\x0b\0\0\x13\x0b\0\0\0\0\0\0\0\0\0\0\x20\x40\x80\0' >>"$prefix/pics/A.BMP"
+cp "$bitmap" "$prefix/pics/A.BMP" || fail "no bitmap at $bitmap"
 env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/morvane" "$prefix/pics/A.BMP" >/dev/null ||
   fail "the installed program did not convert"
 [ -s "$prefix/pics/A.jpg" ] || fail "no JPEG file"

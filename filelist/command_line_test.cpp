@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "filelist/temp_folder_for_test.h"
 #include "platform/platform.h"
+#include "test_support/files.h"
 
 namespace morvane {
 namespace {
+
+using test_support::Native;
+using test_support::TempFolder;
 
 // The names found, in order, without the unused slot 0.
 std::vector<std::u16string> Names(const FileList& list) {

@@ -6,27 +6,16 @@
 #include <string>
 
 #include "core/step_failure.h"
-#include "filelist/temp_folder_for_test.h"
 #include "platform/platform.h"
+#include "test_support/files.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Changes the current folder for one test and restores it afterwards.
-class CurrentFolderChange {
- public:
-  explicit CurrentFolderChange(const fs::path& folder) : saved_(fs::current_path()) {
-    fs::current_path(folder);
-  }
-  ~CurrentFolderChange() { fs::current_path(saved_); }
-  CurrentFolderChange(const CurrentFolderChange&) = delete;
-  CurrentFolderChange& operator=(const CurrentFolderChange&) = delete;
-
- private:
-  fs::path saved_;
-};
+using test_support::CurrentFolderChange;
+using test_support::TempFolder;
 
 TEST(FPath, GivesEveryComponentInItsStoredLetterCase) {
   TempFolder temp;

@@ -8,29 +8,14 @@
 
 #include "core/step_failure.h"
 #include "core/text.h"
+#include "test_support/files.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
- public:
-  TempFolder() {
-    path_ =
-        fs::temp_directory_path() /
-        ("morvane-platform-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() { fs::remove_all(path_); }
-  std::u16string Text() const { return FromSystemText(path_.string()); }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using test_support::TempFolder;
 
 TEST(SystemText, RoundTripsEveryByteStringThroughUtf16) {
   const std::u16string text = u"変換完了 \U0001F600 a";

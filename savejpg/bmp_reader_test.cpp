@@ -2,14 +2,26 @@
 // of malformed file refused with its own error and without any file written.
 #include "bmp_reader.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "savejpg.h"
-#include "test_support.h"
+#include "test_support/bitmap.h"
+#include "test_support/files.h"
 
 namespace savejpg_test {
 namespace {
+
+namespace fs = std::filesystem;
+using namespace morvane::test_support;
 
 using savejpg::BmpError;
 using savejpg::BmpImage;
@@ -123,27 +135,29 @@ TEST(BmpReader, TrueColourLayoutsGiveTheStoredColours) {
 
 TEST(BmpReader, SixteenBitMasksAreScaledToFullRange) {
   // 5-5-5 by default; 5-6-5 through BI_BITFIELDS, in a 40-byte and a V4 header.
+  // Each level with the byte it stands for: 5-bit levels across, 6-bit ones
+  // down (one per row; 1, 9, 16, 24, 31 when cut to 5 bits).
   const uint32_t levels5[] = {0, 1, 16, 30, 31};
-  auto expect5 = [&](int x) { return static_cast<uint8_t>((levels5[x % 5] * 255 + 15) / 31); };
-  auto g6 = [](int y) { return static_cast<uint32_t>(y * 15 + 3); };  // 3..63
+  const uint8_t bytes5[] = {0, 8, 132, 247, 255};
+  const uint32_t levels6[H] = {3, 18, 33, 48, 63};
+  const uint8_t bytes6[H] = {12, 73, 134, 194, 255};
+  const uint8_t bytes6_cut_to_5[H] = {8, 74, 132, 197, 255};
   BmpFields s555 = TrueColour(16);
   s555.pixels = StoreRows(W, H, 16, false, [&](int x, int y) {
-    return levels5[x % 5] << 10 | (g6(y) >> 1) << 5 | levels5[(x + y) % 5];
+    return levels5[x % 5] << 10 | (levels6[y] >> 1) << 5 | levels5[(x + y) % 5];
   });
   EXPECT_EQ(DecodeAll(BuildBmp(s555)), Expected(W, H, [&](int x, int y) {
-              return Colour{expect5(x), static_cast<uint8_t>(((g6(y) >> 1) * 255 + 15) / 31),
-                            expect5(x + y)};
+              return Colour{bytes5[x % 5], bytes6_cut_to_5[y], bytes5[(x + y) % 5]};
             }));
   for (uint32_t info : {40u, 108u}) {
     BmpFields s565 = TrueColour(16, 3, {0xF800, 0x07E0, 0x001F}, info);
     s565.pixels = StoreRows(W, H, 16, false, [&](int x, int y) {
-      return levels5[x % 5] << 11 | g6(y) << 5 | levels5[(x + y) % 5];
+      return levels5[x % 5] << 11 | levels6[y] << 5 | levels5[(x + y) % 5];
     });
     EXPECT_EQ(DecodeAll(BuildBmp(s565)),
               Expected(W, H,
                        [&](int x, int y) {
-                         return Colour{expect5(x), static_cast<uint8_t>((g6(y) * 255 + 31) / 63),
-                                       expect5(x + y)};
+                         return Colour{bytes5[x % 5], bytes6[y], bytes5[(x + y) % 5]};
                        }))
         << "info header " << info;
   }
@@ -391,7 +405,7 @@ const Malformed kMalformed[] = {
 // clang-format on
 
 TEST(BmpReader, MalformedBitmapsAreRefusedWithTheirOwnError) {
-  ScratchFolder dir;
+  TempFolder dir;
   const std::vector<uint8_t> previous = {0xFF, 0xD8, 'o', 'l', 'd'};
   for (const Malformed& m : kMalformed) {
     SCOPED_TRACE(m.name);

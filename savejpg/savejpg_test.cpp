@@ -4,13 +4,20 @@
 #include "savejpg.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <future>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "bmp_reader.h"
 #include "jpeg_file.h"
@@ -18,15 +25,20 @@
 #include "source_file.h"
 #include "system_memory.h"
 #include "temp_output.h"
-#include "test_support.h"
+#include "test_support/bitmap.h"
+#include "test_support/files.h"
+#include "test_support/jpeg.h"
 
 namespace savejpg_test {
 namespace {
 
+namespace fs = std::filesystem;
+using namespace morvane::test_support;
+
 constexpr int W = 61, H = 47;  // not a multiple of the 16-pixel MCU
 
 // Converts `bmp` (written to in.bmp) to out.jpg; returns the result value.
-int16_t Convert(const ScratchFolder& dir, const std::vector<uint8_t>& bmp, int quality,
+int16_t Convert(const TempFolder& dir, const std::vector<uint8_t>& bmp, int quality,
                 int16_t progressive, const std::string& out_name = "out.jpg") {
   WriteFile(dir / "in.bmp", bmp);
   std::string src = (dir / "in.bmp").string(), dst = (dir / out_name).string();
@@ -35,7 +47,7 @@ int16_t Convert(const ScratchFolder& dir, const std::vector<uint8_t>& bmp, int q
 
 DecodedJpeg ConvertAndRead(const std::vector<uint8_t>& bmp, int quality = 95,
                            int16_t progressive = 0) {
-  ScratchFolder dir;
+  TempFolder dir;
   const int16_t r = Convert(dir, bmp, quality, progressive);
   if (r != SAVEJPG_OK) throw std::runtime_error("SavetoJPEG returned " + std::to_string(r));
   return DecodeJpeg(ReadFile(dir / "out.jpg"));
@@ -134,7 +146,7 @@ TEST(SaveJpg, EveryKindOfBitmapComesBackCloseToItsPixels) {
 }
 
 TEST(SaveJpg, RleAndTopDownGiveTheSameJpegAsTheirPlainTwins) {
-  ScratchFolder dir;
+  TempFolder dir;
   ASSERT_EQ(Convert(dir, BuildBmp(Palette(8)), 80, 0, "plain.jpg"), SAVEJPG_OK);
   ASSERT_EQ(Convert(dir, BuildBmp(PaletteRle8()), 80, 0, "rle.jpg"), SAVEJPG_OK);
   EXPECT_EQ(ReadFile(dir / "plain.jpg"), ReadFile(dir / "rle.jpg"));
@@ -174,7 +186,7 @@ TEST(SaveJpg, QualityChoosesSubsamplingAndIsClamped) {
   EXPECT_EQ(q90.h_samp, 1);  // 4:4:4
   EXPECT_EQ(q90.v_samp, 1);
 
-  ScratchFolder dir;
+  TempFolder dir;
   for (auto [given, same] : {std::pair{0, 1}, std::pair{101, 100}, std::pair{255, 100}}) {
     ASSERT_EQ(Convert(dir, bmp, given, 0, "given.jpg"), SAVEJPG_OK);
     ASSERT_EQ(Convert(dir, bmp, same, 0, "same.jpg"), SAVEJPG_OK);
@@ -216,7 +228,7 @@ TEST(SaveJpg, ProgressiveFlagDensityAndProfileReachTheJpeg) {
 }
 
 TEST(SaveJpg, ReplacesAnExistingJpegButNeverTheSource) {
-  ScratchFolder dir;
+  TempFolder dir;
   const auto bmp = BuildBmp(Smooth24());
   WriteFile(dir / "out.jpg", {1, 2, 3});
   const fs::perms private_file = fs::perms::owner_read | fs::perms::owner_write;
@@ -238,7 +250,7 @@ TEST(SaveJpg, ReplacesAnExistingJpegButNeverTheSource) {
 }
 
 TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
-  ScratchFolder dir;
+  TempFolder dir;
   WriteFile(dir / "in.bmp", BuildBmp(Smooth24()));
   std::string src = (dir / "in.bmp").string(), dst = (dir / "out.jpg").string(), empty;
   std::string missing = (dir / "missing.bmp").string(), folder = dir.path().string();
@@ -256,7 +268,7 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
 }
 
 TEST(SaveJpg, AFifoNamedLikeABitmapIsRefusedWithoutWaitingForAWriter) {
-  ScratchFolder dir;
+  TempFolder dir;
   const fs::path fifo = dir / "in.bmp";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   std::string src = fifo.string(), dst = (dir / "out.jpg").string();
@@ -276,7 +288,7 @@ TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
   // What `cp other.bmp in.bmp` does to a bitmap being converted: the file is
   // truncated, then written again. Here it is cut after its headers were
   // read, before its rows are.
-  ScratchFolder dir;
+  TempFolder dir;
   const std::vector<uint8_t> previous = {0xFF, 0xD8, 'o', 'l', 'd'};
   for (const Kind& k : {kKinds[0], kKinds[6]}) {  // 24-bit; 8-bit with every index checked
     for (const uintmax_t cut : {uintmax_t{0}, uintmax_t{2000}}) {
@@ -313,7 +325,7 @@ BmpFields EmptyRle8(int32_t side) {
 TEST(SaveJpg, ABitmapNeedingMoreThanAGigabyteConverts) {
   if (savejpg::PhysicalMemory() / 2 < kGigabyteAndMore + (64 << 20))
     GTEST_SKIP() << "this machine cannot hold the image";
-  ScratchFolder dir;
+  TempFolder dir;
   ASSERT_EQ(Convert(dir, BuildBmp(EmptyRle8(13400)), 95, 0), SAVEJPG_OK);
   EXPECT_EQ(JpegSize(ReadFile(dir / "out.jpg")), std::pair(13400, 13400));
 }
@@ -323,7 +335,7 @@ TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
   // and the previous JPEG stays.
   if (savejpg::PhysicalMemory() / 2 >= kLargestImage)
     GTEST_SKIP() << "this machine could hold the image";
-  ScratchFolder dir;
+  TempFolder dir;
   WriteFile(dir / "out.jpg", {0xFF, 0xD8, 0xFF, 0xD9});
   EXPECT_EQ(Convert(dir, BuildBmp(EmptyRle8(65500)), 95, 0), SAVEJPG_ERR_OUT_OF_MEMORY);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
@@ -337,7 +349,7 @@ TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
 // usual kind, are checked from outside by stop_signal_test.sh.)
 TEST(TempOutput, ANamedTemporaryFileGoesWhenAStopSignalEndsTheProgram) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    ScratchFolder dir;
+    TempFolder dir;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {

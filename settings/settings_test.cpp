@@ -3,48 +3,30 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/conventions.h"
 #include "platform/platform.h"
+#include "test_support/files.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder holding the settings
-// file, removed afterwards.
+// The settings file in a temporary folder of the test's own.
 class SettingsFolder {
  public:
-  SettingsFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              (std::string("morvane-settings-") + info->test_suite_name() + "-" + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  ~SettingsFolder() { fs::remove_all(folder_); }
-  SettingsFolder(const SettingsFolder&) = delete;
-  SettingsFolder& operator=(const SettingsFolder&) = delete;
-
-  std::u16string File() const { return FromSystemText((folder_ / "Morvane.ini").string()); }
+  std::u16string File() const { return FromSystemText((temp_ / "Morvane.ini").string()); }
   void Write(const std::string& bytes) const {
-    std::ofstream(folder_ / "Morvane.ini", std::ios::binary) << bytes;
+    test_support::WriteFile(temp_ / "Morvane.ini", bytes);
   }
-  std::string Read() const {
-    std::ifstream in(folder_ / "Morvane.ini", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  size_t EntryCount() const {
-    return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), {}));
-  }
-  const fs::path& folder() const { return folder_; }
+  std::string Read() const { return test_support::ReadText(temp_ / "Morvane.ini"); }
+  size_t EntryCount() const { return temp_.Names().size(); }
+  const fs::path& folder() const { return temp_.path(); }
 
  private:
-  fs::path folder_;
+  test_support::TempFolder temp_;
 };
 
 std::string Blanks(size_t count) { return std::string(count, ' '); }
@@ -308,10 +290,9 @@ TEST(LoadSettings, KeysAreFoundIgnoringCaseAndFirstOneWins) {
 }
 
 TEST(SettingsFilePath, LiesInTheExecutablesFolder) {
-  const std::u16string folder = ExecutableFolder();
-  const std::u16string separator(folder.back() == kPathSeparator ? 0 : 1, kPathSeparator);
-  const std::u16string expected = folder + separator + u"Morvane.ini";
-  EXPECT_EQ(SettingsFilePath(), expected);
+  // The folder this test program was built into.
+  EXPECT_EQ(SettingsFilePath(),
+            FromSystemText((fs::canonical(MORVANE_TEST_PROGRAM_DIR) / "Morvane.ini").string()));
 }
 
 }  // namespace

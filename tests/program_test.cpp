@@ -2,19 +2,17 @@
 // a folder of its own, given bitmap paths, without a display.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "test_support/bitmap.h"
+#include "test_support/files.h"
+#include "test_support/jpeg.h"
 
 extern char** environ;
 
@@ -22,129 +20,29 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Rgb {
-  uint8_t r, g, b;
-};
-
-struct Image {
-  int width = 0;
-  int height = 0;
-  std::vector<Rgb> pixels;  // top row first
-};
+using morvane::test_support::Bitmap24;
+using morvane::test_support::Colour;
+using morvane::test_support::CurrentFolderChange;
+using morvane::test_support::DecodedJpeg;
+using morvane::test_support::DecodeJpeg;
+using morvane::test_support::Picture;
+using morvane::test_support::Psnr;
+using morvane::test_support::ReadFile;
+using morvane::test_support::ReadText;
+using morvane::test_support::TempFolder;
+using morvane::test_support::WriteFile;
 
 // A smooth picture with some edges, which JPEG keeps well.
-Image TestPicture(int width, int height) {
-  Image image{width, height, {}};
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      image.pixels.push_back({static_cast<uint8_t>(x * 255 / width),
-                              static_cast<uint8_t>(y * 255 / height),
-                              static_cast<uint8_t>(x < width / 2 ? 40 : 200)});
-    }
-  }
-  return image;
+Picture TestPicture(int width, int height) {
+  return {width, height, [width, height](int x, int y) {
+            return Colour{static_cast<uint8_t>(x * 255 / width),
+                          static_cast<uint8_t>(y * 255 / height),
+                          static_cast<uint8_t>(x < width / 2 ? 40 : 200)};
+          }};
 }
 
-void Put16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, static_cast<uint16_t>(v & 0xFFFF));
-  Put16(out, static_cast<uint16_t>(v >> 16));
-}
-
-// A 24-bit bottom-up bitmap, the most common kind.
-std::string BitmapBytes(const Image& image) {
-  const uint32_t stride = (static_cast<uint32_t>(image.width) * 3 + 3) & ~3u;
-  const uint32_t pixel_bytes = stride * static_cast<uint32_t>(image.height);
-  std::string out;
-  out += "BM";
-  Put32(out, 54 + pixel_bytes);  // file size
-  Put32(out, 0);                 // reserved
-  Put32(out, 54);                // offset of the pixels
-  Put32(out, 40);                // info header size
-  Put32(out, static_cast<uint32_t>(image.width));
-  Put32(out, static_cast<uint32_t>(image.height));  // positive: bottom-up
-  Put16(out, 1);                                    // planes
-  Put16(out, 24);                                   // bits per pixel
-  Put32(out, 0);                                    // BI_RGB
-  Put32(out, pixel_bytes);
-  Put32(out, 3780);  // 96 dpi
-  Put32(out, 3780);
-  Put32(out, 0);  // colours used
-  Put32(out, 0);  // colours important
-  for (int y = image.height - 1; y >= 0; --y) {
-    std::string row;
-    for (int x = 0; x < image.width; ++x) {
-      const Rgb& p = image.pixels[static_cast<size_t>(y * image.width + x)];
-      row += static_cast<char>(p.b);
-      row += static_cast<char>(p.g);
-      row += static_cast<char>(p.r);
-    }
-    row.resize(stride, '\0');
-    out += row;
-  }
-  return out;
-}
-
-struct DecodedJpeg {
-  Image image;
-  bool progressive = false;
-};
-
-DecodedJpeg DecodeJpeg(const fs::path& path) {
-  DecodedJpeg decoded;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return decoded;
-  jpeg_decompress_struct cinfo;
-  jpeg_error_mgr jerr;
-  cinfo.err = jpeg_std_error(&jerr);
-  jpeg_create_decompress(&cinfo);
-  jpeg_stdio_src(&cinfo, file);
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&cinfo);
-  decoded.progressive = jpeg_has_multiple_scans(&cinfo);
-  decoded.image.width = static_cast<int>(cinfo.output_width);
-  decoded.image.height = static_cast<int>(cinfo.output_height);
-  std::vector<uint8_t> row(cinfo.output_width * 3);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_read_scanlines(&cinfo, rows, 1);
-    for (size_t x = 0; x < cinfo.output_width; ++x) {
-      decoded.image.pixels.push_back({row[x * 3], row[x * 3 + 1], row[x * 3 + 2]});
-    }
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  std::fclose(file);
-  return decoded;
-}
-
-double Psnr(const Image& a, const Image& b) {
-  if (a.width != b.width || a.height != b.height) return 0;
-  double sum = 0;
-  for (size_t i = 0; i < a.pixels.size(); ++i) {
-    const double dr = a.pixels[i].r - b.pixels[i].r;
-    const double dg = a.pixels[i].g - b.pixels[i].g;
-    const double db = a.pixels[i].b - b.pixels[i].b;
-    sum += dr * dr + dg * dg + db * db;
-  }
-  const double mse = sum / (3.0 * static_cast<double>(a.pixels.size()));
-  return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+// The JPEG file read back; throws when there is none or libjpeg cannot read it.
+DecodedJpeg ReadJpeg(const fs::path& path) { return DecodeJpeg(ReadFile(path)); }
 
 struct RunResult {
   int status = -1;
@@ -157,18 +55,12 @@ struct RunResult {
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            (std::string("morvane-program-") +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     fs::create_directories(bin());
     fs::create_directories(pics());
     const fs::path build = MORVANE_BUILD_DIR;
     fs::copy_file(build / "morvane", bin() / "morvane");
     fs::copy_file(build / "libSaveJPG.so", bin() / "libSaveJPG.so");
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   fs::path bin() const { return root_ / "bin"; }
   fs::path pics() const { return root_ / "pics"; }
 
@@ -206,18 +98,19 @@ class ProgramTest : public ::testing::Test {
       result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    result.out = ReadFile(out_file);
-    result.err = ReadFile(err_file);
+    result.out = ReadText(out_file);
+    result.err = ReadText(err_file);
     return result;
   }
 
-  fs::path root_;
+  TempFolder temp_;
+  const fs::path& root_ = temp_.path();
 };
 
 TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
-  const Image picture = TestPicture(64, 48);
-  WriteFile(pics() / "Photo One.bmp", BitmapBytes(picture));
-  WriteFile(pics() / "second.BMP", BitmapBytes(TestPicture(17, 5)));
+  const Picture picture = TestPicture(64, 48);
+  WriteFile(pics() / "Photo One.bmp", Bitmap24(picture));
+  WriteFile(pics() / "second.BMP", Bitmap24(TestPicture(17, 5)));
 
   const RunResult run =
       Run({(pics() / "PHOTO ONE.BMP").string(), (pics() / "Second.BMP").string()});
@@ -225,16 +118,16 @@ TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + pics().string() +
                          "\n画質：85\n");
-  const DecodedJpeg first = DecodeJpeg(pics() / "Photo One.jpg");
+  const DecodedJpeg first = ReadJpeg(pics() / "Photo One.jpg");
   EXPECT_FALSE(first.progressive);
-  EXPECT_GT(Psnr(first.image, picture), 30.0);
-  EXPECT_GT(Psnr(DecodeJpeg(pics() / "second.jpg").image, TestPicture(17, 5)), 25.0);
+  EXPECT_GT(Psnr(first, picture), 30.0);
+  EXPECT_GT(Psnr(ReadJpeg(pics() / "second.jpg"), TestPicture(17, 5)), 25.0);
   EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));  // a batch never writes settings
 }
 
 TEST_F(ProgramTest, WritesIntoChosenFolderWithStoredQualityAndProgressive) {
-  const Image picture = TestPicture(40, 40);
-  WriteFile(pics() / "a.bmp", BitmapBytes(picture));
+  const Picture picture = TestPicture(40, 40);
+  WriteFile(pics() / "a.bmp", Bitmap24(picture));
   fs::create_directories(root_ / "out");
   WriteSettings("[Data]\r\nRate=95\r\nPrg=True \r\nFolder=" + (root_ / "out").string() +
                 "\r\nSet=Y\r\n");
@@ -244,9 +137,9 @@ TEST_F(ProgramTest, WritesIntoChosenFolderWithStoredQualityAndProgressive) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "変換完了\n1個のファイルを変換しました。\nフォルダ：" +
                          (root_ / "out").string() + "\n画質：95\n");
-  const DecodedJpeg decoded = DecodeJpeg(root_ / "out" / "a.jpg");
+  const DecodedJpeg decoded = ReadJpeg(root_ / "out" / "a.jpg");
   EXPECT_TRUE(decoded.progressive);
-  EXPECT_GT(Psnr(decoded.image, picture), 35.0);
+  EXPECT_GT(Psnr(decoded, picture), 35.0);
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
 }
 
@@ -259,12 +152,12 @@ TEST_F(ProgramTest, BadSourceLeavesExistingJpegUntouched) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
-  EXPECT_EQ(ReadFile(pics() / "bad.jpg"), "the user's earlier JPEG");
+  EXPECT_EQ(ReadText(pics() / "bad.jpg"), "the user's earlier JPEG");
   EXPECT_EQ(std::distance(fs::directory_iterator(pics()), fs::directory_iterator()), 2);
 }
 
 TEST_F(ProgramTest, SomeConvertedGivesStatusTwo) {
-  WriteFile(pics() / "good.bmp", BitmapBytes(TestPicture(8, 8)));
+  WriteFile(pics() / "good.bmp", Bitmap24(TestPicture(8, 8)));
   WriteFile(pics() / "bad.bmp", "BM");
   const RunResult run =
       Run({(pics() / "bad.BMP").string(), (pics() / "good.BMP").string(), "missing.BMP"});
@@ -275,7 +168,7 @@ TEST_F(ProgramTest, SomeConvertedGivesStatusTwo) {
 }
 
 TEST_F(ProgramTest, MissingOrBrokenEncoderLibraryFailsEveryFile) {
-  WriteFile(pics() / "a.bmp", BitmapBytes(TestPicture(8, 8)));
+  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
   fs::remove(bin() / "libSaveJPG.so");
   RunResult run = Run({(pics() / "a.BMP").string()});
   EXPECT_EQ(run.status, 1);
@@ -289,7 +182,7 @@ TEST_F(ProgramTest, MissingOrBrokenEncoderLibraryFailsEveryFile) {
 }
 
 TEST_F(ProgramTest, NamesWithoutBitmapExtensionGiveFailureMessage) {
-  WriteFile(pics() / "a.bmp", BitmapBytes(TestPicture(8, 8)));
+  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
   const RunResult run = Run({(pics() / "a.bmp").string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
@@ -311,8 +204,8 @@ TEST_F(ProgramTest, NamesUpToTheSystemsLimitLandInChosenFolder) {
   // name the system stores.
   const std::string stem_253(249, 'm');
   const std::string stem_255(251, 'n');
-  WriteFile(pics() / (stem_253 + ".bmp"), BitmapBytes(TestPicture(16, 8)));
-  WriteFile(pics() / (stem_255 + ".bmp"), BitmapBytes(TestPicture(8, 16)));
+  WriteFile(pics() / (stem_253 + ".bmp"), Bitmap24(TestPicture(16, 8)));
+  WriteFile(pics() / (stem_255 + ".bmp"), Bitmap24(TestPicture(8, 16)));
 
   const RunResult run =
       Run({(pics() / (stem_253 + ".BMP")).string(), (pics() / (stem_255 + ".BMP")).string()});
@@ -320,8 +213,8 @@ TEST_F(ProgramTest, NamesUpToTheSystemsLimitLandInChosenFolder) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + chosen.string() +
                          "\n画質：85\n");
-  EXPECT_GT(Psnr(DecodeJpeg(chosen / (stem_253 + ".jpg")).image, TestPicture(16, 8)), 25.0);
-  EXPECT_GT(Psnr(DecodeJpeg(chosen / (stem_255 + ".jpg")).image, TestPicture(8, 16)), 25.0);
+  EXPECT_GT(Psnr(ReadJpeg(chosen / (stem_253 + ".jpg")), TestPicture(16, 8)), 25.0);
+  EXPECT_GT(Psnr(ReadJpeg(chosen / (stem_255 + ".jpg")), TestPicture(8, 16)), 25.0);
   std::vector<std::string> beside_chosen;
   for (const fs::directory_entry& entry : fs::directory_iterator(root_)) {
     beside_chosen.push_back(entry.path().filename().string());
@@ -331,33 +224,18 @@ TEST_F(ProgramTest, NamesUpToTheSystemsLimitLandInChosenFolder) {
             (std::vector<std::string>{"bin", "chosen", "pics", "stderr.txt", "stdout.txt"}));
 }
 
-// Changes the current folder of the test process, which the program
-// inherits, and restores it afterwards.
-class CurrentFolderChange {
- public:
-  explicit CurrentFolderChange(const fs::path& folder) : saved_(fs::current_path()) {
-    fs::current_path(folder);
-  }
-  ~CurrentFolderChange() { fs::current_path(saved_); }
-  CurrentFolderChange(const CurrentFolderChange&) = delete;
-  CurrentFolderChange& operator=(const CurrentFolderChange&) = delete;
-
- private:
-  fs::path saved_;
-};
-
 TEST_F(ProgramTest, NamesThatAreNotUtf8AreConvertedUnderTheirOwnBytes) {
-  const Image picture = TestPicture(24, 16);
+  const Picture picture = TestPicture(24, 16);
   // 写真/日本.bmp in Shift-JIS, named relative to the current folder.
   const fs::path folder = root_ / "\x8E\xCA\x90\x5E";
   fs::create_directories(folder);
-  WriteFile(folder / "\x93\xFA\x96\x7B.bmp", BitmapBytes(picture));
+  WriteFile(folder / "\x93\xFA\x96\x7B.bmp", Bitmap24(picture));
   // テスト.bmp in Shift-JIS, and a twin whose name holds U+FFFD where the
   // Shift-JIS name holds bytes that are not UTF-8.
   const std::string sjis = "\x83\x65\x83\x58\x83\x67";
   const std::string twin = "\xEF\xBF\xBD\x65\xEF\xBF\xBDX\xEF\xBF\xBDg";
-  WriteFile(pics() / (sjis + ".bmp"), BitmapBytes(picture));
-  WriteFile(pics() / (twin + ".bmp"), BitmapBytes(picture));
+  WriteFile(pics() / (sjis + ".bmp"), Bitmap24(picture));
+  WriteFile(pics() / (twin + ".bmp"), Bitmap24(picture));
 
   CurrentFolderChange change(folder);
   const RunResult run = Run({"\x93\xFA\x96\x7B.BMP", (pics() / (sjis + ".BMP")).string()});
@@ -365,8 +243,8 @@ TEST_F(ProgramTest, NamesThatAreNotUtf8AreConvertedUnderTheirOwnBytes) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "変換完了\n2個のファイルを変換しました。\nフォルダ：" + root_.string() +
                          "/\x8E\xCA\x90\x5E\n画質：85\n");
-  EXPECT_GT(Psnr(DecodeJpeg(folder / "\x93\xFA\x96\x7B.jpg").image, picture), 30.0);
-  EXPECT_GT(Psnr(DecodeJpeg(pics() / (sjis + ".jpg")).image, picture), 30.0);
+  EXPECT_GT(Psnr(ReadJpeg(folder / "\x93\xFA\x96\x7B.jpg"), picture), 30.0);
+  EXPECT_GT(Psnr(ReadJpeg(pics() / (sjis + ".jpg")), picture), 30.0);
   EXPECT_FALSE(fs::exists(pics() / (twin + ".jpg")));
 }
 

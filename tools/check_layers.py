@@ -6,8 +6,9 @@
     filelist, settings, encoder -> platform, core
     platform -> core                             savejpg -> its own files, libjpeg
 Only platform/, the Win32 view (ui/win32/) and the encoder library's own
-file access name system headers, and only ui/qt/ names Qt. Tests, fuzz targets and benchmarks may
-include what they test.
+file access name system headers, and only ui/qt/ names Qt. Tests, fuzz
+targets and benchmarks may include what they test, and test_support/, which
+no room may include.
     check_layers.py [ROOT]"""
 import pathlib
 import re

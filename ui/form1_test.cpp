@@ -4,99 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "core/step_failure.h"
-#include "core/text.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "test_support/files.h"
+#include "test_support/recording_view.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Records what the form asks of its view; the folder chooser gives the
-// answers queued in `folder_answers` (cancel when none is left).
-class RecordingView : public View {
- public:
-  struct Message {
-    std::u16string text;
-    std::u16string title;
-    MessageIcon icon;
-  };
-
-  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
-    messages.push_back({std::u16string(text), std::u16string(title), icon});
-  }
-  int RunWindow(Form1&) override { return 0; }
-  std::optional<std::u16string> ChooseFolder(Form1&, std::u16string_view title) override {
-    chooser_titles.emplace_back(title);
-    if (folder_answers.empty()) return std::nullopt;
-    std::optional<std::u16string> answer = folder_answers.front();
-    folder_answers.pop_front();
-    return answer;
-  }
-  void PropertyChanged(Form1&, const Control& control, ControlProperty property) override {
-    changes.push_back(std::string(control.name()) + "." + NameOf(property));
-  }
-  void FocusMoved(Form1&, const Control& control) override {
-    focus_moves.emplace_back(control.name());
-  }
-  void EndProgram(Form1&) override { ++end_calls; }
-
-  static std::string NameOf(ControlProperty property) {
-    switch (property) {
-      case ControlProperty::kEnabled:
-        return "Enabled";
-      case ControlProperty::kBackColor:
-        return "BackColor";
-      case ControlProperty::kText:
-        return "Text";
-      case ControlProperty::kCaption:
-        return "Caption";
-      case ControlProperty::kValue:
-        return "Value";
-      case ControlProperty::kPosition:
-        return "Position";
-    }
-    return "?";
-  }
-
-  std::vector<Message> messages;
-  std::vector<std::u16string> chooser_titles;
-  std::deque<std::optional<std::u16string>> folder_answers;
-  std::vector<std::string> changes;
-  std::vector<std::string> focus_moves;
-  int end_calls = 0;
-};
-
-// A fresh folder for a settings file, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    // ctest runs tests in parallel processes: the name must differ between them.
-    std::random_device random;
-    path_ = fs::temp_directory_path() /
-            ("morvane-form1-" + std::to_string(random()) + "-" + std::to_string(random()));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using test_support::RecordingView;
 
 std::u16string U16(const fs::path& path) { return FromSystemText(path.string()); }
 
@@ -117,7 +41,7 @@ struct FormFixture : ::testing::Test {
 
   RecordingView view;
   Form1 form{view};
-  TempFolder folder;
+  test_support::TempFolder folder;
   fs::path settings_file = folder.path() / "Morvane.ini";
 };
 
@@ -298,11 +222,15 @@ TEST_F(FormFixture, Check1SetsProgressiveFromItsValueAndGrayedKeepsIt) {
 }
 
 TEST_F(FormFixture, Slider1SetsQualityAndLabel6AtBothEnds) {
-  for (int position : {1, 100, 57}) {
-    form.Slider1.SetPosition(position);
+  const struct {
+    int position;
+    std::u16string_view caption;
+  } cases[] = {{1, u"1"}, {100, u"100"}, {57, u"57"}};
+  for (const auto& c : cases) {
+    form.Slider1.SetPosition(c.position);
     form.Slider1_Change();
-    EXPECT_EQ(form.Quality, position);
-    EXPECT_EQ(form.Label6.caption(), DecimalText(static_cast<uint64_t>(position)));
+    EXPECT_EQ(form.Quality, c.position);
+    EXPECT_EQ(form.Label6.caption(), c.caption);
   }
 }
 
@@ -426,7 +354,7 @@ TEST_F(FormFixture, SaveThatCannotWriteSaysSoAndKeepsTheWindow) {
   // A settings file whose folder is a regular file cannot be written, even
   // by root.
   const fs::path blocker = folder.path() / "not-a-folder";
-  std::ofstream(blocker) << "x";
+  test_support::WriteFile(blocker, "x");
   settings_file = blocker / "Morvane.ini";
   form.SetShown(true);
   form.Command3_Click();

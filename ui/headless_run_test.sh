@@ -3,10 +3,11 @@
 # batch converts and reports on the console, and a start without a command
 # line says on standard error that no window can be shown and exits 1. A
 # display that names no X server must not abort the program either.
-#   headless_run_test.sh <program> <build folder>
+#   headless_run_test.sh <program> <build folder> <bitmap>
 set -u
 program=$1
 build_dir=$2
+bitmap=$3
 # No dot in the folder names: the command line treats dots specially.
 work=$(mktemp -d "${TMPDIR:-/tmp}/morvane-headless-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -16,11 +17,7 @@ mkdir "$work/bin" "$work/pics"
 cp "$program" "$build_dir/libSaveJPG.so" "$build_dir/libmorvane-qt.so" "$work/bin/" ||
   fail "the program and its libraries are not all built"
 
-# A 1 x 1 bitmap, 24 bits per pixel: file header, info header, one pixel.
-printf 'BM\x3a\0\0\0\0\0\0\0\x36\0\0\0' >"$work/pics/A.BMP"
-printf '\x28\0\0\0\x01\0\0\0\x01\0\0\0\x01\0\x18\0\0\0\0\0\x04\0\0\0' >>"$work/pics/A.BMP"
-printf '\x13\x0b\0\0\x13\x0b\0\0\0\0\0\0\0\0\0\0' >>"$work/pics/A.BMP"
-printf '\x20\x40\x80\0' >>"$work/pics/A.BMP"
+cp "$bitmap" "$work/pics/A.BMP" || fail "no bitmap at $bitmap"
 
 # Runs the program without a display; LD_DEBUG lists every file it loads.
 run_headless() {

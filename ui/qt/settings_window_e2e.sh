@@ -4,10 +4,11 @@
 # settings file; Alt+S writes the settings it loaded. A batch shows its
 # summary in a message box. Leaves a screenshot of
 # the window in the build folder. Exit 77 (skipped) without Xvfb or xdotool.
-#   settings_window_e2e.sh <program> <build folder>
+#   settings_window_e2e.sh <program> <build folder> <bitmap>
 set -u
 program=$1
 build_dir=$2
+bitmap=$3
 
 for tool in Xvfb xdotool; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -38,6 +39,17 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
+# Gives `window` the keyboard focus and waits, up to ten seconds, until the
+# X server reports it there, so that the keys pressed next go to it.
+focus() {
+  xdotool windowfocus --sync "$1"
+  for _ in $(seq 200); do
+    [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ] && return
+    sleep 0.05
+  done
+  fail "window $1 did not take the keyboard focus"
+}
+
 window=
 # Starts the program without a command line and waits for its window.
 start_program() {
@@ -45,8 +57,7 @@ start_program() {
   app_pid=$!
   window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Morvane <設定>$' | head -n1)
   [ -n "$window" ] || fail "no window with the caption \"Morvane <設定>\"; stderr: $(cat "$work/err")"
-  xdotool windowfocus --sync "$window"
-  sleep 0.3
+  focus "$window"
 }
 
 # Presses `key` on the window and waits for the program to end with 0.
@@ -87,15 +98,13 @@ cmp "$ini" "$work/ini.expected" ||
 # the program ends with 0.
 rm -f "$ini"  # next to the source
 mkdir "$work/pics"
-printf 'BM\x3a\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x01\0\0\0\x01\0\0\0\x01\0\x18\0' >"$work/pics/A.BMP"
-printf '\0\0\0\0\x04\0\0\0\x13\x0b\0\0\x13\x0b\0\0\0\0\0\0\0\0\0\0\x20\x40\x80\0' >>"$work/pics/A.BMP"
+cp "$bitmap" "$work/pics/A.BMP" || fail "no bitmap at $bitmap"
 "$work/bin/morvane" "$work/pics/A.BMP" >"$work/out" 2>"$work/err" &
 app_pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^変換完了$' | head -n1)
 [ -n "$window" ] || fail "no summary message box; stderr: $(cat "$work/err")"
 [ -s "$work/pics/A.jpg" ] || fail "no JPEG file before the summary"
 [ -s "$work/out" ] && fail "the summary went to the console too: $(cat "$work/out")"
-xdotool windowfocus --sync "$window"
-sleep 0.3
+focus "$window"
 press_and_expect_end Return
 echo "PASS"

@@ -13,13 +13,13 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "test_support/files.h"
 #include "ui/form1.h"
 #include "ui/qt/qt_view.h"
 
@@ -69,28 +69,16 @@ struct SeenMessage {
 class Form1WindowTest : public ::testing::Test {
  public:
   Form1WindowTest() {
-    static int counter = 0;
-    folder_ = fs::temp_directory_path() /
-              ("morvane-ui-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
-               std::to_string(++counter));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    settings_file_ = folder_ / "Morvane.ini";
     form_.SetSettingsWriter([this](uint8_t quality, int16_t progressive, std::u16string_view folder,
                                    bool option2_selected) {
       return SaveSettingsTo(FromSystemText(settings_file_.string()), quality, progressive, folder,
                             option2_selected);
     });
   }
-  ~Form1WindowTest() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
   // Start-up with `content` as the settings file (none when empty): load,
   // fill the window's controls, show the window.
   void StartWith(const std::string& content) {
-    if (!content.empty()) std::ofstream(settings_file_, std::ios::binary) << content;
+    if (!content.empty()) test_support::WriteFile(settings_file_, content);
     const StoredSettings stored =
         LoadSettingsFrom(FromSystemText(settings_file_.string()), form_.Quality, form_.Progressive);
     ShowStoredSettings(form_, stored);
@@ -150,16 +138,13 @@ class Form1WindowTest : public ::testing::Test {
     });
   }
 
-  std::string SettingsFileContent() const {
-    std::ifstream in(settings_file_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string SettingsFileContent() const { return test_support::ReadText(settings_file_); }
 
   QtView view_;
   Form1 form_{view_};
   Form1Window* window_ = nullptr;
-  fs::path folder_;
-  fs::path settings_file_;
+  test_support::TempFolder folder_;
+  fs::path settings_file_ = folder_ / "Morvane.ini";
   QString chooser_title_;
   QString chooser_start_;
   QWidget* chooser_owner_ = nullptr;

@@ -30,4 +30,9 @@ std::u16string MakeAbsolute(std::u16string_view path);
 // libSaveJPG.so on POSIX systems, SaveJPG.DLL on Windows.
 extern const std::u16string_view kEncoderLibraryFileName;
 
+// The file name of the window module that lies in the program's folder and
+// is opened when something must be shown on a display: libmorvane-qt.so on
+// POSIX systems; empty on Windows, where the window is part of the program.
+extern const std::u16string_view kDesktopModuleFileName;
+
 }  // namespace morvane

@@ -7,6 +7,7 @@ namespace morvane {
 const char16_t kPathSeparator = u'/';
 
 const std::u16string_view kEncoderLibraryFileName = u"libSaveJPG.so";
+const std::u16string_view kDesktopModuleFileName = u"libmorvane-qt.so";
 
 size_t DrivePartLength(std::u16string_view) { return 0; }
 

@@ -24,6 +24,7 @@ bool IsAbsolute(std::u16string_view path) {
 const char16_t kPathSeparator = u'\\';
 
 const std::u16string_view kEncoderLibraryFileName = u"SaveJPG.DLL";
+const std::u16string_view kDesktopModuleFileName = u"";
 
 size_t DrivePartLength(std::u16string_view path) {
   const size_t colon = path.find(u':');

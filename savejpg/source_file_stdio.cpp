@@ -1,7 +1,9 @@
-// SourceFile where there are no positioned reads: seek, then read.
+// SourceFile where there are no positioned reads: seek, then read. The file
+// is opened as system_file.h opens it (through the wide API on Windows).
 #include <algorithm>
 
 #include "source_file.h"
+#include "system_file.h"
 
 namespace savejpg {
 
@@ -10,12 +12,11 @@ SourceFile::~SourceFile() {
 }
 
 bool SourceFile::Open(const std::filesystem::path& path) {
+  file_ = OpenRegularFile(path);
+  if (file_ == nullptr) return false;
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
   const auto size = std::filesystem::file_size(path, ec);
   if (ec) return false;
-  file_ = std::fopen(path.string().c_str(), "rb");
-  if (file_ == nullptr) return false;
   size_ = size;
   return true;
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "savejpg.h"
+#include "system_memory.h"
 #include "test_support.h"
 
 namespace savejpg_test {
@@ -46,6 +47,34 @@ TEST(SaveJpgOnWindows, ReplacesAnExistingJpegAndLeavesNoTemporary) {
   ASSERT_EQ(SavetoJPEG(source.data(), dest.data(), 85, -1), SAVEJPG_OK);
   EXPECT_EQ(DecodeJpeg(ReadFile(dir / "out.jpg")).height, 7);
   EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
+}
+
+TEST(SaveJpgOnWindows, AReplacedJpegKeepsItsAttributesEvenWhenReadOnly) {
+  ScratchFolder dir;
+  WriteFile(dir / "in.bmp", SmallBitmap());
+  WriteFile(dir / "out.jpg", {1, 2, 3});
+  const DWORD set = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+  ASSERT_TRUE(::SetFileAttributesW((dir / "out.jpg").c_str(), set));
+  std::string source = (dir / "in.bmp").string(), dest = (dir / "out.jpg").string();
+  EXPECT_EQ(SavetoJPEG(source.data(), dest.data(), 85, 0), SAVEJPG_OK);
+  EXPECT_EQ(::GetFileAttributesW((dir / "out.jpg").c_str()) & set, set);
+  EXPECT_EQ(DecodeJpeg(ReadFile(dir / "out.jpg")).width, 9);
+  ::SetFileAttributesW((dir / "out.jpg").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
+}
+
+TEST(SaveJpgOnWindows, RefusesADeviceAtOnce) {
+  ScratchFolder dir;
+  std::string device = "NUL", console = "CONIN$", jpeg = (dir / "out.jpg").string();
+  EXPECT_EQ(SavetoJPEG(device.data(), jpeg.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
+  EXPECT_EQ(SavetoJPEG(console.data(), jpeg.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
+  EXPECT_TRUE(dir.Names().empty());
+}
+
+TEST(SaveJpgOnWindows, KnowsTheMachinesMemory) {
+  // The memory limit of the encoder is half of it; without a figure there
+  // would be no limit at all.
+  EXPECT_GT(savejpg::PhysicalMemory(), uint64_t{64} << 20);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// TempOutput where there are no POSIX descriptors: a named file made with
-// the C library. Such systems have no stop signals to guard against.
+// TempOutput where there are no POSIX descriptors: a named file made and
+// renamed as system_file.h does it (through the wide API on Windows). Such
+// systems have no stop signals to guard against.
 #include <cerrno>
 #include <chrono>
 #include <random>
 
 #include "savejpg.h"
+#include "system_file.h"
 #include "temp_output.h"
 
 namespace savejpg {
@@ -43,7 +45,7 @@ bool TempOutput::CreateNamed(const fs::path& dest) {
     if (dest.filename().native().size() > 200) candidate.replace_filename("savejpg");
     candidate += suffix;
     errno = 0;
-    file_ = std::fopen(candidate.string().c_str(), "wbx");  // fails if it exists
+    file_ = CreateNewFile(candidate);  // fails if it exists
     if (file_ != nullptr) {
       path_ = std::move(candidate);
       return true;
@@ -64,12 +66,7 @@ int16_t TempOutput::Replace(const fs::path& dest) {
   file_ = nullptr;
   if (!flushed || !closed) return SAVEJPG_ERR_WRITE_OUTPUT;
   // A replaced JPEG keeps who may read it.
-  std::error_code ec;
-  const fs::file_status old = fs::status(dest, ec);
-  if (!ec && fs::is_regular_file(old))
-    fs::permissions(path_, old.permissions() & fs::perms::all, ec);
-  fs::rename(path_, dest, ec);
-  if (ec) return SAVEJPG_ERR_REPLACE_OUTPUT;
+  if (!RenameOver(path_, dest)) return SAVEJPG_ERR_REPLACE_OUTPUT;
   path_.clear();
   return SAVEJPG_OK;
 }

@@ -6,8 +6,10 @@
 #
 #   tools/test-windows.sh [BUILD_DIR]      (default build-windows)
 #
-# Extra arguments for the test binary go in MORVANE_TEST_ARGS (for example
-# --gtest_filter=LookUpEntry.*). Run from the project root.
+# Then the program's end-to-end tests (tests/win32/). Extra arguments for the
+# unit-test binary go in MORVANE_TEST_ARGS (for example
+# --gtest_filter=LookUpEntry.*), for the end-to-end one in
+# MORVANE_PROGRAM_TEST_ARGS. Run from the project root.
 set -euo pipefail
 
 build_dir=${1:-build-windows}
@@ -66,3 +68,7 @@ wine cmd /c exit >/dev/null 2>&1 </dev/null
 cd "$build"
 # shellcheck disable=SC2086
 wine ./morvane_tests.exe --gtest_brief=1 ${MORVANE_TEST_ARGS:-} </dev/null
+# The program end to end: started with exact command lines, its message
+# boxes read and answered.
+# shellcheck disable=SC2086
+wine ./morvane_program_tests.exe --gtest_brief=1 ${MORVANE_PROGRAM_TEST_ARGS:-} </dev/null

@@ -16,7 +16,6 @@ namespace {
 
 // A file larger than this is not read whole: the settings file is a few
 // hundred bytes, and a huge one is not a settings file.
-constexpr DWORD kLargestWholeFile = DWORD{1} << 20;
 
 // The text as the wide API wants it, NUL-terminated. Throws StepFailure for a
 // text holding a NUL, which the API would take as its end.
@@ -185,33 +184,40 @@ std::u16string CommandLineText(int, const char* const*) {
   return ArgumentsAfterProgramName(whole == nullptr ? u"" : FromWide(whole));
 }
 
-std::optional<std::string> ReadWholeFile(std::u16string_view path) {
+FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
+  const FileContent unreadable{FileRead::kUnreadable, {}};
   std::wstring wide;
   try {
     wide = Wide(path);
   } catch (const StepFailure&) {
-    return std::nullopt;
+    return unreadable;
   }
   FileHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
+  if (!file.valid()) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+    return unreadable;
+  }
+  if (::GetFileType(file.get()) != FILE_TYPE_DISK) return unreadable;
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return std::nullopt;
-  if (info.nFileSizeHigh != 0 || info.nFileSizeLow > kLargestWholeFile) return std::nullopt;
+  if (!::GetFileInformationByHandle(file.get(), &info)) return unreadable;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return unreadable;
+  const uint64_t size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  if (size > max_bytes) return unreadable;
 
   std::string content;
   char chunk[65536];
   for (;;) {
     DWORD got = 0;
-    if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return std::nullopt;
+    if (!::ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr)) return unreadable;
     if (got == 0) break;
     content.append(chunk, got);
     // The file may have grown since its size was read.
-    if (content.size() > kLargestWholeFile) return std::nullopt;
+    if (content.size() > max_bytes) return unreadable;
   }
-  return content;
+  return {FileRead::kRead, std::move(content)};
 }
 
 bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {

@@ -148,11 +148,12 @@ TEST(ReadWholeFile, ReadsRegularFilesUpToOneMebibyte) {
   temp.AddFile("limit.ini", 1 << 20);
   temp.AddFile("large.ini", (1 << 20) + 1);
   const std::u16string base = Text(temp.path());
-  EXPECT_EQ(ReadWholeFile(base + u"\\small.ini"), "xxx");
-  EXPECT_EQ(ReadWholeFile(base + u"\\limit.ini").value_or("").size(), size_t{1} << 20);
-  EXPECT_FALSE(ReadWholeFile(base + u"\\large.ini").has_value());
-  EXPECT_FALSE(ReadWholeFile(base).has_value());  // a folder
-  EXPECT_FALSE(ReadWholeFile(base + u"\\missing.ini").has_value());
+  constexpr size_t kLimit = size_t{1} << 20;
+  EXPECT_EQ(ReadWholeFile(base + u"\\small.ini", kLimit).bytes, "xxx");
+  EXPECT_EQ(ReadWholeFile(base + u"\\limit.ini", kLimit).bytes.size(), kLimit);
+  EXPECT_EQ(ReadWholeFile(base + u"\\large.ini", kLimit).status, FileRead::kUnreadable);
+  EXPECT_EQ(ReadWholeFile(base, kLimit).status, FileRead::kUnreadable);  // a folder
+  EXPECT_EQ(ReadWholeFile(base + u"\\missing.ini", kLimit).status, FileRead::kMissing);
 }
 
 TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
@@ -160,7 +161,7 @@ TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   const std::u16string target = Text(temp.path()) + u"\\Morvane.ini";
   ASSERT_TRUE(ReplaceFileAtomically(target, "first"));
   ASSERT_TRUE(ReplaceFileAtomically(target, "second\r\n"));
-  EXPECT_EQ(ReadWholeFile(target), "second\r\n");
+  EXPECT_EQ(ReadWholeFile(target, 100).bytes, "second\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
   EXPECT_FALSE(ReplaceFileAtomically(Text(temp.path()) + u"\\no\\such\\x.ini", "x"));
   // A folder of that name is not replaced.

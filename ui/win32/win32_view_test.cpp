@@ -306,6 +306,11 @@ TEST_F(Win32WindowTest, StoredChosenFolderRuleEnablesText1OnWhiteAndOption2Greys
   EXPECT_EQ(BrushColour(::SendMessageW(window, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
                                        reinterpret_cast<LPARAM>(text1))),
             RGB(255, 255, 255));
+  // Any back colour of Text1 reaches its window (white is also the default).
+  form.Text1.SetBackColor(0x0080FFFF);
+  EXPECT_EQ(BrushColour(::SendMessageW(window, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                                       reinterpret_cast<LPARAM>(text1))),
+            RGB(255, 255, 128));
 
   ::SendMessageW(Child("Option2"), BM_CLICK, 0, 0);
   EXPECT_FALSE(::IsWindowEnabled(text1));

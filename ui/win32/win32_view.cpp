@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <vector>
 
@@ -129,14 +130,70 @@ COLORREF ColourOf(uint32_t value) {
   return static_cast<COLORREF>(value & 0x00FFFFFF);
 }
 
-// The default user-interface font of the system.
-HFONT MakeWindowFont() {
+// How wide a caption may be in its control: the box less what the control
+// draws beside its text.
+int RoomForCaption(const ControlLayout& row, int dpi) {
+  const int width = PixelsFromTwips(row.width, dpi);
+  switch (row.kind) {
+    case ControlKind::kOptionButton:
+    case ControlKind::kCheckBox:
+      return width - ::GetSystemMetrics(SM_CXMENUCHECK) - PixelsFromTwips(60, dpi);
+    case ControlKind::kCommandButton:
+      return width - PixelsFromTwips(90, dpi);
+    case ControlKind::kFrame:
+      return width - PixelsFromTwips(240, dpi);
+    default:
+      return width;
+  }
+}
+
+// The caption as drawn: "&" marks the access key and is not shown.
+std::wstring DrawnCaption(std::u16string_view caption) {
+  std::wstring drawn;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == u'&' && i + 1 < caption.size()) ++i;
+    drawn.push_back(static_cast<wchar_t>(caption[i]));
+  }
+  return drawn;
+}
+
+// Whether every caption drawn in `font` fits its control.
+bool CaptionsFit(HFONT font, int dpi) {
+  HDC screen = ::GetDC(nullptr);
+  HGDIOBJ previous = ::SelectObject(screen, font);
+  bool fit = true;
+  for (const ControlLayout& row : kForm1Controls) {
+    if (row.credit_font || row.caption.empty()) continue;
+    const std::wstring caption = DrawnCaption(row.caption);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(screen, caption.c_str(), static_cast<int>(caption.size()), &extent);
+    if (extent.cx > RoomForCaption(row, dpi)) fit = false;
+  }
+  ::SelectObject(screen, previous);
+  ::ReleaseDC(nullptr, screen);
+  return fit;
+}
+
+// The default user-interface font of the system. Where it is wider than the
+// font the layout was drawn for, so that a caption would be cut, the same
+// face a pixel smaller each time until every caption fits (8 pixels at 96
+// dpi at the least).
+HFONT MakeWindowFont(int dpi) {
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
+  LOGFONTW font{};
   if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-    return ::CreateFontIndirectW(&metrics.lfMessageFont);
+    font = metrics.lfMessageFont;
+  } else {
+    ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
   }
-  return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+  const int smallest = PixelsFromTwips(120, dpi);
+  for (;;) {
+    HFONT made = ::CreateFontIndirectW(&font);
+    if (CaptionsFit(made, dpi) || std::abs(font.lfHeight) <= smallest) return made;
+    ::DeleteObject(made);
+    font.lfHeight += font.lfHeight < 0 ? 1 : -1;
+  }
 }
 
 int CALLBACK NoteFamilyFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
@@ -192,7 +249,7 @@ struct EmptyDialogTemplate {
 };
 
 // A fixed frame, a caption with the close box only.
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 
 }  // namespace
 
@@ -326,7 +383,7 @@ void Win32View::MakeWindow(Form1& form) {
                  work.top + std::max(0L, (work.bottom - work.top - height) / 2), width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 
-  window_font_ = MakeWindowFont();
+  window_font_ = MakeWindowFont(dpi);
   credit_font_ = MakeCreditFont(dpi);
   const Control* previous = nullptr;
   for (const Control* control : InCreationOrder(form)) {

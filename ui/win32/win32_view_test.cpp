@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -255,8 +256,35 @@ TEST_F(Win32WindowTest, CreditLinesHaveTheirItalicFontAndTheRestTheSystemFont) {
     } else {
       EXPECT_FALSE(font.lfItalic);
       EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
-      EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+      // Smaller only where a caption would not fit otherwise.
+      EXPECT_LE(std::abs(font.lfHeight), std::abs(metrics.lfMessageFont.lfHeight));
     }
+  }
+}
+
+TEST_F(Win32WindowTest, EveryCaptionFitsItsControlInItsFont) {
+  view.WindowFor(form);
+  for (const ControlLayout& row : kForm1Controls) {
+    SCOPED_TRACE(std::string(row.name));
+    HWND child = Child(row.name);
+    std::wstring caption = TextOf(child);
+    if (caption.empty()) continue;
+    if (const size_t mark = caption.find(L'&'); mark != std::wstring::npos) caption.erase(mark, 1);
+    HDC dc = ::GetDC(child);
+    HGDIOBJ previous =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(child, dc);
+    RECT box{};
+    ::GetClientRect(child, &box);
+    int room = box.right;
+    if (row.kind == ControlKind::kOptionButton || row.kind == ControlKind::kCheckBox) {
+      room -= ::GetSystemMetrics(SM_CXMENUCHECK);
+    }
+    EXPECT_LE(extent.cx, room);
+    EXPECT_LE(extent.cy, box.bottom);
   }
 }
 

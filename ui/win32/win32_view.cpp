@@ -131,15 +131,13 @@ COLORREF ColourOf(uint32_t value) {
 }
 
 // How wide a caption may be in its control: the box less what the control
-// draws beside its text.
+// draws beside its text. A push button's text may reach its edges.
 int RoomForCaption(const ControlLayout& row, int dpi) {
   const int width = PixelsFromTwips(row.width, dpi);
   switch (row.kind) {
     case ControlKind::kOptionButton:
     case ControlKind::kCheckBox:
       return width - ::GetSystemMetrics(SM_CXMENUCHECK) - PixelsFromTwips(60, dpi);
-    case ControlKind::kCommandButton:
-      return width - PixelsFromTwips(90, dpi);
     case ControlKind::kFrame:
       return width - PixelsFromTwips(240, dpi);
     default:

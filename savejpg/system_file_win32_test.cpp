@@ -1,13 +1,19 @@
 // SavetoJPEG on Windows: paths in the ANSI code page reach files of any name
 // the code page holds, and an existing JPEG is replaced whole.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include "savejpg.h"
 #include "system_memory.h"
-#include "test_support.h"
+#include "test_support/bitmap.h"
+#include "test_support/files.h"
+#include "test_support/jpeg.h"
 
 namespace savejpg_test {
 namespace {
+
+namespace fs = std::filesystem;
+using namespace morvane::test_support;
 
 // `wide` in the ANSI code page, as the program hands paths over.
 std::string Ansi(const std::wstring& wide) {
@@ -29,7 +35,7 @@ std::vector<uint8_t> SmallBitmap() {
 
 TEST(SaveJpgOnWindows, ReachesJapaneseNamesThroughTheAnsiCodePage) {
   if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
-  ScratchFolder dir;
+  TempFolder dir;
   const fs::path folder = dir.path() / L"変換 表";  // 表 ends in byte 0x5C, as "\" does
   fs::create_directories(folder);
   WriteFile(folder / L"写真.bmp", SmallBitmap());
@@ -40,7 +46,7 @@ TEST(SaveJpgOnWindows, ReachesJapaneseNamesThroughTheAnsiCodePage) {
 }
 
 TEST(SaveJpgOnWindows, ReplacesAnExistingJpegAndLeavesNoTemporary) {
-  ScratchFolder dir;
+  TempFolder dir;
   WriteFile(dir / "in.bmp", SmallBitmap());
   WriteFile(dir / "out.jpg", {1, 2, 3});
   std::string source = (dir / "in.bmp").string(), dest = (dir / "out.jpg").string();
@@ -50,7 +56,7 @@ TEST(SaveJpgOnWindows, ReplacesAnExistingJpegAndLeavesNoTemporary) {
 }
 
 TEST(SaveJpgOnWindows, AReplacedJpegKeepsItsAttributesEvenWhenReadOnly) {
-  ScratchFolder dir;
+  TempFolder dir;
   WriteFile(dir / "in.bmp", SmallBitmap());
   WriteFile(dir / "out.jpg", {1, 2, 3});
   const DWORD set = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
@@ -64,7 +70,7 @@ TEST(SaveJpgOnWindows, AReplacedJpegKeepsItsAttributesEvenWhenReadOnly) {
 }
 
 TEST(SaveJpgOnWindows, RefusesADeviceAtOnce) {
-  ScratchFolder dir;
+  TempFolder dir;
   std::string device = "NUL", console = "CONIN$", jpeg = (dir / "out.jpg").string();
   EXPECT_EQ(SavetoJPEG(device.data(), jpeg.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);
   EXPECT_EQ(SavetoJPEG(console.data(), jpeg.data(), 85, 0), SAVEJPG_ERR_OPEN_SOURCE);

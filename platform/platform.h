@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,9 @@ std::u16string FromSystemText(std::string_view text);
 // the system's own matching (letter case ignored, short 8.3 names, wildcards)
 // and the entry's long name as the result.
 std::u16string LookUpEntry(std::u16string_view path);
+
+// Bytes of physical memory, or 0 when the system does not say.
+uint64_t PhysicalMemoryBytes();
 
 // The current folder, absolute.
 std::u16string CurrentFolder();

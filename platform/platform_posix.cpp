@@ -106,6 +106,15 @@ std::optional<std::string> EndOfLinks(std::string path) {
 
 }  // namespace
 
+uint64_t PhysicalMemoryBytes() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  const auto count = static_cast<uint64_t>(pages);
+  const auto size = static_cast<uint64_t>(page_size);
+  return count > UINT64_MAX / size ? UINT64_MAX : count * size;
+}
+
 std::u16string LookUpEntry(std::u16string_view path) {
   const std::string narrow = ToSystemText(path);
   if (narrow.find('\0') != std::string::npos) FailLookUp("(NUL in path)", EINVAL);

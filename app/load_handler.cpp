@@ -1,5 +1,6 @@
 #include "app/load_handler.h"
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -108,6 +109,13 @@ StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
   form.ConvertedCount = 0;
   if (command_line.empty()) return StartUpOutcome::kShowWindow;
 
+  // Every look-up comes before the first conversion: a name split from the
+  // command line holds no "." before its ".BMP", while the name of every
+  // JPEG the batch writes holds one, so no name can be looked up through a
+  // JPEG of the batch, and nothing else is written while names are looked
+  // up. The look-ups may remember what they have seen.
+  std::optional<LookUpMemo> memo;
+  memo.emplace();
   FileList list;
   RunStep([&] { list = SplitCommandLine(command_line); });
   const size_t count = list.FileCount > 0 ? static_cast<size_t>(list.FileCount) : 0;
@@ -125,6 +133,7 @@ StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
       conversions.push_back({&form.SourcePaths[n], &form.OutputPaths[n]});
     }
   }
+  memo.reset();
   RunConversions(conversions, parts.convert, form.Quality, form.Progressive, LimitsOf(parts));
   TakeResults(form, conversions);
 

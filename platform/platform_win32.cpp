@@ -145,6 +145,9 @@ std::u16string LookUpEntry(std::u16string_view path) {
   return FromWide(found.cFileName);
 }
 
+LookUpMemo::LookUpMemo() : previous_(nullptr) {}
+LookUpMemo::~LookUpMemo() = default;
+
 uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;

@@ -1,9 +1,15 @@
 #include "app/load_handler.h"
 
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "app/conversion_pool.h"
 #include "core/resume_next.h"
 #include "core/text.h"
 #include "filelist/command_line.h"
 #include "filelist/file_path.h"
+#include "platform/platform.h"
 
 namespace morvane {
 namespace {
@@ -18,32 +24,47 @@ constexpr std::u16string_view kJpegExtension = u".jpg";
 
 bool UsesChosenFolder(const StoredSettings& stored) { return stored.Set == u"Y"; }
 
-// Converts the n-th name: its long form, its JPEG path by the folder rule,
-// the encoder call. Each statement block is one step of the batch.
-void ConvertName(Form1& form, const FileList& list, const StoredSettings& stored,
-                 const StartUpParts& parts, size_t n) {
+// Prepares the n-th name: its long form and its JPEG path by the folder
+// rule. Each statement block is one step of the batch. Returns whether the
+// encoder is to be called for it.
+bool PrepareName(Form1& form, const FileList& list, const StoredSettings& stored, size_t n) {
   RunStep([&] { form.SourcePaths.at(n) = FPath(list.ScannedNames.at(n)); });
   if (UsesChosenFolder(stored)) {
     // Without its tail the output path would be the folder text cut by four
     // characters: a file beside the chosen folder, not in it. Such a name
     // fails alone: no call to the encoder, not counted.
-    if (n >= list.NameTails.size() || list.NameTails[n].empty()) return;
+    if (n >= list.NameTails.size() || list.NameTails[n].empty()) return false;
     RunStep([&] { form.OutputPaths.at(n) = stored.Folder + list.NameTails.at(n); });
     RunStep([&] { form.OutputPaths.at(n) = WithoutExtension(form.OutputPaths.at(n)); });
   } else {
     RunStep([&] { form.OutputPaths.at(n) = WithoutExtension(form.SourcePaths.at(n)); });
   }
   RunStep([&] { form.OutputPaths.at(n) += kJpegExtension; });
+  return true;
+}
 
-  bool converted = false;
-  RunStep([&] {
-    const int16_t result = parts.convert(form.SourcePaths.at(n), form.OutputPaths.at(n),
-                                         form.Quality, form.Progressive);
-    converted = result == 0;
-    if (result < 0 || result > 255) throw StepFailure("encoder result does not fit a byte");
-    form.LastResult = static_cast<uint8_t>(result);
-  });
-  if (converted) ++form.ConvertedCount;
+// The rest of the encoder call's step, name by name in order: a call that
+// threw was abandoned; a result that does not fit a byte is not kept.
+void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
+  for (const Conversion& conversion : conversions) {
+    if (!conversion.completed) continue;
+    bool converted = false;
+    RunStep([&] {
+      const int16_t result = conversion.result;
+      converted = result == 0;
+      if (result < 0 || result > 255) throw StepFailure("encoder result does not fit a byte");
+      form.LastResult = static_cast<uint8_t>(result);
+    });
+    if (converted) ++form.ConvertedCount;
+  }
+}
+
+PoolLimits LimitsOf(const StartUpParts& parts) {
+  PoolLimits limits;
+  limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
+  limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : PhysicalMemoryBytes();
+  limits.memory_of = BitmapMemoryEstimate;
+  return limits;
 }
 
 // The folder the summary names: the chosen folder, or that of the first
@@ -88,6 +109,13 @@ StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
   form.ConvertedCount = 0;
   if (command_line.empty()) return StartUpOutcome::kShowWindow;
 
+  // Every look-up comes before the first conversion: a name split from the
+  // command line holds no "." before its ".BMP", while the name of every
+  // JPEG the batch writes holds one, so no name can be looked up through a
+  // JPEG of the batch, and nothing else is written while names are looked
+  // up. The look-ups may remember what they have seen.
+  std::optional<LookUpMemo> memo;
+  memo.emplace();
   FileList list;
   RunStep([&] { list = SplitCommandLine(command_line); });
   const size_t count = list.FileCount > 0 ? static_cast<size_t>(list.FileCount) : 0;
@@ -96,7 +124,18 @@ StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
   list.NameTails.resize(std::max(list.NameTails.size(), count + 1));
   form.SourcePaths.assign(count + 1, std::u16string());
   form.OutputPaths.assign(count + 1, std::u16string());
-  for (size_t n = 1; n <= count; ++n) ConvertName(form, list, stored, parts, n);
+
+  // The names get their paths one after the other, then the encoder calls
+  // run side by side.
+  std::vector<Conversion> conversions;
+  for (size_t n = 1; n <= count; ++n) {
+    if (PrepareName(form, list, stored, n)) {
+      conversions.push_back({&form.SourcePaths[n], &form.OutputPaths[n]});
+    }
+  }
+  memo.reset();
+  RunConversions(conversions, parts.convert, form.Quality, form.Progressive, LimitsOf(parts));
+  TakeResults(form, conversions);
 
   RunStep([&] { ShowSummary(form, stored); });
   return OutcomeOf(form, list.FileCount);

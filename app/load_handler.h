@@ -22,6 +22,11 @@ using ConvertFunction = std::function<int16_t(std::u16string&, std::u16string&, 
 struct StartUpParts {
   std::function<StoredSettings(uint8_t& quality, int16_t& progressive)> load_settings;
   ConvertFunction convert;
+  // Encoder calls made side by side: 0 for one per core.
+  unsigned workers = 0;
+  // Memory the calls running at once may need together: 0 for the machine's
+  // physical memory.
+  uint64_t memory_bytes = 0;
 };
 
 enum class StartUpOutcome {

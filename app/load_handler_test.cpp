@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "core/step_failure.h"
@@ -44,8 +50,10 @@ class BatchTest : public ::testing::Test {
       progressive = progressive_;
       return stored_;
     };
+    parts.workers = workers_;
     parts.convert = [this](std::u16string& source, std::u16string& dest, uint8_t quality,
                            int16_t progressive) -> int16_t {
+      if (fake_encoder_) return fake_encoder_(source, dest);
       calls_.push_back({source, dest, quality, progressive});
       if (encoder_missing_) throw StepFailure("cannot open the encoder library");
       if (results_.empty()) return 0;
@@ -62,6 +70,8 @@ class BatchTest : public ::testing::Test {
   uint8_t quality_ = 85;
   int16_t progressive_ = 0;
   bool encoder_missing_ = false;
+  unsigned workers_ = 1;
+  std::function<int16_t(const std::u16string& source, const std::u16string& dest)> fake_encoder_;
   std::vector<int16_t> results_;
   std::vector<Call> calls_;
   RecordingView view_;
@@ -216,6 +226,133 @@ TEST_F(BatchTest, RelativeNamesAreFoundInCurrentFolder) {
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].source, base_ + u"/Pics/a.bmp");
   EXPECT_EQ(calls_[0].dest, base_ + u"/Pics/a.jpg");
+}
+
+// What a batch leaves behind: every file under the test's folder with its
+// bytes, the messages, the outcome and the form's counters.
+struct BatchEffects {
+  std::map<std::string, std::string> files;
+  std::vector<std::u16string> messages;
+  StartUpOutcome outcome;
+  uint8_t last_result;
+  uint64_t converted_count;
+  std::vector<std::u16string> output_paths;
+};
+
+// The same batch one after the other and side by side, on an encoder that
+// copies its source's bytes into the JPEG after a random pause, and answers by the source's name:
+// "bad" 3, "odd" a result that does not fit a byte, "gone" a failure to reach it.
+class SideBySideTest : public BatchTest {
+ protected:
+  void SetUp() override {
+    BatchTest::SetUp();
+    pristine_ = temp_.path().string() + "-pristine";
+    fake_encoder_ = [this](const std::u16string& source, const std::u16string& dest) -> int16_t {
+      std::this_thread::sleep_for(std::chrono::microseconds(RandomPause()));
+      const std::string name = ToSystemText(source);
+      if (name.find("gone") != std::string::npos) throw StepFailure("cannot reach the encoder");
+      std::ifstream in(name, std::ios::binary);
+      if (!in) return 2;
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::ofstream(ToSystemText(dest), std::ios::binary) << bytes;
+      if (name.find("bad") != std::string::npos) return 3;
+      if (name.find("odd") != std::string::npos) return 300;
+      return 0;
+    };
+  }
+
+  void TearDown() override { fs::remove_all(pristine_); }
+
+  int RandomPause() {
+    const std::lock_guard lock(mutex_);
+    return std::uniform_int_distribution<int>(0, 3000)(random_);
+  }
+
+  void MakeFileHolding(const std::string& relative, const std::string& bytes) {
+    fs::create_directories((temp_.path() / relative).parent_path());
+    std::ofstream(temp_.path() / relative, std::ios::binary) << bytes;
+  }
+
+  // Runs the batch on a fresh copy of the folder `pristine_`, then removes
+  // what it wrote.
+  BatchEffects RunOn(unsigned workers, std::u16string_view command_line) {
+    fs::remove_all(temp_.path());
+    fs::copy(pristine_, temp_.path(), fs::copy_options::recursive);
+    workers_ = workers;
+    view_.messages.clear();
+    BatchEffects effects;
+    effects.outcome = Run(command_line);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(temp_.path())) {
+      if (!entry.is_regular_file()) continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      effects.files[entry.path().lexically_relative(temp_.path()).string()] = bytes;
+    }
+    for (const auto& message : view_.messages) effects.messages.push_back(message.text);
+    effects.last_result = form_.LastResult;
+    effects.converted_count = form_.ConvertedCount;
+    effects.output_paths = form_.OutputPaths;
+    return effects;
+  }
+
+  // Expects every side-by-side run to leave what the run one after the
+  // other leaves.
+  void ExpectSameAsOneAfterTheOther(std::u16string_view command_line) {
+    fs::remove_all(pristine_);
+    fs::copy(temp_.path(), pristine_, fs::copy_options::recursive);
+    const BatchEffects expected = RunOn(1, command_line);
+    ASSERT_FALSE(expected.files.empty());
+    for (int round = 0; round < 8; ++round) {
+      const BatchEffects got = RunOn(4, command_line);
+      EXPECT_EQ(got.files, expected.files) << "round " << round;
+      EXPECT_EQ(got.messages, expected.messages) << "round " << round;
+      EXPECT_EQ(got.outcome, expected.outcome) << "round " << round;
+      EXPECT_EQ(got.last_result, expected.last_result) << "round " << round;
+      EXPECT_EQ(got.converted_count, expected.converted_count) << "round " << round;
+      EXPECT_EQ(got.output_paths, expected.output_paths) << "round " << round;
+    }
+    fs::remove_all(pristine_);
+  }
+
+  fs::path pristine_;
+  std::mutex mutex_;
+  std::mt19937 random_{12345};
+};
+
+TEST_F(SideBySideTest, FailuresAmongNamesGiveTheSameResults) {
+  std::u16string names;
+  for (int i = 1; i <= 12; ++i) {
+    const std::string stem = i == 3    ? "bad3"
+                             : i == 7  ? "gone7"
+                             : i == 11 ? "odd11"
+                                       : "p" + std::to_string(i);
+    if (i != 5) MakeFileHolding("Pics/" + stem + ".bmp", "bitmap " + stem);
+    names += base_ + u"/Pics/" + Ascii(stem) + u".BMP ";
+  }
+  names.pop_back();
+  // The 5th is missing; under the source-folder rule it still reaches the
+  // encoder, with an empty source.
+  ExpectSameAsOneAfterTheOther(names);
+
+  stored_.Set = u"Y";
+  stored_.Folder = base_ + u"/out";
+  fs::create_directories(temp_.path() / "out");
+  ExpectSameAsOneAfterTheOther(names);
+}
+
+TEST_F(SideBySideTest, LaterNameOfOneJpegPathIsTheOneLeft) {
+  stored_.Set = u"Y";
+  stored_.Folder = base_ + u"/out";
+  fs::create_directories(temp_.path() / "out");
+  std::u16string names;
+  for (const char* folder : {"a", "b", "c", "d"}) {
+    MakeFileHolding(std::string(folder) + "/x.bmp", std::string("bitmap in ") + folder);
+    MakeFileHolding(std::string(folder) + "/y" + folder + ".bmp", "other");
+    names += base_ + u"/" + Ascii(folder) + u"/X.BMP " + base_ + u"/" + Ascii(folder) + u"/y" +
+             Ascii(folder) + u".BMP ";
+  }
+  names.pop_back();
+  ExpectSameAsOneAfterTheOther(names);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "app/program.h"
 
+#include <cstdlib>
+#include <string>
+
 #include "app/load_handler.h"
 #include "encoder/encoder_binding.h"
 #include "platform/platform.h"
@@ -8,15 +11,33 @@
 #include "ui/view.h"
 
 namespace morvane {
+namespace {
+
+// MORVANE_WORKERS=N holds a batch to N encoder calls at once (1: one after
+// the other), for tests and comparisons; otherwise 0, one per core.
+unsigned WorkersFromEnvironment() {
+  const char* text = std::getenv("MORVANE_WORKERS");
+  if (text == nullptr) return 0;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (end == text || *end != '\0' || value > 1024) return 0;
+  return static_cast<unsigned>(value);
+}
+
+}  // namespace
 
 int RunProgram(int argc, const char* const* argv) {
   const std::unique_ptr<View> view = OpenView();
   Form1 form(*view);
-  const StartUpParts parts{
-      [](uint8_t& quality, int16_t& progressive) { return LoadSettings(quality, progressive); },
-      [](std::u16string& source, std::u16string& dest, uint8_t quality, int16_t progressive) {
-        return SavetoJPEG(source, dest, quality, progressive);
-      }};
+  StartUpParts parts;
+  parts.load_settings = [](uint8_t& quality, int16_t& progressive) {
+    return LoadSettings(quality, progressive);
+  };
+  parts.convert = [](std::u16string& source, std::u16string& dest, uint8_t quality,
+                     int16_t progressive) {
+    return SavetoJPEG(source, dest, quality, progressive);
+  };
+  parts.workers = WorkersFromEnvironment();
   const StartUpOutcome outcome = RunLoadHandler(form, CommandLineText(argc, argv), parts);
   if (outcome == StartUpOutcome::kShowWindow) return view->RunWindow(form);
   return ExitStatusOf(outcome);

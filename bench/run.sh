@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Benchmark of SavetoJPEG against cjpeg and ImageMagick's convert.
-#   bench/run.sh [RUNS]          (RUNS for the large case, default 5; smaller
-#                                 cases run 3x and 9x as often)
+# Benchmark of SavetoJPEG against cjpeg and ImageMagick's convert, then of
+# the program converting a batch of 24 full-HD bitmaps in one run against
+# cjpeg on every core and ImageMagick's mogrify.
+#   bench/run.sh [RUNS]          (RUNS for the large case and the batch,
+#                                 default 5; smaller cases run 3x and 9x as
+#                                 often)
 # Environment: BUILD (default: build/ beside this folder) holds
-# libSaveJPG.so and savejpg_cli; WORK (default: a temporary folder) gets the
-# test bitmaps and outputs. Prints a markdown table.
+# libSaveJPG.so, savejpg_cli and morvane; WORK (default: a temporary folder)
+# gets the test bitmaps and outputs. Prints a markdown table.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(dirname "$here")"
@@ -18,11 +21,12 @@ for tool in cjpeg python3 g++; do
 done
 [ -x /usr/bin/time ] || { echo "needs GNU time (apt-get install time)" >&2; exit 1; }
 [ -x /usr/bin/convert ] || command -v convert >/dev/null || { echo "needs ImageMagick" >&2; exit 1; }
+command -v mogrify >/dev/null || { echo "needs ImageMagick's mogrify" >&2; exit 1; }
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" --target savejpg_cli >/dev/null
+cmake --build "$build" --target savejpg_cli morvane SaveJPG >/dev/null
 g++ -O2 -std=c++20 -o "$work/make_bmp" "$here/make_bmp.cpp"
 
 mk() { [ -f "$work/$1.bmp" ] || "$work/make_bmp" "$2" "$3" "$4" "$work/$1.bmp"; }
@@ -36,3 +40,4 @@ echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), libjpeg-turb
 python3 "$here/bench.py" "$work" "$build/savejpg_cli" "$runs" \
   small="$work/small.bmp" medium="$work/medium.bmp" large="$work/large.bmp" \
   medium32="$work/medium32.bmp" medium8="$work/medium8.bmp"
+python3 "$here/batch.py" "$work" "$build" "$runs" $(for i in $(seq 24); do echo "$work/medium.bmp"; done)

@@ -1,5 +1,6 @@
 #include "encoder/encoder_binding.h"
 
+#include <mutex>
 #include <vector>
 
 #include "core/step_failure.h"
@@ -11,16 +12,20 @@ namespace {
 
 using SavetoJpegEntry = int16_t (*)(char*, char*, uint8_t, int16_t);
 
-// The entry point, found once. A library that could not be opened is tried
-// again on the next call, as a failed load leaves nothing behind.
+// The entry point, found once however many threads call at the same time.
+// A load that throws leaves the flag unset, so a library that could not be
+// opened is tried again on the next call, as a failed load leaves nothing
+// behind.
 SavetoJpegEntry EntryPoint() {
+  static std::once_flag loaded;
   static SavetoJpegEntry entry = nullptr;
-  if (entry != nullptr) return entry;
-  void* library = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
-  if (library == nullptr) throw StepFailure("cannot open the encoder library");
-  void* symbol = FindEntryPoint(library, "SavetoJPEG");
-  if (symbol == nullptr) throw StepFailure("the encoder library lacks SavetoJPEG");
-  entry = reinterpret_cast<SavetoJpegEntry>(symbol);
+  std::call_once(loaded, [] {
+    void* library = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
+    if (library == nullptr) throw StepFailure("cannot open the encoder library");
+    void* symbol = FindEntryPoint(library, "SavetoJPEG");
+    if (symbol == nullptr) throw StepFailure("the encoder library lacks SavetoJPEG");
+    entry = reinterpret_cast<SavetoJpegEntry>(symbol);
+  });
   return entry;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,27 @@ std::u16string FromSystemText(std::string_view text);
 // the system's own matching (letter case ignored, short 8.3 names, wildcards)
 // and the entry's long name as the result.
 std::u16string LookUpEntry(std::u16string_view path);
+
+// While one lives on a thread, LookUpEntry on that thread remembers the
+// folders it has listed and the paths it has resolved, and answers again
+// from them: looking up many names in one folder, or every prefix of a deep
+// path, then costs about one look-up each. What it answers is what it would
+// have found when it first looked, so open one only over look-ups between
+// which nothing that they could name is created, removed or renamed (the
+// batch's look-ups before its conversions). On Windows it changes nothing.
+class LookUpMemo {
+ public:
+  LookUpMemo();
+  ~LookUpMemo();
+  LookUpMemo(const LookUpMemo&) = delete;
+  LookUpMemo& operator=(const LookUpMemo&) = delete;
+
+ private:
+  void* previous_;  // the memo it hides while it lives, restored after it
+};
+
+// Bytes of physical memory, or 0 when the system does not say.
+uint64_t PhysicalMemoryBytes();
 
 // The current folder, absolute.
 std::u16string CurrentFolder();

@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -32,33 +34,99 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   throw StepFailure("cannot look up " + path + ": error " + std::to_string(error));
 }
 
+// What LookUpEntry remembers while a LookUpMemo lives on its thread.
+struct Memo {
+  // A folder, as stored -> each of its entries' names in ASCII lower case,
+  // with the first name in name order that has that form.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listings;
+  // An absolute path as given, up to the end of one of its components -> the
+  // same path as stored.
+  std::unordered_map<std::string, std::string> resolved;
+};
+
+thread_local Memo* current_memo = nullptr;
+
+std::string AsciiLowerCase(std::string_view name) {
+  std::string lower(name);
+  for (char& ch : lower) ch = AsciiLower(ch);
+  return lower;
+}
+
+// Calls `take` with each entry's name in `folder` (the current folder when
+// empty). Returns false when `folder` does not exist or is not a folder;
+// throws when it cannot be read.
+template <class Take>
+bool ForEachEntry(const std::string& folder, Take&& take) {
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) {
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    FailLookUp(folder, errno);
+  }
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) take(std::string_view(entry->d_name));
+  const int read_error = errno;
+  ::closedir(dir);
+  if (read_error != 0) FailLookUp(folder, read_error);
+  return true;
+}
+
+// The entry of `folder` equal to `component` ignoring letter case that
+// comes first in name order, read from the folder, or from `memo`'s listing
+// of it once it has one.
+std::optional<std::string> FindIgnoringCase(const std::string& folder, const std::string& component,
+                                            Memo* memo) {
+  if (memo == nullptr || folder.empty()) {
+    std::optional<std::string> found;
+    ForEachEntry(folder, [&](std::string_view name) {
+      if (EqualIgnoringAsciiCase<char>(name, component) && (!found || name < *found)) {
+        found = std::string(name);
+      }
+    });
+    return found;
+  }
+  auto listing = memo->listings.find(folder);
+  if (listing == memo->listings.end()) {
+    std::unordered_map<std::string, std::string> entries;
+    ForEachEntry(folder, [&](std::string_view name) {
+      auto [first, added] = entries.try_emplace(AsciiLowerCase(name), name);
+      if (!added && name < first->second) first->second = std::string(name);
+    });
+    listing = memo->listings.emplace(folder, std::move(entries)).first;
+  }
+  const auto found = listing->second.find(AsciiLowerCase(component));
+  if (found == listing->second.end()) return std::nullopt;
+  return found->second;
+}
+
 // Finds `component` in `folder`: the exact name when it exists, otherwise
 // the first entry (in name order) equal to it ignoring letter case.
-// Gives the stored name, or nothing when no entry matches.
-std::optional<std::string> FindInFolder(const std::string& folder, const std::string& component) {
+// Gives the stored name, or nothing when no entry matches. The exact name is
+// always asked of the file system; `memo`, when given, holds listings.
+std::optional<std::string> FindInFolder(const std::string& folder, const std::string& component,
+                                        Memo* memo) {
   if (component.size() > NAME_MAX) FailLookUp(component, ENAMETOOLONG);
   struct stat info;
   const std::string exact = JoinPath(folder, component);
   if (::lstat(exact.c_str(), &info) == 0) return component;
   if (errno != ENOENT && errno != ENOTDIR) FailLookUp(exact, errno);
+  return FindIgnoringCase(folder, component, memo);
+}
 
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) {
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    FailLookUp(folder, errno);
+// The end of the longest start of `path`, ending at the end of one of its
+// components, that `memo` has resolved, with the stored path; nothing when
+// there is none.
+std::optional<std::pair<size_t, std::string>> LongestResolvedStart(const std::string& path,
+                                                                   const Memo& memo) {
+  size_t last_char = path.find_last_not_of('/');
+  while (last_char != std::string::npos) {
+    const size_t end = last_char + 1;
+    const auto found = memo.resolved.find(path.substr(0, end));
+    if (found != memo.resolved.end()) return std::make_pair(end, found->second);
+    const size_t slash = path.rfind('/', last_char);
+    if (slash == std::string::npos || slash == 0) return std::nullopt;
+    last_char = path.find_last_not_of('/', slash);
   }
-  std::optional<std::string> found;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (EqualIgnoringAsciiCase<char>(name, component) && (!found || name < *found)) {
-      found = std::string(name);
-    }
-  }
-  const int read_error = errno;
-  ::closedir(dir);
-  if (read_error != 0) FailLookUp(folder, read_error);
-  return found;
+  return std::nullopt;
 }
 
 // The rest of `fd`; nothing when a read fails or there are more than
@@ -106,28 +174,56 @@ std::optional<std::string> EndOfLinks(std::string path) {
 
 }  // namespace
 
+LookUpMemo::LookUpMemo() : previous_(current_memo) { current_memo = new Memo; }
+
+LookUpMemo::~LookUpMemo() {
+  delete current_memo;
+  current_memo = static_cast<Memo*>(previous_);
+}
+
+uint64_t PhysicalMemoryBytes() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return 0;
+  const auto count = static_cast<uint64_t>(pages);
+  const auto size = static_cast<uint64_t>(page_size);
+  return count > UINT64_MAX / size ? UINT64_MAX : count * size;
+}
+
 std::u16string LookUpEntry(std::u16string_view path) {
   const std::string narrow = ToSystemText(path);
   if (narrow.find('\0') != std::string::npos) FailLookUp("(NUL in path)", EINVAL);
   if (narrow.size() >= PATH_MAX) FailLookUp(narrow.substr(0, 64), ENAMETOOLONG);
   if (narrow.empty()) return {};
 
-  std::string folder = narrow.front() == '/' ? "/" : "";
-  std::string last;
+  // A relative path depends on the current folder, which may change: only
+  // absolute ones are remembered.
+  const bool absolute = narrow.front() == '/';
+  Memo* const memo = absolute ? current_memo : nullptr;
+  std::string folder = absolute ? "/" : "";
+  bool any_component = false;
   size_t start = 0;
+  if (memo != nullptr) {
+    if (auto resolved = LongestResolvedStart(narrow, *memo)) {
+      start = resolved->first;
+      folder = std::move(resolved->second);
+      any_component = true;
+    }
+  }
   while (start <= narrow.size()) {
     size_t end = narrow.find('/', start);
     if (end == std::string::npos) end = narrow.size();
     const std::string component = narrow.substr(start, end - start);
     start = end + 1;
     if (component.empty()) continue;
-    const std::optional<std::string> stored = FindInFolder(folder, component);
+    const std::optional<std::string> stored = FindInFolder(folder, component, memo);
     if (!stored) return {};
     folder = JoinPath(folder, *stored);
-    last = *stored;
+    any_component = true;
+    if (memo != nullptr) memo->resolved.emplace(narrow.substr(0, end), folder);
   }
-  if (last.empty()) return folder == "/" ? u"/" : u"";
-  return FromSystemText(last);
+  if (!any_component) return folder == "/" ? u"/" : u"";
+  return FromSystemText(std::string_view(folder).substr(folder.rfind('/') + 1));
 }
 
 std::u16string CurrentFolder() {

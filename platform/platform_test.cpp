@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "core/step_failure.h"
 #include "core/text.h"
@@ -59,6 +61,67 @@ TEST(SystemText, RoundTripsEveryByteStringThroughUtf16) {
   // U+D800 U+DC80 is a pair (U+10080); apart, each half is alone.
   EXPECT_EQ(ToSystemText(u"\xD800\xDC80"), "\xF0\x90\x82\x80");
   EXPECT_EQ(ToSystemText(u"\xD800z\xDC80"), "\xEF\xBF\xBDz\x80");
+}
+
+// Every answer under a memo, first and again from what it remembers, is
+// the answer without one: exact names first, then the first entry in name
+// order equal ignoring case, in the last component and in the folders.
+TEST(LookUpMemo, AnswersAsLookUpWithoutOne) {
+  TempFolder temp;
+  const fs::path& root = temp.path();
+  for (const char* file : {"B.bmp", "b.BMP", "b.bmp", "SUB/deep/x.bmp", "Sub/y.bmp", "plain.txt"}) {
+    fs::create_directories((root / file).parent_path());
+    std::ofstream(root / file) << "x";
+  }
+  std::string deep = "D";
+  for (int depth = 0; depth < 40; ++depth) deep += depth % 2 == 0 ? "/d" : "/D";
+  std::string stored = deep;
+  for (char& ch : stored) ch = AsciiLower(ch);
+  fs::create_directories(root / stored);
+  std::vector<std::u16string> queries;
+  for (const char* relative :
+       {"b.bmp", "B.BMP", "b.Bmp", "B.bmp", "sub/DEEP/X.BMP", "sub/Y.BMP", "Sub/y.bmp", "SUB/y.bmp",
+        "PLAIN.TXT/x", "none", "plain.txt/", "sub//deep"}) {
+    queries.push_back(temp.Text() + u"/" + Ascii(relative));
+  }
+  for (size_t end = 0; end != std::string::npos; end = deep.find('/', end + 1)) {
+    queries.push_back(temp.Text() + u"/" + Ascii(deep.substr(0, end)));
+  }
+  std::vector<std::u16string> without;
+  for (const std::u16string& query : queries) without.push_back(LookUpEntry(query));
+  EXPECT_EQ(without[1], u"B.bmp");
+  EXPECT_EQ(without[5], u"");  // SUB, first in name order, holds no y.bmp
+
+  const LookUpMemo memo;
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < queries.size(); ++i) {
+      EXPECT_EQ(LookUpEntry(queries[i]), without[i]) << ToSystemText(queries[i]) << " " << round;
+    }
+  }
+}
+
+// A memo answers from what it saw; once it ends, look-ups see the folders as
+// they are, entries made since and exact names that now hide others alike.
+TEST(LookUpMemo, EntriesMadeDuringItAreSeenAfterIt) {
+  TempFolder temp;
+  fs::create_directories(temp.path() / "SUB");
+  std::ofstream(temp.path() / "a.bmp") << "x";
+  std::ofstream(temp.path() / "SUB" / "x.bmp") << "x";
+  {
+    const LookUpMemo memo;
+    EXPECT_EQ(LookUpEntry(temp.Text() + u"/A.BMP"), u"a.bmp");
+    EXPECT_EQ(LookUpEntry(temp.Text() + u"/sub/X.BMP"), u"x.bmp");
+    std::ofstream(temp.path() / "b.bmp") << "x";
+    fs::create_directories(temp.path() / "sub");
+    // An exact name is always asked of the file system.
+    EXPECT_EQ(LookUpEntry(temp.Text() + u"/b.bmp"), u"b.bmp");
+  }
+  EXPECT_EQ(LookUpEntry(temp.Text() + u"/B.BMP"), u"b.bmp");
+  EXPECT_EQ(LookUpEntry(temp.Text() + u"/sub/X.BMP"), u"");
+  const LookUpMemo memo;
+  EXPECT_EQ(LookUpEntry(temp.Text() + u"/B.BMP"), u"b.bmp");
+  EXPECT_EQ(LookUpEntry(temp.Text() + u"/sub/X.BMP"), u"");
+  EXPECT_EQ(LookUpEntry(temp.Text() + u"/SUB/X.BMP"), u"x.bmp");
 }
 
 TEST(LookUpEntry, GivesStoredNameMatchingEachComponentIgnoringCase) {

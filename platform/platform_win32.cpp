@@ -142,6 +142,15 @@ std::u16string LookUpEntry(std::u16string_view path) {
   return FromWide(found.cFileName);
 }
 
+LookUpMemo::LookUpMemo() : previous_(nullptr) {}
+LookUpMemo::~LookUpMemo() = default;
+
+uint64_t PhysicalMemoryBytes() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 std::u16string CurrentFolder() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,8 +86,10 @@ class ProgramTest : public ::testing::Test {
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string text = *entry;
       if (text.rfind("DISPLAY=", 0) == 0 || text.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
+      if (text.rfind("MORVANE_WORKERS=", 0) == 0) continue;
       env_texts.push_back(text);
     }
+    if (!workers_.empty()) env_texts.push_back("MORVANE_WORKERS=" + workers_);
     std::vector<char*> env;
     for (std::string& text : env_texts) env.push_back(text.data());
     env.push_back(nullptr);
@@ -105,6 +109,7 @@ class ProgramTest : public ::testing::Test {
 
   TempFolder temp_;
   const fs::path& root_ = temp_.path();
+  std::string workers_;  // MORVANE_WORKERS for the program; unset when empty
 };
 
 TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
@@ -246,6 +251,83 @@ TEST_F(ProgramTest, NamesThatAreNotUtf8AreConvertedUnderTheirOwnBytes) {
   EXPECT_GT(Psnr(ReadJpeg(folder / "\x93\xFA\x96\x7B.jpg"), picture), 30.0);
   EXPECT_GT(Psnr(ReadJpeg(pics() / (sjis + ".jpg")), picture), 30.0);
   EXPECT_FALSE(fs::exists(pics() / (twin + ".jpg")));
+}
+
+// The same batch run by the program held to one encoder call at a time and
+// by the program on every core, each on a fresh copy of pics/ and out/.
+class SideBySideProgramTest : public ProgramTest {
+ protected:
+  struct Effects {
+    RunResult run;
+    std::map<std::string, std::string> files;
+  };
+
+  Effects RunWith(const std::string& workers, const std::vector<std::string>& args) {
+    // The folders as the test made them are kept aside on the first run and
+    // copied back before every run.
+    for (const char* folder : {"pics", "out"}) {
+      const fs::path pristine = root_ / (std::string(folder) + "-pristine");
+      if (!fs::exists(pristine)) {
+        fs::create_directories(root_ / folder);
+        fs::copy(root_ / folder, pristine, fs::copy_options::recursive);
+      }
+      fs::remove_all(root_ / folder);
+      fs::copy(pristine, root_ / folder, fs::copy_options::recursive);
+    }
+    workers_ = workers;
+    Effects effects{Run(args), {}};
+    for (const char* folder : {"pics", "out"}) {
+      if (!fs::exists(root_ / folder)) continue;
+      for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root_ / folder)) {
+        if (entry.is_regular_file()) {
+          effects.files[entry.path().lexically_relative(root_).string()] = ReadText(entry.path());
+        }
+      }
+    }
+    return effects;
+  }
+
+  void ExpectSameSideBySide(const std::vector<std::string>& args) {
+    const Effects expected = RunWith("1", args);
+    for (int round = 0; round < 3; ++round) {
+      const Effects got = RunWith("", args);
+      EXPECT_EQ(got.run.status, expected.run.status) << "round " << round;
+      EXPECT_EQ(got.run.out, expected.run.out) << "round " << round;
+      EXPECT_EQ(got.run.err, expected.run.err) << "round " << round;
+      EXPECT_EQ(got.files, expected.files) << "round " << round;
+    }
+  }
+};
+
+TEST_F(SideBySideProgramTest, FailuresAndSharedJpegPathsGiveTheSameFiles) {
+  fs::create_directories(root_ / "out");
+  WriteSettings("[Data]\r\nFolder=" + (root_ / "out").string() + "\r\nSet=Y\r\n");
+  // Files as stored, with the picture's size; 0 x 0: a broken bitmap.
+  const struct {
+    const char* stored;
+    int width, height;
+  } files[] = {{"a/x.bmp", 1200, 900}, {"b/x.bmp", 9, 7},       {"a/one.bmp", 40, 30},
+               {"b/broken.bmp", 0, 0}, {"c/X.bmp", 24, 24},     {"c/two.bmp", 64, 8},
+               {"c/three.bmp", 9, 70}, {"c/four.bmp", 300, 200}};
+  for (const auto& file : files) {
+    fs::create_directories((pics() / file.stored).parent_path());
+    if (file.width == 0) {
+      WriteFile(pics() / file.stored, std::string("BM broken in the middle of the batch"));
+    } else {
+      WriteFile(pics() / file.stored, Bitmap24(TestPicture(file.width, file.height)));
+    }
+  }
+  // a/x and b/x lead to out/x.jpg, c/X to out/X.jpg. Side by side, b/x, much
+  // smaller, would be done long before a/x.
+  std::vector<std::string> args;
+  for (const char* typed : {"a/X.BMP", "b/x.BMP", "a/ONE.BMP", "b/broken.BMP", "b/missing.BMP",
+                            "c/x.BMP", "c/two.BMP", "c/THREE.BMP", "c/four.BMP"}) {
+    args.push_back((pics() / typed).string());
+  }
+  const Effects once = RunWith("1", args);
+  EXPECT_EQ(once.run.status, 2) << once.run.err;
+  EXPECT_TRUE(once.files.contains("out/x.jpg"));
+  ExpectSameSideBySide(args);
 }
 
 }  // namespace

@@ -1,0 +1,128 @@
+#include "app/conversion_pool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "core/resume_next.h"
+#include "core/text.h"
+#include "filelist/file_path.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+// The memory the calls running at once hold; a call waits until its share
+// fits, or runs alone when nothing else is running.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(uint64_t limit) : limit_(limit) {}
+
+  void Take(uint64_t bytes) {
+    std::unique_lock lock(mutex_);
+    freed_.wait(lock, [&] { return limit_ == 0 || in_use_ == 0 || in_use_ + bytes <= limit_; });
+    in_use_ += bytes;
+  }
+
+  void Give(uint64_t bytes) {
+    {
+      const std::lock_guard lock(mutex_);
+      in_use_ -= bytes;
+    }
+    freed_.notify_all();
+  }
+
+ private:
+  const uint64_t limit_;
+  uint64_t in_use_ = 0;
+  std::mutex mutex_;
+  std::condition_variable freed_;
+};
+
+// The JPEG's file name in ASCII lower case: two paths with different keys
+// never name the same file, whatever folders or links lie before it and
+// whether the file system tells letter case apart.
+std::u16string FileKey(const std::u16string& dest) {
+  std::u16string key;
+  if (!RunStep([&] { key = LastComponent(dest); })) key = dest;
+  for (char16_t& ch : key) ch = AsciiLower(ch);
+  return key;
+}
+
+// The calls as chains, each in name order, the chains ordered by their first
+// call: the calls of one chain share their JPEG's file name.
+std::vector<std::vector<Conversion*>> ChainsOf(std::vector<Conversion>& conversions) {
+  std::vector<std::vector<Conversion*>> chains;
+  std::unordered_map<std::u16string, size_t> chain_of_key;
+  for (Conversion& conversion : conversions) {
+    const auto [found, added] = chain_of_key.try_emplace(FileKey(*conversion.dest), chains.size());
+    if (added) chains.emplace_back();
+    chains[found->second].push_back(&conversion);
+  }
+  return chains;
+}
+
+uint32_t LittleEndian(const unsigned char* bytes, int count) {
+  uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+}  // namespace
+
+void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
+                    uint8_t quality, int16_t progressive, const PoolLimits& limits) {
+  std::vector<std::vector<Conversion*>> chains = ChainsOf(conversions);
+  MemoryBudget budget(limits.memory_bytes);
+  std::atomic<size_t> next_chain{0};
+  auto work = [&] {
+    for (size_t chain = next_chain++; chain < chains.size(); chain = next_chain++) {
+      for (Conversion* conversion : chains[chain]) {
+        const uint64_t bytes = limits.memory_of ? limits.memory_of(*conversion->source) : 0;
+        budget.Take(bytes);
+        conversion->completed = RunStep([&] {
+          conversion->result =
+              convert(*conversion->source, *conversion->dest, quality, progressive);
+        });
+        budget.Give(bytes);
+      }
+    }
+  };
+  const size_t worker_count =
+      std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
+  std::vector<std::thread> workers;
+  for (size_t i = 1; i < worker_count; ++i) {
+    // Without another thread the calls still run, on fewer workers.
+    if (!RunStep([&] { workers.emplace_back(work); })) break;
+  }
+  work();
+  for (std::thread& worker : workers) worker.join();
+}
+
+uint64_t BitmapMemoryEstimate(const std::u16string& source) {
+  constexpr uint64_t kFixedBytes = uint64_t{8} << 20;
+  constexpr uint64_t kBytesPerPixel = 3;
+  unsigned char header[26] = {};
+  std::ifstream file(ToSystemText(source), std::ios::binary);
+  if (!file.read(reinterpret_cast<char*>(header), sizeof header)) return kFixedBytes;
+  if (header[0] != 'B' || header[1] != 'M') return kFixedBytes;
+  uint64_t width = 0;
+  uint64_t height = 0;
+  if (LittleEndian(header + 14, 4) == 12) {  // the OS/2 header: 16-bit sizes
+    width = LittleEndian(header + 18, 2);
+    height = LittleEndian(header + 20, 2);
+  } else {
+    width = LittleEndian(header + 18, 4);
+    // A negative height is a top-down bitmap.
+    height = static_cast<uint64_t>(
+        std::abs(static_cast<int64_t>(static_cast<int32_t>(LittleEndian(header + 22, 4)))));
+  }
+  return kFixedBytes + width * height * kBytesPerPixel;
+}
+
+}  // namespace morvane

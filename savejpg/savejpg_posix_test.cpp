@@ -21,14 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace morvane::test_support;
 
-std::vector<uint8_t> SmallBitmap() {
-  BmpFields s;
-  s.width = 9;
-  s.height = 7;
-  s.pixels = StoreRows(9, 7, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
-  return BuildBmp(s);
-}
-
 TEST(SaveJpg, AReplacedJpegKeepsItsPermissionBits) {
   TempFolder dir;
   WriteFile(dir / "in.bmp", SmallBitmap());

@@ -25,14 +25,6 @@ std::string Ansi(const std::wstring& wide) {
   return narrow;
 }
 
-std::vector<uint8_t> SmallBitmap() {
-  BmpFields s;
-  s.width = 9;
-  s.height = 7;
-  s.pixels = StoreRows(9, 7, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
-  return BuildBmp(s);
-}
-
 TEST(SaveJpgOnWindows, ReachesJapaneseNamesThroughTheAnsiCodePage) {
   if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
   TempFolder dir;

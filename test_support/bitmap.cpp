@@ -134,4 +134,12 @@ std::vector<uint8_t> Bitmap24(const Picture& picture) {
   return BuildBmp(fields);
 }
 
+std::vector<uint8_t> SmallBitmap() {
+  BmpFields s;
+  s.width = 9;
+  s.height = 7;
+  s.pixels = StoreRows(9, 7, 24, false, [](int x, int y) { return Packed(Smooth(x, y)); });
+  return BuildBmp(s);
+}
+
 }  // namespace morvane::test_support

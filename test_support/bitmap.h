@@ -33,6 +33,9 @@ struct BmpFields {
 
 std::vector<uint8_t> BuildBmp(const BmpFields& fields);
 
+// A smooth 9 x 7 picture as a 24-bit bitmap, for tests that need any good file.
+std::vector<uint8_t> SmallBitmap();
+
 // Stores pixel values row by row, each row padded to 4 bytes, bottom row
 // first unless top_down. value(x, y) is a palette index (1/4/8 bits), a 16-
 // or 32-bit word, or 0xRRGGBB for 24 bits; y counts from the top.

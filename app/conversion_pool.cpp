@@ -4,7 +4,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -107,9 +106,12 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
 uint64_t BitmapMemoryEstimate(const std::u16string& source) {
   constexpr uint64_t kFixedBytes = uint64_t{8} << 20;
   constexpr uint64_t kBytesPerPixel = 3;
-  unsigned char header[26] = {};
-  std::ifstream file(ToSystemText(source), std::ios::binary);
-  if (!file.read(reinterpret_cast<char*>(header), sizeof header)) return kFixedBytes;
+  constexpr size_t kHeaderBytes = 26;
+  // Never opened in a way that waits: a FIFO named like a bitmap must not
+  // hold up the batch before the encoder refuses it.
+  const std::string start = ReadFileStart(source, kHeaderBytes);
+  if (start.size() < kHeaderBytes) return kFixedBytes;
+  const auto* header = reinterpret_cast<const unsigned char*>(start.data());
   if (header[0] != 'B' || header[1] != 'M') return kFixedBytes;
   uint64_t width = 0;
   uint64_t height = 0;

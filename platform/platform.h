@@ -91,6 +91,11 @@ struct FileContent {
 // or a device, and never reads more than `max_bytes` + 1 bytes.
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes);
 
+// The first `count` bytes of the regular file at `path` (fewer when it is
+// shorter), or the empty text when it cannot be read or is not a regular
+// file. Returns at once for a FIFO or a device, as ReadWholeFile does.
+std::string ReadFileStart(std::u16string_view path, size_t count);
+
 // Writes `bytes` to a temporary file in the folder of `path` and renames it
 // over `path`. When `path` is a symbolic link (or a chain of them), the file
 // it names is the one replaced, in its own folder, and the link is kept; a

@@ -231,6 +231,12 @@ TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
     EXPECT_EQ(content.status, c.status) << c.name;
     EXPECT_EQ(content.bytes, c.bytes) << c.name;
   }
+  // The start of a file, by the same rule.
+  for (const char* name : {"fifo", "zero", "folder", "dangling"}) {
+    EXPECT_EQ(ReadFileStart(temp.Text() + u"/" + Ascii(name), 4), "") << name;
+  }
+  EXPECT_EQ(ReadFileStart(temp.Text() + u"/link", 4), "0123");
+  EXPECT_EQ(ReadFileStart(temp.Text() + u"/ten", 26), "0123456789");
 }
 
 TEST(CommandLineText, JoinsArgumentsWithOneBlank) {

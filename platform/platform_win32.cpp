@@ -234,6 +234,24 @@ FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   return {FileRead::kRead, std::move(content)};
 }
 
+std::string ReadFileStart(std::u16string_view path, size_t count) {
+  std::wstring wide;
+  try {
+    wide = Wide(path);
+  } catch (const StepFailure&) {
+    return {};
+  }
+  FileHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return {};
+  std::string start(count, '\0');
+  DWORD got = 0;
+  if (!::ReadFile(file.get(), start.data(), static_cast<DWORD>(count), &got, nullptr)) return {};
+  start.resize(got);
+  return start;
+}
+
 bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
   try {
     const std::wstring target = Wide(path);

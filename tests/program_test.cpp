@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -146,6 +147,15 @@ TEST_F(ProgramTest, WritesIntoChosenFolderWithStoredQualityAndProgressive) {
   EXPECT_TRUE(decoded.progressive);
   EXPECT_GT(Psnr(decoded, picture), 35.0);
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
+}
+
+// A FIFO named like a bitmap fails at once, as an unreadable bitmap does:
+// nothing opens it in a way that waits for a writer.
+TEST_F(ProgramTest, FifoNamedLikeABitmapFailsWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((pics() / "Pipe.BMP").c_str(), 0600), 0);
+  const RunResult run = Run({(pics() / "Pipe.BMP").string()});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
 }
 
 TEST_F(ProgramTest, BadSourceLeavesExistingJpegUntouched) {

@@ -1,8 +1,6 @@
 // Where the settings file lies on Windows (or Wine): a probe file decides
 // whether the program's folder can be written, and the user's own folder is
 // made with its parents on the first Save.
-#include "settings/location.h"
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,6 +8,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "settings/location.h"
 #include "settings/settings.h"
 #include "test_support/files.h"
 

@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/about.h"
 #include "app/load_handler.h"
 #include "encoder/encoder_binding.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
+#include "ui/answer.h"
 #include "ui/form1.h"
 #include "ui/view.h"
 
@@ -27,6 +29,11 @@ unsigned WorkersFromEnvironment() {
 }  // namespace
 
 int RunProgram(int argc, const char* const* argv) {
+  const std::u16string command_line = CommandLineText(argc, argv);
+  if (const std::optional<std::u16string> answer = AnswerAbout(command_line)) {
+    ShowAnswer(*answer);
+    return 0;
+  }
   const std::unique_ptr<View> view = OpenView();
   Form1 form(*view);
   StartUpParts parts;
@@ -38,7 +45,7 @@ int RunProgram(int argc, const char* const* argv) {
     return SavetoJPEG(source, dest, quality, progressive);
   };
   parts.workers = WorkersFromEnvironment();
-  const StartUpOutcome outcome = RunLoadHandler(form, CommandLineText(argc, argv), parts);
+  const StartUpOutcome outcome = RunLoadHandler(form, command_line, parts);
   if (outcome == StartUpOutcome::kShowWindow) return view->RunWindow(form);
   return ExitStatusOf(outcome);
 }

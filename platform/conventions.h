@@ -1,6 +1,7 @@
 // How this system writes paths and names its libraries: the separator of
 // path components, the drive part that starts a path, making a relative
-// path absolute, and the file name of the encoder library. Each system
+// path absolute, the file names of the encoder library and of the program,
+// and how its programs are asked for their usage. Each system
 // defines them in its own conventions_*.cpp.
 #pragma once
 
@@ -34,5 +35,13 @@ extern const std::u16string_view kEncoderLibraryFileName;
 // is opened when something must be shown on a display: libmorvane-qt.so on
 // POSIX systems; empty on Windows, where the window is part of the program.
 extern const std::u16string_view kDesktopModuleFileName;
+
+// The program's file name as its users type it: "morvane" on POSIX
+// systems, "Morvane.exe" on Windows.
+extern const std::u16string_view kProgramFileName;
+
+// The switch that asks this system's programs for their usage besides
+// "--help": "/?" on Windows; empty on POSIX systems, where "/?" is a path.
+extern const std::u16string_view kSystemHelpSwitch;
 
 }  // namespace morvane

@@ -8,6 +8,8 @@ const char16_t kPathSeparator = u'/';
 
 const std::u16string_view kEncoderLibraryFileName = u"libSaveJPG.so";
 const std::u16string_view kDesktopModuleFileName = u"libmorvane-qt.so";
+const std::u16string_view kProgramFileName = u"morvane";
+const std::u16string_view kSystemHelpSwitch = u"";
 
 size_t DrivePartLength(std::u16string_view) { return 0; }
 

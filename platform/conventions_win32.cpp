@@ -25,6 +25,8 @@ const char16_t kPathSeparator = u'\\';
 
 const std::u16string_view kEncoderLibraryFileName = u"SaveJPG.DLL";
 const std::u16string_view kDesktopModuleFileName = u"";
+const std::u16string_view kProgramFileName = u"Morvane.exe";
+const std::u16string_view kSystemHelpSwitch = u"/?";
 
 size_t DrivePartLength(std::u16string_view path) {
   const size_t colon = path.find(u':');

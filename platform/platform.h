@@ -1,6 +1,7 @@
 // The operating system as the program sees it: texts crossing into the
 // system, the directory look-up, the executable's folder, the command line,
-// whole-file reads and atomic replacement, and libraries that lie in the
+// whole-file reads and atomic replacement, the folders a user may write and
+// their own settings folder, and libraries that lie in the
 // program's own folder. Everything here names no OS type; the POSIX version
 // lives in platform_posix.cpp, the Windows one in platform_win32.cpp.
 #pragma once
@@ -70,6 +71,31 @@ std::u16string CurrentFolder();
 // The folder that holds the running executable, links resolved, without a
 // final "/" (except for the root itself).
 std::u16string ExecutableFolder();
+
+// True when an entry named `path` exists: a file, a folder or anything
+// else, a symbolic link to nothing included.
+bool EntryExists(std::u16string_view path);
+
+// True when this user can create files in the folder `folder`, as the system
+// decides it for this process. On POSIX systems access(2) for writing and
+// searching, with the effective user and groups (root may write anywhere
+// but on a read-only file system); on Windows a probe file created there
+// and deleted again, as the access rules of the folder decide (its read-only
+// attribute means nothing for a folder).
+bool FolderWritable(std::u16string_view folder);
+
+// Creates the folder `folder` and each of its missing parents, as
+// "mkdir -p" does (on POSIX systems with mode 0700, private to this user).
+// True when `folder` is a folder afterwards, whether or not it was created.
+[[nodiscard]] bool CreateFolderWithParents(std::u16string_view folder);
+
+// The folder under which this user's programs keep their settings, without
+// a final separator; nothing when the system names none. On POSIX systems
+// $XDG_CONFIG_HOME when it is set, non-empty and absolute, otherwise
+// "$HOME/.config" (HOME from the environment when it is absolute, otherwise
+// from the password database). On Windows the roaming application-data
+// folder (SHGetKnownFolderPath), otherwise %APPDATA% when it is set.
+std::optional<std::u16string> UserConfigFolder();
 
 // The arguments after the program's own name, joined by one blank each. On
 // Windows `argc` and `argv` are not used: the text after the program's name

@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,6 +173,35 @@ std::optional<std::string> EndOfLinks(std::string path) {
   return std::nullopt;
 }
 
+// `path` as the system takes it; nothing when it holds a NUL, which the
+// system would take as its end.
+std::optional<std::string> SystemPath(std::u16string_view path) {
+  std::string narrow = ToSystemText(path);
+  if (narrow.find('\0') != std::string::npos) return std::nullopt;
+  return narrow;
+}
+
+// `text` when it is an absolute path, otherwise nothing.
+std::optional<std::string> Absolute(const char* text) {
+  if (text == nullptr || text[0] != '/') return std::nullopt;
+  return std::string(text);
+}
+
+// This user's home folder: $HOME, or the password database's entry for the
+// effective user when HOME is not an absolute path.
+std::optional<std::string> HomeFolder() {
+  if (std::optional<std::string> home = Absolute(std::getenv("HOME"))) return home;
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+  passwd entry;
+  passwd* found = nullptr;
+  while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+         buffer.size() < (1u << 20)) {
+    buffer.resize(buffer.size() * 2);
+  }
+  return found == nullptr ? std::nullopt : Absolute(found->pw_dir);
+}
+
 }  // namespace
 
 LookUpMemo::LookUpMemo() : previous_(current_memo) { current_memo = new Memo; }
@@ -252,6 +282,45 @@ std::u16string CommandLineText(int argc, const char* const* argv) {
     text += FromSystemText(argv[i]);
   }
   return text;
+}
+
+bool EntryExists(std::u16string_view path) {
+  const std::optional<std::string> narrow = SystemPath(path);
+  struct stat info;
+  return narrow && ::lstat(narrow->c_str(), &info) == 0;
+}
+
+bool FolderWritable(std::u16string_view folder) {
+  const std::optional<std::string> narrow = SystemPath(folder);
+  struct stat info;
+  return narrow && ::stat(narrow->c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         ::faccessat(AT_FDCWD, narrow->c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool CreateFolderWithParents(std::u16string_view folder) {
+  const std::optional<std::string> narrow = SystemPath(folder);
+  if (!narrow || narrow->empty()) return false;
+  // Each parent in turn, then the folder itself; one that is already there
+  // (or cannot be made) shows in the last check.
+  for (size_t slash = narrow->find('/', 1); slash != std::string::npos;
+       slash = narrow->find('/', slash + 1)) {
+    ::mkdir(narrow->substr(0, slash).c_str(), 0700);
+  }
+  ::mkdir(narrow->c_str(), 0700);
+  struct stat info;
+  return ::stat(narrow->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<std::u16string> UserConfigFolder() {
+  std::optional<std::string> folder = Absolute(std::getenv("XDG_CONFIG_HOME"));
+  if (!folder) {
+    folder = HomeFolder();
+    if (!folder) return std::nullopt;
+    EndWithSeparator(*folder, '/');
+    *folder += ".config";
+  }
+  while (folder->size() > 1 && folder->back() == '/') folder->pop_back();
+  return FromSystemText(*folder);
 }
 
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {

@@ -1,10 +1,13 @@
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -237,6 +240,71 @@ TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
   }
   EXPECT_EQ(ReadFileStart(temp.Text() + u"/link", 4), "0123");
   EXPECT_EQ(ReadFileStart(temp.Text() + u"/ten", 26), "0123456789");
+}
+
+// Sets or unsets an environment variable for a scope.
+class EnvironmentChange {
+ public:
+  EnvironmentChange(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    Set(value);
+  }
+  ~EnvironmentChange() { Set(saved_ ? saved_->c_str() : nullptr); }
+  EnvironmentChange(const EnvironmentChange&) = delete;
+  EnvironmentChange& operator=(const EnvironmentChange&) = delete;
+  void Set(const char* value) const {
+    if (value == nullptr) {
+      ::unsetenv(name_);
+    } else {
+      ::setenv(name_, value, 1);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+TEST(UserConfigFolder, IsAnAbsoluteXdgConfigHomeOrElseConfigInTheHomeFolder) {
+  EnvironmentChange xdg("XDG_CONFIG_HOME", "/srv/conf//");
+  EnvironmentChange home("HOME", "/home/someone");
+  EXPECT_EQ(UserConfigFolder(), u"/srv/conf");
+  for (const char* ignored : {"", "relative/conf", "~/conf"}) {
+    xdg.Set(ignored);
+    EXPECT_EQ(UserConfigFolder(), u"/home/someone/.config") << ignored;
+  }
+  xdg.Set(nullptr);
+  EXPECT_EQ(UserConfigFolder(), u"/home/someone/.config");
+
+  // Without an absolute HOME, the home folder the system keeps for the user.
+  const passwd* entry = ::getpwuid(::geteuid());
+  ASSERT_NE(entry, nullptr);
+  const std::u16string from_database = FromSystemText(std::string(entry->pw_dir) + "/.config");
+  home.Set(nullptr);
+  EXPECT_EQ(UserConfigFolder(), from_database);
+  home.Set("home/someone");
+  EXPECT_EQ(UserConfigFolder(), from_database);
+}
+
+TEST(FolderWritable, OnlyAFolderThisUserMayCreateFilesIn) {
+  TempFolder temp;
+  temp.AddFile("file");
+  EXPECT_TRUE(FolderWritable(temp.Text()));
+  EXPECT_FALSE(FolderWritable(temp.Text() + u"/file"));
+  EXPECT_FALSE(FolderWritable(temp.Text() + u"/missing"));
+}
+
+TEST(CreateFolderWithParents, MakesEachMissingFolderPrivateAndKeepsExistingOnes) {
+  TempFolder temp;
+  temp.AddFile("file");
+  fs::permissions(temp.path(), fs::perms::all);
+  EXPECT_TRUE(CreateFolderWithParents(temp.Text() + u"/a/b/c"));
+  EXPECT_TRUE(fs::is_directory(temp / "a/b/c"));
+  EXPECT_EQ(fs::status(temp / "a").permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(temp.path()).permissions(), fs::perms::all);
+  EXPECT_TRUE(CreateFolderWithParents(temp.Text() + u"/a/b"));
+  EXPECT_FALSE(CreateFolderWithParents(temp.Text() + u"/file/sub"));
+  EXPECT_FALSE(CreateFolderWithParents(temp.Text() + u"/file"));
 }
 
 TEST(CommandLineText, JoinsArgumentsWithOneBlank) {

@@ -2,6 +2,9 @@
 // the system as UTF-16 (the wide API) except where the program's rules ask
 // for the ANSI code page: ToSystemText and FromSystemText.
 #include <windows.h>
+// After windows.h, which they need.
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <cstdint>
 #include <string>
@@ -189,6 +192,84 @@ std::u16string CommandLineText(int, const char* const*) {
   // through the ANSI code page: the program reads the line as Windows keeps it.
   const wchar_t* whole = ::GetCommandLineW();
   return ArgumentsAfterProgramName(whole == nullptr ? u"" : FromWide(whole));
+}
+
+bool EntryExists(std::u16string_view path) {
+  try {
+    return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  } catch (const StepFailure&) {
+    return false;
+  }
+}
+
+bool FolderWritable(std::u16string_view folder) {
+  try {
+    const DWORD attributes = ::GetFileAttributesW(Wide(folder).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      return false;
+    }
+    // Only creating a file tells: the folder's access rules, the user's
+    // rights and a write-protected volume all decide. The probe goes when
+    // its handle closes.
+    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+    for (DWORD attempt = 0; attempt < 64; ++attempt) {
+      const std::u16string name =
+          u".morvane-probe-" + FromSystemText(std::to_string(seed + attempt)) + u".tmp";
+      FileHandle probe(::CreateFileW(
+          Wide(JoinPath(std::u16string(folder), name)).c_str(), GENERIC_WRITE, 0, nullptr,
+          CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+      if (probe.valid()) return true;
+      if (::GetLastError() != ERROR_FILE_EXISTS) return false;
+    }
+    return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool CreateFolderWithParents(std::u16string_view folder) {
+  try {
+    const std::u16string path(folder);
+    if (path.empty()) return false;
+    // Each parent in turn, then the folder itself. A drive ("C:") or a
+    // network share ("\\server") cannot be made and is already there when
+    // the folder can be; what failed shows in the last check.
+    for (size_t separator = path.find(kPathSeparator, 1); separator != std::u16string::npos;
+         separator = path.find(kPathSeparator, separator + 1)) {
+      ::CreateDirectoryW(Wide(path.substr(0, separator)).c_str(), nullptr);
+    }
+    const std::wstring wide = Wide(path);
+    ::CreateDirectoryW(wide.c_str(), nullptr);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::optional<std::u16string> UserConfigFolder() {
+  PWSTR known = nullptr;
+  std::u16string folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &known))) {
+    folder = FromWide(known);
+  }
+  ::CoTaskMemFree(known);
+  if (folder.empty()) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length =
+          ::GetEnvironmentVariableW(L"APPDATA", buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (length < buffer.size()) {
+        buffer.resize(length);
+        break;
+      }
+      buffer.resize(length);  // the size needed, its NUL included
+    }
+    folder = FromWide(buffer);
+  }
+  while (folder.size() > 3 && folder.back() == kPathSeparator) folder.pop_back();
+  if (folder.empty()) return std::nullopt;
+  return folder;
 }
 
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {

@@ -6,7 +6,6 @@
 
 #include "core/resume_next.h"
 #include "core/text.h"
-#include "platform/conventions.h"
 #include "platform/platform.h"
 #include "settings/conversion.h"
 #include "settings/file_text.h"
@@ -16,7 +15,6 @@ namespace morvane {
 namespace {
 
 constexpr std::u16string_view kSection = u"Data";
-constexpr std::u16string_view kFileName = u"Morvane.ini";
 constexpr uint8_t kDefaultQuality = 85;
 // A settings file holds a few short lines. A larger one, or anything that is
 // not a regular file (a FIFO, a link to /dev/zero), is unreadable: a batch
@@ -89,12 +87,7 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
 
 }  // namespace
 
-std::u16string SettingsFilePath() {
-  std::u16string path = ExecutableFolder();
-  EndWithSeparator(path, kPathSeparator);
-  path += kFileName;
-  return path;
-}
+std::u16string SettingsFilePath() { return ProgramSettingsLocation().file; }
 
 StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t& quality,
                                        int16_t& progressive) {
@@ -167,15 +160,24 @@ bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t 
   }
 }
 
+bool SaveSettingsAt(const SettingsLocation& location, uint8_t quality, int16_t progressive,
+                    std::u16string_view folder, bool option2_selected) {
+  // The user's own folder is made on the first Save, never by a read.
+  if (!location.user_folder.empty() && !CreateFolderWithParents(location.user_folder)) {
+    return false;
+  }
+  return SaveSettingsTo(location.file, quality, progressive, folder, option2_selected);
+}
+
 bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
                   bool option2_selected) {
-  std::u16string settings_file;
+  SettingsLocation location;
   try {
-    settings_file = SettingsFilePath();
+    location = ProgramSettingsLocation();
   } catch (const std::exception&) {
     return false;
   }
-  return SaveSettingsTo(settings_file, quality, progressive, folder, option2_selected);
+  return SaveSettingsAt(location, quality, progressive, folder, option2_selected);
 }
 
 }  // namespace morvane

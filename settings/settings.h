@@ -1,15 +1,17 @@
-// The program's settings file, "Morvane.ini" beside the executable: reading
-// it into the quality, the progressive flag and the stored texts at start-up,
-// and writing it on Save. Section "Data" holds the keys Rate, Prg, Folder and
-// Set as blank-padded fields (widths 50, 5, 50, 2). The file is the system's
-// narrow text (UTF-8), or UTF-16 when it starts with a byte-order mark, and
-// is written back in the encoding it has (see file_text.h).
+// The program's settings file, "Morvane.ini" beside the executable or in the
+// user's own settings folder (see location.h): reading it into the quality, the progressive flag
+// and the stored texts at start-up, and writing it on Save. Section "Data" holds the keys Rate,
+// Prg, Folder and Set as blank-padded fields (widths 50, 5, 50, 2). The file is the system's narrow
+// text (UTF-8), or UTF-16 when it starts with a byte-order mark, and is written back in the
+// encoding it has (see file_text.h).
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "settings/location.h"
 
 namespace morvane {
 
@@ -19,9 +21,12 @@ struct StoredSettings {
   std::u16string Rate, Prg, Folder, Set;
 };
 
+// The running program's settings file, ProgramSettingsLocation().file:
 // "<folder of the executable>/Morvane.ini" (the system's separator: "\" on
-// Windows), with a single separator when the folder is the root. Throws StepFailure when the
-// executable's folder cannot be found.
+// Windows, a single one when the folder is the root), or the file in the
+// user's own settings folder when the program's folder holds none and this
+// user cannot write into it. Throws StepFailure when the executable's folder
+// cannot be found.
 std::u16string SettingsFilePath();
 
 // Reads the settings file at SettingsFilePath(). A missing file, section or
@@ -44,7 +49,8 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
                                        int16_t& progressive);
 
 // Writes the four keys of section "Data", in the order Rate, Prg, Folder,
-// Set, into the settings file at SettingsFilePath(), keeping every other line
+// Set, into the settings file at ProgramSettingsLocation() (see
+// SaveSettingsAt), keeping every other line
 // of the file: Rate the decimal digits of `quality`, Prg "True" when
 // `progressive` is non-zero and "False" otherwise, Folder `folder` whole
 // (never cut), Set "N" when `option2_selected` and "Y" otherwise, each
@@ -56,6 +62,13 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 // cannot hold.
 [[nodiscard]] bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
                                 bool option2_selected);
+
+// As SaveSettings, with the settings file where `location` says. A user
+// folder that is missing is created first, with its missing parents; when it
+// cannot be, nothing is written and the result is false.
+[[nodiscard]] bool SaveSettingsAt(const SettingsLocation& location, uint8_t quality,
+                                  int16_t progressive, std::u16string_view folder,
+                                  bool option2_selected);
 
 // As SaveSettings, with the settings file at `settings_file`.
 [[nodiscard]] bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality,

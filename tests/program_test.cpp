@@ -16,6 +16,7 @@
 #include "test_support/bitmap.h"
 #include "test_support/files.h"
 #include "test_support/jpeg.h"
+#include "test_support/other_user.h"
 
 extern char** environ;
 
@@ -23,11 +24,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using morvane::test_support::BecomeOtherUser;
 using morvane::test_support::Bitmap24;
 using morvane::test_support::Colour;
 using morvane::test_support::CurrentFolderChange;
 using morvane::test_support::DecodedJpeg;
 using morvane::test_support::DecodeJpeg;
+using morvane::test_support::GiveToOtherUser;
+using morvane::test_support::LetEveryoneReach;
 using morvane::test_support::Picture;
 using morvane::test_support::Psnr;
 using morvane::test_support::ReadFile;
@@ -91,13 +95,29 @@ class ProgramTest : public ::testing::Test {
       env_texts.push_back(text);
     }
     if (!workers_.empty()) env_texts.push_back("MORVANE_WORKERS=" + workers_);
+    env_texts.insert(env_texts.end(), extra_env_.begin(), extra_env_.end());
     std::vector<char*> env;
     for (std::string& text : env_texts) env.push_back(text.data());
     env.push_back(nullptr);
 
     RunResult result;
     pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data()) == 0) {
+    if (as_other_user_) {
+      // BecomeOtherUser cannot follow posix_spawn: the child drops to it itself.
+      pid = ::fork();
+      if (pid == 0) {
+        const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (!BecomeOtherUser().empty()) ::_exit(126);
+        ::execve(program.c_str(), argv.data(), env.data());
+        ::_exit(127);
+      }
+    }
+    if (as_other_user_
+            ? pid > 0
+            : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data()) == 0) {
       int wait_status = 0;
       waitpid(pid, &wait_status, 0);
       result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
@@ -110,7 +130,9 @@ class ProgramTest : public ::testing::Test {
 
   TempFolder temp_;
   const fs::path& root_ = temp_.path();
-  std::string workers_;  // MORVANE_WORKERS for the program; unset when empty
+  std::string workers_;                 // MORVANE_WORKERS for the program; unset when empty
+  std::vector<std::string> extra_env_;  // "NAME=value" added to the environment
+  bool as_other_user_ = false;          // run through BecomeOtherUser
 };
 
 TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
@@ -209,6 +231,60 @@ TEST_F(ProgramTest, WithoutCommandLineOrDisplayExplainsAndWritesNothing) {
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("cannot be shown"), std::string::npos);
   EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));
+}
+
+TEST_F(ProgramTest, HelpOrVersionAloneIsAnsweredOnStandardOutput) {
+  RunResult run = Run({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Morvane " MORVANE_VERSION "\n");
+  EXPECT_EQ(run.err, "");
+
+  run = Run({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Morvane " MORVANE_VERSION "\n", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("\n  " + (bin() / "Morvane.ini").string() + "\n"), std::string::npos)
+      << run.out;
+  EXPECT_EQ(run.err, "");
+
+  // Anything more, or anything else, is a batch that finds no bitmap.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help", "x.BMP"}, {"--version", ""}, {"/?"}, {"--HELP"}, {"-h"}}) {
+    run = Run(args);
+    EXPECT_EQ(run.status, 1) << args[0];
+    EXPECT_EQ(run.out, "") << args[0];
+    EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n") << args[0];
+  }
+  EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));
+}
+
+// Installed for every user: a user who cannot write into the program's
+// folder keeps the settings in their own folder, and the batch reads them
+// there.
+TEST_F(ProgramTest, ReadOnlyProgramFolderTakesSettingsFromTheUsersFolder) {
+  LetEveryoneReach(root_);
+  const Picture picture = TestPicture(16, 16);
+  WriteFile(pics() / "a.bmp", Bitmap24(picture));
+  GiveToOtherUser(pics());
+  fs::create_directories(root_ / "home" / "config" / "Morvane");
+  for (const char* folder : {"home", "home/config", "home/config/Morvane"}) {
+    GiveToOtherUser(root_ / folder);
+  }
+  const fs::path settings = root_ / "home" / "config" / "Morvane" / "Morvane.ini";
+  WriteFile(settings, "[Data]\nRate=95\n");
+  fs::permissions(bin(), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  extra_env_ = {"XDG_CONFIG_HOME=" + (root_ / "home" / "config").string()};
+  as_other_user_ = true;
+
+  RunResult run = Run({(pics() / "A.BMP").string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n1個のファイルを変換しました。\nフォルダ：" + pics().string() +
+                         "\n画質：95\n");
+  EXPECT_GT(Psnr(ReadJpeg(pics() / "a.jpg"), picture), 35.0);
+
+  run = Run({"--help"});
+  EXPECT_NE(run.out.find("\n  " + settings.string() + "\n"), std::string::npos) << run.out;
+  fs::permissions(bin(), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST_F(ProgramTest, NamesUpToTheSystemsLimitLandInChosenFolder) {

@@ -213,5 +213,35 @@ TEST_F(ProgramOnWindows, ExitStatusSaysWhetherAllSomeOrNoneConverted) {
   EXPECT_EQ(ReadBytes(pics / "bad.jpg"), "the user's earlier JPEG");
 }
 
+TEST_F(ProgramOnWindows, HelpOrVersionAloneIsAnsweredInAMessageBox) {
+  const std::wstring version = L"Morvane " MORVANE_WIDE_VERSION;
+  for (const wchar_t* help : {L"/?", L"--help"}) {
+    const ProgramRun run = Run(help);
+    ASSERT_TRUE(run.ended) << help;
+    EXPECT_EQ(run.exit_code, 0u) << help;
+    ASSERT_EQ(run.boxes.size(), 1u) << help;
+    EXPECT_EQ(run.boxes[0].title, L"Morvane");
+    EXPECT_EQ(run.boxes[0].text.rfind(version + L"\r\n", 0), 0u) << help;
+    EXPECT_NE(run.boxes[0].text.find(L"\r\n  " + (bin() / L"Morvane.ini").native() + L"\r\n"),
+              std::wstring::npos)
+        << help;
+  }
+  const ProgramRun run = Run(L"--version");
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].title, L"Morvane");
+  EXPECT_EQ(run.boxes[0].text, version);
+
+  // With anything more on the line it is a batch, as before.
+  const ProgramRun batch = Run(L"/? x.BMP");
+  ASSERT_TRUE(batch.ended);
+  EXPECT_EQ(batch.exit_code, 1u);
+  ASSERT_EQ(batch.boxes.size(), 1u);
+  EXPECT_EQ(batch.boxes[0].title, kTitle);
+  EXPECT_EQ(batch.boxes[0].text, kFailed);
+  EXPECT_EQ(Names(bin()), (std::vector<std::wstring>{L"Morvane.exe", L"SaveJPG.DLL"}));
+}
+
 }  // namespace
 }  // namespace morvane_test

@@ -54,7 +54,10 @@ as_user() {
 
 xvfb_pid=
 cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+  fi
   apt-get purge -y -qq morvane >/dev/null 2>&1
   userdel -r "$user" >/dev/null 2>&1
 }
@@ -75,7 +78,7 @@ fi
 userdel -r "$user" >/dev/null 2>&1
 useradd -m "$user" || exit 1
 
-echo "== lintian"
+echo "== lintian (${SECONDS}s)"
 cp "$deb" "$home/" && chown "$user:" "$home/$(basename "$deb")"
 # lintian warns when run as root: the user runs it.
 if as_user lintian --fail-on error,warning --display-info "$home/$(basename "$deb")"; then
@@ -84,7 +87,7 @@ else
   fail "lintian found errors or warnings (above)"
 fi
 
-echo "== install"
+echo "== install (${SECONDS}s)"
 apt-get install -y -qq "$deb" >/dev/null || { echo "FAIL: apt-get install $deb"; exit 1; }
 for file in /usr/lib/morvane/morvane /usr/lib/morvane/libSaveJPG.so \
             /usr/lib/morvane/libmorvane-qt.so /usr/share/applications/morvane.desktop \
@@ -95,10 +98,10 @@ done
 [ "$(readlink /usr/bin/morvane)" = ../lib/morvane/morvane ] ||
   fail "/usr/bin/morvane is not a link to ../lib/morvane/morvane"
 
-echo "== a user converts a bitmap through /usr/bin/morvane"
+echo "== a user converts a bitmap through /usr/bin/morvane (${SECONDS}s)"
 mkdir "$home/pics"
 cp "$repo/examples/Evening Sky.BMP" "$home/pics/" && chown -R "$user:" "$home/pics"
-as_user morvane "$home/pics/Evening Sky.BMP" >"$home/out" 2>"$home/err"
+as_user /usr/bin/morvane "$home/pics/Evening Sky.BMP" >"$home/out" 2>"$home/err"
 status=$?
 if [ "$status" -ne 0 ]; then
   fail "morvane ended with $status converting a bitmap: $(cat "$home/out" "$home/err")"
@@ -109,8 +112,8 @@ else
 fi
 
 # Needs the program's --help/--version options.
-echo "== morvane --version"
-got=$(as_user morvane --version 2>&1)
+echo "== morvane --version (${SECONDS}s)"
+got=$(as_user /usr/bin/morvane --version 2>&1)
 if [ "$got" = "$expected_version" ]; then
   pass "--version: $got"
 else
@@ -119,7 +122,7 @@ fi
 
 # Needs the settings file per user when the program's folder is not
 # writable ($XDG_CONFIG_HOME/Morvane/Morvane.ini).
-echo "== the user's Save in the settings window"
+echo "== the user's Save in the settings window (${SECONDS}s)"
 as_user bash -c '
   echo $$ >"$HOME/xvfb.pid"
   exec 3>"$HOME/display"
@@ -130,8 +133,8 @@ xvfb_pid=$(cat "$home/xvfb.pid" 2>/dev/null)
 if [ ! -s "$home/display" ]; then
   fail "Xvfb did not start: $(cat "$home/xvfb.log")"
 else
-  as_user DISPLAY=":$(head -n1 "$home/display")" bash -c '
-    morvane >"$HOME/window.out" 2>"$HOME/window.err" &
+  if ! as_user DISPLAY=":$(head -n1 "$home/display")" bash -c '
+    /usr/bin/morvane >"$HOME/window.out" 2>"$HOME/window.err" &
     app=$!
     window=$(timeout 20 xdotool search --sync --onlyvisible --name "^Morvane <設定>$" | head -n1)
     [ -n "$window" ] || { echo "no settings window; stderr: $(cat "$HOME/window.err")"; exit 1; }
@@ -148,8 +151,9 @@ else
       exit 1
     fi
     wait $app || { echo "the program ended with $?: $(cat "$HOME/window.err")"; exit 1; }
-  '
-  [ $? -eq 0 ] || fail "[per-user settings] the settings window (above)"
+  '; then
+    fail "[per-user settings] the settings window (above)"
+  fi
   kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
   xvfb_pid=
@@ -161,7 +165,7 @@ else
   [ -e /usr/lib/morvane/Morvane.ini ] && fail "a user's Save wrote /usr/lib/morvane/Morvane.ini"
 fi
 
-echo "== remove, then purge"
+echo "== remove, then purge (${SECONDS}s)"
 as_user sh -c 'mkdir -p "$HOME/.config/Morvane" && echo kept >"$HOME/.config/Morvane/kept"'
 apt-get remove -y -qq morvane >/dev/null || fail "apt-get remove morvane"
 [ -e /usr/lib/morvane ] && fail "/usr/lib/morvane is left after remove"
@@ -178,10 +182,10 @@ apt-get purge -y -qq morvane >/dev/null || fail "apt-get purge morvane"
 
 echo
 if [ ${#failures[@]} -gt 0 ]; then
-  echo "check-deb.sh: ${#failures[@]} check(s) failed:"
+  echo "check-deb.sh: ${#failures[@]} check(s) failed (${SECONDS}s):"
   printf '  %s\n' "${failures[@]}"
   echo "([--version] needs the program's --version option; [per-user settings] needs"
   echo " its settings file in ~/.config/Morvane when its folder is not writable.)"
   exit 1
 fi
-echo "check-deb.sh: PASS"
+echo "check-deb.sh: PASS (${SECONDS}s)"

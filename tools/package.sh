@@ -15,7 +15,7 @@ done
 # relocations bound at start), as Debian's own packages are built.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 flags() { dpkg-buildflags --get "$1"; }
-build=build-package
+build="build-package"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DMORVANE_TESTS=OFF -DMORVANE_WERROR=ON \
   -DCMAKE_C_FLAGS="$(flags CPPFLAGS) $(flags CFLAGS)" \
   -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \

@@ -1,7 +1,7 @@
 #!/bin/bash
 # `cmake --install` into a fresh prefix: the program, libSaveJPG.so and the
 # window module side by side in lib/morvane, bin/morvane a link to the
-# program, the desktop entry and the icons in place; the program started
+# program, the desktop entry, the icons and the manual page in place; the program started
 # through the link finds its encoder and converts a bitmap.
 #   install_test.sh <cmake> <build folder> <bitmap>
 set -u
@@ -15,7 +15,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 "$cmake" --install "$build_dir" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 for file in lib/morvane/morvane lib/morvane/libSaveJPG.so lib/morvane/libmorvane-qt.so \
             share/applications/morvane.desktop share/icons/hicolor/16x16/apps/morvane.png \
-            share/icons/hicolor/32x32/apps/morvane.png; do
+            share/icons/hicolor/32x32/apps/morvane.png share/man/man1/morvane.1.gz; do
   [ -f "$prefix/$file" ] || fail "$file is not installed"
 done
 [ "$(readlink "$prefix/bin/morvane")" = ../lib/morvane/morvane ] || fail "bin/morvane is no link"

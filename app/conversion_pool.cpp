@@ -75,19 +75,25 @@ uint32_t LittleEndian(const unsigned char* bytes, int count) {
 }  // namespace
 
 void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
-                    uint8_t quality, int16_t progressive, const PoolLimits& limits) {
+                    uint8_t quality, int16_t progressive, const PoolLimits& limits,
+                    BatchProgress& progress) {
   std::vector<std::vector<Conversion*>> chains = ChainsOf(conversions);
   MemoryBudget budget(limits.memory_bytes);
   std::atomic<size_t> next_chain{0};
   auto work = [&] {
     for (size_t chain = next_chain++; chain < chains.size(); chain = next_chain++) {
       for (Conversion* conversion : chains[chain]) {
+        if (progress.cancel_requested()) return;
         const uint64_t bytes = limits.memory_of ? limits.memory_of(*conversion->source) : 0;
         budget.Take(bytes);
-        conversion->completed = RunStep([&] {
-          conversion->result =
-              convert(*conversion->source, *conversion->dest, quality, progressive);
-        });
+        // A cancel may come while the call waits for its memory.
+        if (!progress.cancel_requested()) {
+          conversion->completed = RunStep([&] {
+            conversion->result =
+                convert(*conversion->source, *conversion->dest, quality, progressive);
+          });
+          progress.CallReturned();
+        }
         budget.Give(bytes);
       }
     }
@@ -101,6 +107,7 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
   }
   work();
   for (std::thread& worker : workers) worker.join();
+  progress.Finish();
 }
 
 uint64_t BitmapMemoryEstimate(const std::u16string& source) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/load_handler.h"
+#include "core/batch_progress.h"
 
 namespace morvane {
 
@@ -30,10 +31,13 @@ struct PoolLimits {
 // Makes every call of `conversions`, in name order for any two whose JPEG
 // paths end in the same file name (letter case ignored), so that the later
 // name's JPEG is the one left; any others side by side. A call needing more
-// than the whole bound runs alone. Fills in `completed` and `result`;
-// returns when every call has returned.
+// than the whole bound runs alone. Fills in `completed` and `result`.
+// Counts each call in `progress` as it returns; once `progress` is asked
+// to cancel, starts no more calls (those left stay not completed). Returns,
+// after finishing `progress`, when no call runs any more.
 void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
-                    uint8_t quality, int16_t progressive, const PoolLimits& limits);
+                    uint8_t quality, int16_t progressive, const PoolLimits& limits,
+                    BatchProgress& progress);
 
 // What converting the bitmap at `source` needs, from the size its header
 // gives: about 3 bytes a pixel for the JPEG's coefficients and a fixed part.

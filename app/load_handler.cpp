@@ -67,6 +67,25 @@ PoolLimits LimitsOf(const StartUpParts& parts) {
   return limits;
 }
 
+// Makes the encoder calls on threads of their own while the view waits on
+// this thread, where it may show the progress and let the user cancel.
+void ConvertWhileViewWaits(Form1& form, std::vector<Conversion>& conversions,
+                           const StartUpParts& parts) {
+  BatchProgress progress(conversions.size());
+  const PoolLimits limits = LimitsOf(parts);
+  auto convert_all = [&] {
+    RunConversions(conversions, parts.convert, form.Quality, form.Progressive, limits, progress);
+  };
+  std::thread batch;
+  if (!RunStep([&] { batch = std::thread(convert_all); })) {
+    // Without another thread the calls still run, with no progress shown.
+    convert_all();
+    return;
+  }
+  RunStep([&] { form.view().WaitForBatch(progress); });
+  batch.join();
+}
+
 // The folder the summary names: the chosen folder, or that of the first
 // output path without its final "/".
 std::u16string ShownFolderOf(const Form1& form, const StoredSettings& stored) {
@@ -134,7 +153,7 @@ StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
     }
   }
   memo.reset();
-  RunConversions(conversions, parts.convert, form.Quality, form.Progressive, LimitsOf(parts));
+  ConvertWhileViewWaits(form, conversions, parts);
   TakeResults(form, conversions);
 
   RunStep([&] { ShowSummary(form, stored); });

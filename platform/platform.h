@@ -138,6 +138,10 @@ void* OpenLibraryInProgramFolder(std::u16string_view file_name);
 // An entry point of a library opened above; nullptr when it lacks it.
 void* FindEntryPoint(void* library, const char* name);
 
+// True when standard error goes to a terminal (a console on Windows), not
+// to a file, a pipe or nowhere.
+bool StandardErrorIsTerminal();
+
 // True when the environment names a graphical display (X11 or Wayland).
 // Whether a window can really be shown is decided by the window module.
 bool DisplayNamed();

@@ -401,6 +401,8 @@ void* FindEntryPoint(void* library, const char* name) {
   return library == nullptr ? nullptr : ::dlsym(library, name);
 }
 
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 bool DisplayNamed() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = std::getenv(name);

@@ -1,12 +1,14 @@
 // The platform interfaces on Windows, through the Win32 API. Texts cross into
 // the system as UTF-16 (the wide API) except where the program's rules ask
 // for the ANSI code page: ToSystemText and FromSystemText.
+#include <io.h>
 #include <windows.h>
 // After windows.h, which they need.
 #include <knownfolders.h>
 #include <shlobj.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -375,6 +377,12 @@ void* OpenLibraryInProgramFolder(std::u16string_view file_name) {
 void* FindEntryPoint(void* library, const char* name) {
   if (library == nullptr) return nullptr;
   return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+bool StandardErrorIsTerminal() {
+  // A program of the window system has no console of its own; standard
+  // error is a console only when one was handed down to it.
+  return _isatty(_fileno(stderr)) != 0;
 }
 
 bool DisplayNamed() { return true; }  // Windows always has its desktop

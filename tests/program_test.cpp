@@ -2,13 +2,16 @@
 // a folder of its own, given bitmap paths, without a display.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,16 +76,22 @@ class ProgramTest : public ::testing::Test {
 
   void WriteSettings(const std::string& content) { WriteFile(bin() / "Morvane.ini", content); }
 
-  // Runs the program without a display, the given arguments as its command line.
-  RunResult Run(const std::vector<std::string>& args) {
+  // Runs the program without a display, the given arguments as its command
+  // line. Its standard error goes to `err_fd` when one is given (and
+  // run.err stays empty), otherwise to a file.
+  RunResult Run(const std::vector<std::string>& args, int err_fd = -1) {
     const fs::path out_file = root_ / "stdout.txt";
     const fs::path err_file = root_ / "stderr.txt";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    if (err_fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
     const std::string program = (bin() / "morvane").string();
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -124,7 +133,29 @@ class ProgramTest : public ::testing::Test {
     }
     posix_spawn_file_actions_destroy(&actions);
     result.out = ReadText(out_file);
-    result.err = ReadText(err_file);
+    if (err_fd < 0) result.err = ReadText(err_file);
+    return result;
+  }
+
+  // Runs the program as Run does, with its standard error on a new
+  // pseudo-terminal (`terminal`) or a pipe; run.err is what arrived there.
+  RunResult RunWithErrorOn(bool terminal, const std::vector<std::string>& args) {
+    int ends[2] = {-1, -1};  // read, write
+    if (terminal) {
+      if (::openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0) return {};
+    } else if (::pipe(ends) != 0) {
+      return {};
+    }
+    RunResult result = Run(args, ends[1]);
+    ::close(ends[1]);
+    char buffer[4096];
+    ssize_t got = 0;
+    // With the writing end closed everywhere a pipe reads 0 and a
+    // terminal fails with EIO.
+    while ((got = ::read(ends[0], buffer, sizeof buffer)) > 0) {
+      result.err.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(ends[0]);
     return result;
   }
 
@@ -169,6 +200,49 @@ TEST_F(ProgramTest, WritesIntoChosenFolderWithStoredQualityAndProgressive) {
   EXPECT_TRUE(decoded.progressive);
   EXPECT_GT(Psnr(decoded, picture), 35.0);
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
+}
+
+// A batch that runs longer than a second on a terminal shows "変換中 k/n"
+// on standard error, rewritten in place after "\r" with k growing, and
+// blanks it out before the program ends; on a pipe or a file, nothing.
+TEST_F(ProgramTest, ProgressLineOnlyWhenStandardErrorIsATerminal) {
+  // One bitmap named again and again: one JPEG path, so the calls run one
+  // after the other, long enough together to pass the one-second mark.
+  WriteFile(pics() / "big.bmp", Bitmap24(TestPicture(2400, 1800)));
+  constexpr int kNames = 40;
+  const std::vector<std::string> args(kNames, (pics() / "big.BMP").string());
+  const std::string summary = "変換完了\n" + std::to_string(kNames) +
+                              "個のファイルを変換しました。\nフォルダ：" + pics().string() +
+                              "\n画質：85\n";
+
+  const RunResult on_terminal = RunWithErrorOn(true, args);
+  EXPECT_EQ(on_terminal.status, 0);
+  EXPECT_EQ(on_terminal.out, summary);
+  // The terminal turns each "\n" into "\r\n"; the program writes none.
+  const std::regex line_shape("(\r変換中 (\\d+)/40)+\r( +)\r");
+  std::smatch whole;
+  ASSERT_TRUE(std::regex_match(on_terminal.err, whole, line_shape)) << on_terminal.err;
+  const std::regex one_line("\r変換中 (\\d+)/40");
+  int previous = -1;
+  size_t widest = 0;
+  for (std::sregex_iterator it(on_terminal.err.begin(), on_terminal.err.end(), one_line), end;
+       it != end; ++it) {
+    const int done = std::stoi((*it)[1]);
+    EXPECT_GT(done, previous) << on_terminal.err;
+    EXPECT_LE(done, kNames);
+    previous = done;
+    widest = std::max(widest, static_cast<size_t>(it->length() - 1));
+  }
+  EXPECT_GE(whole[3].length(), widest);
+
+  const RunResult on_pipe = RunWithErrorOn(false, args);
+  EXPECT_EQ(on_pipe.status, 0);
+  EXPECT_EQ(on_pipe.out, summary);
+  EXPECT_EQ(on_pipe.err, "");
+  const RunResult on_file = Run(args);
+  EXPECT_EQ(on_file.status, 0);
+  EXPECT_EQ(on_file.out, summary);
+  EXPECT_EQ(on_file.err, "");
 }
 
 // A FIFO named like a bitmap fails at once, as an unreadable bitmap does:

@@ -1,10 +1,15 @@
+#include <algorithm>
 #include <iostream>
+#include <string>
 
 #include "platform/platform.h"
 #include "ui/view.h"
 
 namespace morvane {
 namespace {
+
+constexpr std::u16string_view kConvertingLabel = u"変換中 ";
+constexpr std::chrono::milliseconds kProgressLinePeriod{100};
 
 // Message boxes break lines with CR LF; a terminal wants LF.
 std::string ForConsole(std::u16string_view text) {
@@ -26,6 +31,32 @@ class ConsoleView : public View {
     std::cerr << "morvane: the settings window cannot be shown without a display.\n"
                  "Give bitmap paths on the command line to convert them.\n";
     return 1;
+  }
+
+  void WaitForBatch(BatchProgress& progress) override {
+    if (!StandardErrorIsTerminal() ||
+        progress.WaitUntil(progress.started() + kBatchProgressDelay)) {
+      progress.Wait();
+      return;
+    }
+    const std::string label = ToSystemText(kConvertingLabel);
+    const std::string total = std::to_string(progress.total());
+    size_t widest = 0;
+    size_t shown = 0;
+    bool any_shown = false;
+    do {
+      const size_t done = progress.done();
+      if (!any_shown || done != shown) {
+        const std::string line = label + std::to_string(done) + "/" + total;
+        // Each character takes at most one column per byte, so blanking as
+        // many columns as the widest line had bytes clears it.
+        widest = std::max(widest, line.size());
+        std::cerr << '\r' << line << std::flush;
+        shown = done;
+        any_shown = true;
+      }
+    } while (!progress.WaitUntil(BatchProgress::Clock::now() + kProgressLinePeriod));
+    std::cerr << '\r' << std::string(widest, ' ') << '\r' << std::flush;
   }
 };
 

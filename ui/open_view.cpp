@@ -28,6 +28,13 @@ class OnDemandView : public View {
     if (desktop_ != nullptr) desktop_->FocusMoved(form, control);
   }
 
+  // Only a batch that runs long is worth loading the window module for; it
+  // shows its progress where its summary will be shown.
+  void WaitForBatch(BatchProgress& progress) override {
+    if (!tried_desktop_ && progress.WaitUntil(progress.started() + kBatchProgressDelay)) return;
+    Showing().WaitForBatch(progress);
+  }
+
   void EndProgram(Form1& form) override {
     if (desktop_ != nullptr) desktop_->EndProgram(form);
   }

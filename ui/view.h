@@ -3,11 +3,13 @@
 // (the window module) serves runs on a display.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/batch_progress.h"
 #include "core/step_failure.h"
 #include "ui/controls.h"
 
@@ -16,6 +18,10 @@ namespace morvane {
 class Form1;
 
 enum class MessageIcon { kInformation, kError };
+
+// A batch shows its progress only once it has run this long, so a short
+// batch shows nothing but its summary.
+inline constexpr std::chrono::milliseconds kBatchProgressDelay{1000};
 
 class View {
  public:
@@ -51,6 +57,13 @@ class View {
     (void)control;
   }
 
+  // Returns when `progress` has finished. Called on the thread that shows
+  // things while other threads make the batch's encoder calls, so a view
+  // may show the progress there once the batch has run kBatchProgressDelay,
+  // and may let the user cancel it (progress.RequestCancel()); whatever it
+  // showed is gone when it returns. This one only waits.
+  virtual void WaitForBatch(BatchProgress& progress) { progress.Wait(); }
+
   // `form` has ended the program: its window goes, RunWindow returns 0 and
   // no handler runs any more.
   virtual void EndProgram(Form1& form) { (void)form; }
@@ -59,14 +72,20 @@ class View {
 // Message boxes become their title on one line and then their text, on
 // standard output (information) or standard error (error). No window can be
 // shown: RunWindow says so on standard error and gives 1; the folder
-// chooser cannot be shown either and throws StepFailure.
+// chooser cannot be shown either and throws StepFailure. While a batch that
+// has run kBatchProgressDelay goes on, and standard error is a terminal, one
+// line there ("変換中 12/200") is rewritten in place and blanked out before
+// the summary; nothing when standard error is not a terminal.
 std::unique_ptr<View> MakeConsoleView();
 
 // The view for this run. It starts as the console view; the first time a
 // message box, the folder chooser or the window must be shown, it opens the
 // window module from the program's folder, when a display is named, and
 // uses the desktop view from then on if the module finds a usable display.
-// A run that shows nothing never loads the window module or its toolkit.
+// A batch that runs longer than kBatchProgressDelay shows its progress
+// there too (so the desktop view is loaded for it when a display is named);
+// a shorter one shows nothing before its summary. A run that shows nothing
+// never loads the window module or its toolkit.
 std::unique_ptr<View> OpenView();
 
 }  // namespace morvane

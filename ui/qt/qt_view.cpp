@@ -7,16 +7,20 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTimer>
 #include <QTranslator>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
 #include <vector>
@@ -380,6 +384,69 @@ bool Form1Window::eventFilter(QObject* watched, QEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
+// BatchProgressWindow
+
+namespace {
+
+constexpr std::u16string_view kProgressTitle = u"変換中";
+constexpr std::u16string_view kCancelCaption = u"キャンセル";
+// How often the window looks at the count, and whether the batch is over.
+constexpr int kProgressPollMilliseconds = 50;
+
+QString CountText(size_t done, size_t total) {
+  return QStringLiteral("%1 / %2").arg(done).arg(total);
+}
+
+}  // namespace
+
+BatchProgressWindow::BatchProgressWindow(BatchProgress& progress)
+    : progress_(progress),
+      bar_(new QProgressBar(this)),
+      count_(new QLabel(this)),
+      cancel_(new QPushButton(ToQString(kCancelCaption), this)) {
+  setObjectName(QStringLiteral("BatchProgress"));
+  setWindowTitle(ToQString(kProgressTitle));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(MorvaneIcon());
+  setFont(WindowFont());
+  bar_->setObjectName(QStringLiteral("ProgressBar"));
+  bar_->setTextVisible(false);
+  bar_->setMinimumWidth(280);
+  count_->setObjectName(QStringLiteral("Count"));
+  cancel_->setObjectName(QStringLiteral("Cancel"));
+  cancel_->setAutoDefault(false);
+  connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(cancel_);
+  auto* column = new QVBoxLayout(this);
+  column->addWidget(count_);
+  column->addWidget(bar_);
+  column->addLayout(buttons);
+  column->setSizeConstraint(QLayout::SetFixedSize);
+  Update();
+}
+
+void BatchProgressWindow::Update() {
+  const size_t total = progress_.total();
+  const size_t done = progress_.done();
+  // The bar's range is an int; a count past it is shown on a scale.
+  const int scale_max = total > 1000000 ? 1000000 : static_cast<int>(total);
+  bar_->setRange(0, std::max(scale_max, 1));
+  bar_->setValue(total == 0 ? 0 : static_cast<int>(done * static_cast<size_t>(scale_max) / total));
+  count_->setText(CountText(done, total));
+  cancel_->setEnabled(!progress_.cancel_requested());
+}
+
+void BatchProgressWindow::reject() {
+  // The calls running finish; the view closes the window when they have.
+  progress_.RequestCancel();
+  Update();
+}
+
+// ---------------------------------------------------------------------------
 // QtView
 
 void InstallJapaneseQtTexts() {
@@ -443,6 +510,24 @@ void QtView::FocusMoved(Form1&, const Control& control) {
 void QtView::EndProgram(Form1&) {
   if (window_ != nullptr) window_->hide();
   if (loop_ != nullptr) loop_->exit(0);
+}
+
+void QtView::WaitForBatch(BatchProgress& progress) {
+  if (progress.WaitUntil(progress.started() + kBatchProgressDelay)) return;
+  BatchProgressWindow window(progress);
+  window.show();
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (progress.finished()) {
+      loop.quit();
+    } else {
+      window.Update();
+    }
+  });
+  poll.start(kProgressPollMilliseconds);
+  loop.exec();
+  window.hide();
 }
 
 Form1Window& QtView::WindowFor(Form1& form) {

@@ -17,6 +17,9 @@
 
 class QApplication;
 class QEventLoop;
+class QLabel;
+class QProgressBar;
+class QPushButton;
 
 namespace morvane {
 
@@ -57,6 +60,26 @@ class Form1Window : public QDialog {
   bool mirroring_ = false;
 };
 
+// The progress of a long batch: the count of encoder calls returned on a
+// bar and as text ("12 / 200"), and キャンセル, which asks the batch to start
+// no more calls. Esc and the close button do the same; the window stays
+// until its view closes it.
+class BatchProgressWindow : public QDialog {
+ public:
+  explicit BatchProgressWindow(BatchProgress& progress);
+
+  // Shows the count the batch has reached.
+  void Update();
+
+  void reject() override;
+
+ private:
+  BatchProgress& progress_;
+  QProgressBar* bar_;
+  QLabel* count_;
+  QPushButton* cancel_;
+};
+
 class QtView : public View {
  public:
   // Uses the running QApplication; owns `application` when one is given.
@@ -69,6 +92,9 @@ class QtView : public View {
   void PropertyChanged(Form1& form, const Control& control, ControlProperty property) override;
   void FocusMoved(Form1& form, const Control& control) override;
   void EndProgram(Form1& form) override;
+  // Shows a BatchProgressWindow once the batch has run kBatchProgressDelay
+  // and runs the event loop until the batch has finished.
+  void WaitForBatch(BatchProgress& progress) override;
 
   // The window of `form`, made hidden the first time.
   Form1Window& WindowFor(Form1& form);

@@ -2,8 +2,9 @@
 # The real program on a real X server (Xvfb): started without a command
 # line it shows its settings window; Esc ends it without touching the
 # settings file; Alt+S writes the settings it loaded. A batch shows its
-# summary in a message box. Leaves a screenshot of
-# the window in the build folder. Exit 77 (skipped) without Xvfb or xdotool.
+# summary in a message box; a long one shows its progress window first,
+# whose Esc cancels it. Leaves screenshots of
+# the windows in the build folder. Exit 77 (skipped) without Xvfb or xdotool.
 #   settings_window_e2e.sh <program> <build folder> <bitmap>
 set -u
 program=$1
@@ -107,4 +108,47 @@ window=$(timeout 20 xdotool search --sync --onlyvisible --name '^変換完了$' 
 [ -s "$work/out" ] && fail "the summary went to the console too: $(cat "$work/out")"
 focus "$window"
 press_and_expect_end Return
+
+# 5. A long batch shows its progress window; Esc (as キャンセル) lets the
+# JPEG being written finish and starts no more, the progress window goes
+# before the summary, and the status says only some were converted. One
+# bitmap of noise, 2400 x 1800, named 60 times: one JPEG path, so the calls
+# run one after the other, for several seconds.
+# `$1` as `$2` little-endian bytes.
+le() {
+  local i
+  for ((i = 0; i < $2; i++)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done
+}
+pixels=$((2400 * 1800 * 3))
+{
+  printf 'BM'; le $((54 + pixels)) 4; le 0 4; le 54 4
+  le 40 4; le 2400 4; le 1800 4; le 1 2; le 24 2; le 0 4; le "$pixels" 4; le 0 16
+  head -c "$pixels" /dev/urandom
+} >"$work/pics/big.bmp"
+names=()
+for _ in $(seq 60); do names+=("$work/pics/BIG.BMP"); done
+"$work/bin/morvane" "${names[@]}" >"$work/out" 2>"$work/err" &
+app_pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^変換中$' | head -n1)
+[ -n "$window" ] || fail "no progress window; stderr: $(cat "$work/err")"
+if command -v import >/dev/null; then
+  import -window "$window" "$build_dir/progress-window.png" || fail "no screenshot"
+fi
+focus "$window"
+xdotool key Escape
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^変換完了$' | head -n1)
+[ -n "$window" ] || fail "no summary after the cancel; stderr: $(cat "$work/err")"
+[ -z "$(xdotool search --onlyvisible --name '^変換中$')" ] ||
+  fail "the progress window is still up with the summary"
+focus "$window"
+xdotool key Return
+for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+wait "$app_pid"
+status=$?
+app_pid=
+[ "$status" -eq 2 ] || fail "a cancelled batch ended with status $status, not 2"
+[ -s "$work/pics/big.jpg" ] || fail "no JPEG from the calls made before the cancel"
+[ -z "$(ls "$work/pics" | grep -v '^big\.\(bmp\|jpg\)$\|^A\.')" ] ||
+  fail "a temporary file was left: $(ls "$work/pics")"
+[ -s "$work/err" ] && fail "the progress went to the console too: $(cat "$work/err")"
 echo "PASS"

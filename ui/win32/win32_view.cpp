@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <exception>
 #include <vector>
@@ -249,6 +250,130 @@ struct EmptyDialogTemplate {
 // A fixed frame, a caption with the close box only.
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 
+// Where the progress window puts its controls, in pixels at 96 dpi.
+constexpr int kProgressMargin = 12;
+constexpr int kProgressWidth = 300;  // of the count and the bar
+constexpr int kProgressCountHeight = 16;
+constexpr int kProgressBarHeight = 18;
+constexpr int kProgressButtonWidth = 88;
+constexpr int kProgressButtonHeight = 26;
+constexpr int kProgressGap = 8;
+constexpr int kProgressCountId = 101;
+constexpr int kProgressBarId = 102;
+// How often the progress window looks at the count while it waits for the
+// next message.
+constexpr DWORD kProgressPollMilliseconds = 50;
+
+constexpr std::u16string_view kProgressTitle = u"変換中";
+constexpr std::u16string_view kProgressCancelCaption = u"キャンセル";
+
+// The progress window of a long batch; see Win32View::WaitForBatch.
+class ProgressWindow {
+ public:
+  explicit ProgressWindow(BatchProgress& progress) : progress_(progress) {
+    EmptyDialogTemplate blank{};
+    blank.head.style = kWindowStyle;
+    window_ = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &blank.head, nullptr, &Proc,
+                                           reinterpret_cast<LPARAM>(this));
+    if (window_ == nullptr) return;
+    ::SetWindowTextW(window_, Wide(kProgressTitle).c_str());
+    ::SendMessageW(window_, WM_SETICON, ICON_BIG,
+                   reinterpret_cast<LPARAM>(ProgramIcon(::GetSystemMetrics(SM_CXICON))));
+    ::SendMessageW(window_, WM_SETICON, ICON_SMALL,
+                   reinterpret_cast<LPARAM>(ProgramIcon(::GetSystemMetrics(SM_CXSMICON))));
+    const int dpi = DpiOf(window_);
+    font_ = MakeWindowFont(dpi);
+    auto scaled = [dpi](int pixels) { return ::MulDiv(pixels, dpi, kScreenDpi); };
+    const int left = scaled(kProgressMargin);
+    const int width = scaled(kProgressWidth);
+    int top = scaled(kProgressMargin);
+    count_ = MakeChild(WC_STATICW, u"", WS_CHILD | WS_VISIBLE | SS_LEFT, kProgressCountId,
+                       {left, top, left + width, top + scaled(kProgressCountHeight)});
+    top += scaled(kProgressCountHeight + kProgressGap / 2);
+    bar_ = MakeChild(PROGRESS_CLASSW, u"", WS_CHILD | WS_VISIBLE, kProgressBarId,
+                     {left, top, left + width, top + scaled(kProgressBarHeight)});
+    top += scaled(kProgressBarHeight + kProgressGap);
+    const int button_left = left + width - scaled(kProgressButtonWidth);
+    cancel_ = MakeChild(WC_BUTTONW, kProgressCancelCaption,
+                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, IDCANCEL,
+                        {button_left, top, left + width, top + scaled(kProgressButtonHeight)});
+    top += scaled(kProgressButtonHeight + kProgressMargin);
+    ::SendMessageW(bar_, PBM_SETRANGE32, 0, static_cast<LPARAM>(ClampedToInt(progress_.total())));
+    Update();
+
+    RECT frame{0, 0, left + width + scaled(kProgressMargin), top};
+    ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+    const int frame_width = frame.right - frame.left;
+    const int frame_height = frame.bottom - frame.top;
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    ::SetWindowPos(window_, nullptr,
+                   work.left + std::max(0L, (work.right - work.left - frame_width) / 2),
+                   work.top + std::max(0L, (work.bottom - work.top - frame_height) / 2),
+                   frame_width, frame_height, SWP_NOZORDER);
+    ::ShowWindow(window_, SW_SHOW);
+    ::SetForegroundWindow(window_);
+  }
+
+  ~ProgressWindow() {
+    if (window_ != nullptr) ::DestroyWindow(window_);
+    if (font_ != nullptr) ::DeleteObject(font_);
+  }
+  ProgressWindow(const ProgressWindow&) = delete;
+  ProgressWindow& operator=(const ProgressWindow&) = delete;
+
+  // nullptr when the window could not be made.
+  HWND handle() const { return window_; }
+
+  // Shows the count the batch has reached.
+  void Update() {
+    const std::wstring count =
+        std::to_wstring(progress_.done()) + L" / " + std::to_wstring(progress_.total());
+    if (WindowText(count_) != count) ::SetWindowTextW(count_, count.c_str());
+    ::SendMessageW(bar_, PBM_SETPOS, static_cast<WPARAM>(ClampedToInt(progress_.done())), 0);
+    ::EnableWindow(cancel_, progress_.cancel_requested() ? FALSE : TRUE);
+  }
+
+ private:
+  static int ClampedToInt(size_t count) {
+    return static_cast<int>(std::min<size_t>(count, static_cast<size_t>(INT_MAX)));
+  }
+
+  HWND MakeChild(const wchar_t* window_class, std::u16string_view caption, DWORD style, int id,
+                 RECT place) {
+    HWND child = ::CreateWindowExW(0, window_class, Wide(caption).c_str(), style, place.left,
+                                   place.top, place.right - place.left, place.bottom - place.top,
+                                   window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                   ::GetModuleHandleW(nullptr), nullptr);
+    if (child != nullptr) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    return child;
+  }
+
+  static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_INITDIALOG) {
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, lparam);
+      return TRUE;
+    }
+    auto* self = reinterpret_cast<ProgressWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    // キャンセル, Esc and the close box: the calls running finish, and the
+    // window stays until they have.
+    if (self != nullptr && message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) {
+      self->progress_.RequestCancel();
+      self->Update();
+      return TRUE;
+    }
+    return FALSE;
+  }
+
+  BatchProgress& progress_;
+  HWND window_ = nullptr;
+  HWND count_ = nullptr;
+  HWND bar_ = nullptr;
+  HWND cancel_ = nullptr;
+  HFONT font_ = nullptr;
+};
+
 }  // namespace
 
 int PixelsFromTwips(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
@@ -265,7 +390,8 @@ int ControlIdOf(std::string_view name) {
 }
 
 Win32View::Win32View() {
-  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX classes{sizeof classes,
+                               ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&classes);
 }
 
@@ -338,6 +464,30 @@ void Win32View::FocusMoved(Form1&, const Control& control) {
 void Win32View::EndProgram(Form1&) {
   if (window_ != nullptr) ::ShowWindow(window_, SW_HIDE);
   if (loop_running_) ::PostQuitMessage(0);
+}
+
+void Win32View::WaitForBatch(BatchProgress& progress) {
+  if (progress.WaitUntil(progress.started() + kBatchProgressDelay)) return;
+  ProgressWindow window(progress);
+  if (window.handle() == nullptr) {
+    progress.Wait();
+    return;
+  }
+  std::optional<WPARAM> quit;  // a quit request is kept for the loop after this one
+  while (!progress.finished()) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kProgressPollMilliseconds, QS_ALLINPUT);
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = message.wParam;
+      } else if (!::IsDialogMessageW(window.handle(), &message)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      }
+    }
+    window.Update();
+  }
+  if (quit) ::PostQuitMessage(static_cast<int>(*quit));
 }
 
 HWND Win32View::WindowFor(Form1& form) {

@@ -37,6 +37,12 @@ class Win32View : public View {
   void PropertyChanged(Form1& form, const Control& control, ControlProperty property) override;
   void FocusMoved(Form1& form, const Control& control) override;
   void EndProgram(Form1& form) override;
+  // Once the batch has run kBatchProgressDelay, shows a window titled
+  // "変換中" with the count on a msctls_progress32 bar and in a STATIC
+  // ("12 / 200"), and a キャンセル button (IDCANCEL: Esc and the close box
+  // too) that asks the batch to start no more calls; pumps this thread's
+  // messages until the batch has finished, then destroys the window.
+  void WaitForBatch(BatchProgress& progress) override;
 
   // The window of `form`, made hidden the first time.
   HWND WindowFor(Form1& form);

@@ -6,8 +6,10 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace morvane {
@@ -520,6 +522,133 @@ TEST_F(Win32WindowTest, RunWindowReturnsZeroOnceTheProgramEnds) {
   ::KillTimer(nullptr, timer);
   EXPECT_TRUE(form.ended());
   EXPECT_TRUE(saved.empty());
+}
+
+// --- Progress of a long batch -------------------------------------------------
+
+// The visible window of this thread titled `title`.
+HWND VisibleWindowTitled(const wchar_t* title) {
+  struct Search {
+    const wchar_t* title;
+    HWND found = nullptr;
+  } search{title};
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        if (!::IsWindowVisible(window) || TextOf(window) != search->title) return TRUE;
+        search->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND ChildOfClass(HWND window, const wchar_t* window_class) {
+  return ::FindWindowExW(window, nullptr, window_class, nullptr);
+}
+
+// What the progress window showed when a thread timer of the waiting loop
+// looked at it: after two calls had returned, it clicks キャンセル.
+struct ProgressSeen {
+  static inline ProgressSeen* current = nullptr;
+  BatchProgress* progress = nullptr;
+  std::chrono::steady_clock::time_point first_seen{};
+  HWND window = nullptr;
+  std::wstring count_text;
+  size_t done_at_click = 0;
+  LRESULT bar_position = -1;
+  LRESULT bar_maximum = -1;
+  std::wstring button_text;
+  bool button_disabled_after_click = false;
+  LOGFONTW font{};
+
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    ProgressSeen* seen = current;
+    HWND window = VisibleWindowTitled(L"変換中");
+    if (seen == nullptr || window == nullptr || seen->window != nullptr) return;
+    if (seen->first_seen == std::chrono::steady_clock::time_point{}) {
+      seen->first_seen = std::chrono::steady_clock::now();
+    }
+    if (seen->progress->done() < 2) return;
+    HWND bar = ChildOfClass(window, PROGRESS_CLASSW);
+    HWND count = ChildOfClass(window, WC_STATICW);
+    HWND button = ChildOfClass(window, WC_BUTTONW);
+    if (bar == nullptr || count == nullptr || button == nullptr) return;
+    seen->window = window;
+    // The window shows the count as of its last look; the click is made
+    // after reading it.
+    seen->count_text = TextOf(count);
+    seen->bar_position = ::SendMessageW(bar, PBM_GETPOS, 0, 0);
+    seen->bar_maximum = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+    seen->button_text = TextOf(button);
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(count, WM_GETFONT, 0, 0)),
+                 sizeof seen->font, &seen->font);
+    seen->done_at_click = seen->progress->done();
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+    seen->button_disabled_after_click = !::IsWindowEnabled(button);
+  }
+};
+
+// A batch of `total` calls on another thread, each taking `call_time`,
+// that starts no call once cancelled.
+std::thread FakeBatch(BatchProgress& progress, std::chrono::milliseconds call_time) {
+  return std::thread([&progress, call_time] {
+    for (size_t i = 0; i < progress.total() && !progress.cancel_requested(); ++i) {
+      std::this_thread::sleep_for(call_time);
+      progress.CallReturned();
+    }
+    progress.Finish();
+  });
+}
+
+TEST_F(Win32WindowTest, LongBatchShowsItsProgressAfterASecondAndCancelStopsIt) {
+  BatchProgress progress(20);
+  ProgressSeen seen;
+  seen.progress = &progress;
+  ProgressSeen::current = &seen;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, &ProgressSeen::Tick);
+  std::thread batch = FakeBatch(progress, std::chrono::milliseconds(150));
+  view.WaitForBatch(progress);
+  batch.join();
+  ::KillTimer(nullptr, timer);
+  ProgressSeen::current = nullptr;
+
+  ASSERT_NE(seen.window, nullptr);
+  EXPECT_GE(seen.first_seen - progress.started(), std::chrono::milliseconds(900));
+  EXPECT_FALSE(::IsWindow(seen.window));  // gone when the wait returns
+  EXPECT_EQ(seen.count_text, std::to_wstring(seen.bar_position) + L" / 20");
+  EXPECT_GE(seen.bar_position, 2);
+  EXPECT_EQ(seen.bar_maximum, 20);
+  EXPECT_EQ(seen.button_text, L"キャンセル");
+  EXPECT_TRUE(seen.button_disabled_after_click);
+  EXPECT_TRUE(progress.cancel_requested());
+  // The call running at the click finished; no other started.
+  EXPECT_LE(progress.done(), seen.done_at_click + 1);
+  // The settings window's font.
+  HFONT settings_font = reinterpret_cast<HFONT>(
+      ::SendMessageW(::GetDlgItem(view.WindowFor(form), ControlIdOf("Label3")), WM_GETFONT, 0, 0));
+  LOGFONTW expected{};
+  ::GetObjectW(settings_font, sizeof expected, &expected);
+  EXPECT_STREQ(seen.font.lfFaceName, expected.lfFaceName);
+  EXPECT_EQ(seen.font.lfHeight, expected.lfHeight);
+}
+
+TEST_F(Win32WindowTest, ShortBatchShowsNoProgressWindow) {
+  BatchProgress progress(3);
+  bool seen = false;
+  static bool* seen_now = nullptr;
+  seen_now = &seen;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) {
+    if (VisibleWindowTitled(L"変換中") != nullptr) *seen_now = true;
+  });
+  std::thread batch = FakeBatch(progress, std::chrono::milliseconds(50));
+  view.WaitForBatch(progress);
+  batch.join();
+  ::KillTimer(nullptr, timer);
+  EXPECT_TRUE(progress.finished());
+  EXPECT_FALSE(seen);
+  EXPECT_EQ(VisibleWindowTitled(L"変換中"), nullptr);
 }
 
 }  // namespace

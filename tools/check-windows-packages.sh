@@ -71,7 +71,35 @@ if not faults:
 sys.exit(1 if faults else 0)
 EOF
 
-# shellcheck source=wine-env.sh
+# True when the Windows program FILE carries the program's icon (the images
+# of morvane.ico, stored as they are) and the version VERSION.0.0.
+has_icon_and_version() {
+  python3 - "$1" "$root/resources/morvane.ico" "$version" <<'EOF'
+import struct, sys
+program = open(sys.argv[1], "rb").read()
+icon = open(sys.argv[2], "rb").read()
+count = struct.unpack_from("<H", icon, 4)[0]
+images = [icon[offset:offset + size] for size, offset in
+          (struct.unpack_from("<II", icon, 6 + 16 * i + 8) for i in range(count))]
+faults = [f"no {i + 1}. image of morvane.ico" for i, image in enumerate(images) if image not in program]
+fixed = program.find(struct.pack("<I", 0xFEEF04BD))  # VS_FIXEDFILEINFO
+major, minor = (int(n) for n in sys.argv[3].split("."))
+wanted = struct.pack("<IIII", major << 16 | minor, 0, major << 16 | minor, 0)
+if fixed < 0 or program[fixed + 8:fixed + 24] != wanted:
+    faults.append(f"no version resource {sys.argv[3]}.0.0")
+for fault in faults:
+    print(f"  FAILED: {sys.argv[1].rsplit('/', 1)[-1]}: {fault}", file=sys.stderr)
+sys.exit(1 if faults else 0)
+EOF
+}
+echo "The installer's resources"
+if has_icon_and_version "$setup"; then
+  pass "$(basename "$setup"): the program's icon, version $version.0.0"
+else
+  failures=$((failures + 1))
+fi
+
+# shellcheck source=tools/wine-env.sh
 . "$root/tools/wine-env.sh"
 wine_env_install_missing g++-mingw-w64-x86-64
 wine_dir=${MORVANE_WINE_DIR:-$root/build-windows/wine}
@@ -143,7 +171,7 @@ check_install() { # MODE (CurrentUser or AllUsers)
 
   status=0
   wine "$setup" /S "/$mode" </dev/null >/dev/null 2>&1 || status=$?
-  [ "$status" -eq 0 ] && pass "installed" || fail "the installer ended with status $status"
+  if [ "$status" -eq 0 ]; then pass "installed"; else fail "the installer ended with status $status"; fi
   for name in Morvane.exe SaveJPG.DLL README.txt uninstall.exe; do
     [ -f "$folder/$name" ] || fail "$install\\$name is missing"
   done
@@ -151,6 +179,13 @@ check_install() { # MODE (CurrentUser or AllUsers)
     cmp -s "$folder/$name" "$work/zip/Morvane/$name" || fail "the installed $name is not the zip's"
   done
   [ -f "$folder/uninstall.exe" ] && pass "files in $install"
+  if [ "$mode" = CurrentUser ] && [ -f "$folder/uninstall.exe" ]; then
+    if has_icon_and_version "$folder/uninstall.exe"; then
+      pass "uninstall.exe: the program's icon, version $version.0.0"
+    else
+      failures=$((failures + 1))
+    fi
+  fi
   for name in "$start_menu/Morvane.lnk" "$sendto/Morvane.lnk"; do
     if [ ! -f "$name" ]; then
       fail "no shortcut $name"
@@ -224,12 +259,12 @@ check_install() { # MODE (CurrentUser or AllUsers)
     sleep 0.2
   done
   if [ "$mode" = CurrentUser ]; then
-    value=$(ls -A "$folder" 2>/dev/null | tr '\n' ' ')
+    value=$(find "$folder" -mindepth 1 -printf '%P ' 2>/dev/null)
     [ "$value" = "Morvane.ini " ] || fail "$install holds '$value', not just Morvane.ini"
     rm -f "$folder/Morvane.ini"
     rmdir "$folder"
   else
-    [ ! -e "$folder" ] || fail "$install is left: $(ls -A "$folder" | tr '\n' ' ')"
+    [ ! -e "$folder" ] || fail "$install is left: $(find "$folder" -mindepth 1 -printf '%P ')"
   fi
   for name in "$start_menu/Morvane.lnk" "$sendto/Morvane.lnk"; do
     [ ! -e "$name" ] || fail "the shortcut $name is left"

@@ -24,7 +24,7 @@ for needed in "$build/Morvane.exe" "$wine_dir/prefix-ready/.morvane-ready" "$win
 done
 
 work=$(mktemp -d)
-# shellcheck source=wine-env.sh
+# shellcheck source=tools/wine-env.sh
 . "$root/tools/wine-env.sh"
 wine_env_setup "$wine_dir"
 stop() {

@@ -19,7 +19,7 @@ build=$(cd "$build_dir" && pwd)
 
 # The Japanese locale, a private Xvfb and a fresh copy of the prefix kept
 # ready in BUILD_DIR/wine (tools/wine-env.sh).
-# shellcheck source=wine-env.sh
+# shellcheck source=tools/wine-env.sh
 . "$root/tools/wine-env.sh"
 wine_env_setup "$build/wine"
 trap wine_env_stop EXIT

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced (not run) by the scripts that run the Windows build under Wine,
 # headless: a private Xvfb, a Japanese locale (so the ANSI code page is 932,
 # as on the program's own systems) and a Wine prefix made once in WINE_DIR
@@ -47,6 +48,7 @@ wine_env_setup() {
 wine_env_start_display() {
   local screen=${1:-1024x768x24} display_number
   coproc WINE_ENV_XVFB { exec Xvfb -displayfd 1 -screen 0 "$screen" -nolisten tcp -noreset 2>/dev/null; }
+  # shellcheck disable=SC2153  # set by coproc
   wine_env_xvfb_pid=$WINE_ENV_XVFB_PID
   read -r -t 30 display_number <&"${WINE_ENV_XVFB[0]}"
   export DISPLAY=:$display_number
@@ -66,6 +68,7 @@ wine_env_ready_prefix() {
   [ -f "$ready/.morvane-ready" ] && return 0
   rm -rf "$ready"
   (
+    # shellcheck disable=SC2030  # this prefix only for these calls
     export WINEPREFIX=$ready
     wine wineboot -i >/dev/null 2>&1 </dev/null
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
@@ -84,6 +87,7 @@ wine_env_ready_prefix() {
 # everything sent away, so later calls can be captured.
 wine_env_use_prefix() {
   wine_env_ready_prefix
+  # shellcheck disable=SC2031
   export WINEPREFIX=$1
   rm -rf "$WINEPREFIX"
   cp -a "$wine_env_dir/prefix-ready" "$WINEPREFIX"

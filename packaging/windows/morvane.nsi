@@ -84,12 +84,14 @@ LangString ModeAllUsersText ${LANG_ENGLISH} "Into the Program Files folder. Need
 LangString ModeAllUsersText ${LANG_JAPANESE} "Program Files フォルダにインストールします。管理者権限が必要です。設定はユーザーごとに %APPDATA%\Morvane に保存されます。"
 LangString ElevationFailed ${LANG_ENGLISH} "Installing for all users needs administrator rights."
 LangString ElevationFailed ${LANG_JAPANESE} "すべてのユーザー用のインストールには管理者権限が必要です。"
+LangString UnElevationFailed ${LANG_ENGLISH} "Morvane is installed for all users: uninstalling it needs administrator rights."
+LangString UnElevationFailed ${LANG_JAPANESE} "Morvane はすべてのユーザー用にインストールされています。アンインストールには管理者権限が必要です。"
 LangString StartMenuComment ${LANG_ENGLISH} "Morvane settings: JPEG quality and where the JPEG files go"
 LangString StartMenuComment ${LANG_JAPANESE} "Morvane の設定 (JPEG の画質と保存先)"
 LangString SendToComment ${LANG_ENGLISH} "Convert the bitmaps to JPEG with Morvane"
 LangString SendToComment ${LANG_JAPANESE} "ビットマップを Morvane で JPEG に変換"
 LangString FinishText ${LANG_ENGLISH} "Morvane is installed.$\r$\n$\r$\nTo convert bitmaps, right-click them and choose Send to > Morvane, or drag them onto Morvane.exe. $\"Morvane$\" in the Start menu opens its settings window."
-LangString FinishText ${LANG_JAPANESE} "Morvane をインストールしました。$\r$\n$\r$\nビットマップを右クリックして「送る」→「Morvane」を選ぶか、Morvane.exe にドラッグ&ドロップすると JPEG に変換されます。スタートメニューの「Morvane」で設定画面が開きます。"
+LangString FinishText ${LANG_JAPANESE} "Morvane をインストールしました。$\r$\n$\r$\nビットマップを右クリックして「送る」→「Morvane」を選ぶか、Morvane.exe にドラッグ＆ドロップすると JPEG に変換されます。スタートメニューの「Morvane」で設定画面が開きます。"
 
 VIProductVersion "${VERSION}.0.0"
 VIFileVersion "${VERSION}.0.0"
@@ -98,13 +100,13 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Morvane ${VERSION} Setup"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "© 2026 Morvane"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "ProductName" "Morvane"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "ProductVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "FileDescription" "Morvane ${VERSION} セットアップ"
 VIAddVersionKey /LANG=${LANG_JAPANESE} "CompanyName" "${PUBLISHER}"
-VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "${PUBLISHER}"
+VIAddVersionKey /LANG=${LANG_JAPANESE} "LegalCopyright" "© 2026 Morvane"
 
 ; $0 is 1 when the process runs with administrator rights (elevated).
 !macro IsAdmin
@@ -180,15 +182,15 @@ Function .onInit
     ${EndIf}
   ${EndIf}
   ${If} $AllUsers == 1
-  ${AndIf} $ModeGiven == 1
     !insertmacro IsAdmin
     ${If} $0 != 1
       ${If} ${Silent}
         SetErrorLevel ${ERROR_ELEVATION_REQUIRED}
         Quit
+      ${ElseIf} $ModeGiven == 1
+        Call RestartElevated
+        Quit
       ${EndIf}
-      Call RestartElevated
-      Quit
     ${EndIf}
   ${EndIf}
   Call ApplyMode
@@ -285,6 +287,9 @@ Function un.onInit
       ; folder: the one in the install folder is started again.
       ClearErrors
       ExecShell "runas" "$INSTDIR\uninstall.exe"
+      ${If} ${Errors}
+        MessageBox MB_ICONEXCLAMATION "$(UnElevationFailed)"
+      ${EndIf}
       Quit
     ${EndIf}
     SetShellVarContext all

@@ -203,6 +203,7 @@ Function ModePageShow
   !insertmacro MUI_HEADER_TEXT "$(ModeTitle)" "$(ModeSubtitle)"
   nsDialogs::Create 1018
   Pop $0
+  SetShellVarContext current  ; for $LOCALAPPDATA, also when back from an install for all users
   ${NSD_CreateFirstRadioButton} 0 0 100% 12u "$(ModeCurrentUser)"
   Pop $1
   ${NSD_CreateLabel} 12u 14u -12u 24u "$(ModeCurrentUserText)$\r$\n$LOCALAPPDATA\Programs\Morvane"
@@ -216,6 +217,7 @@ Function ModePageShow
   ${Else}
     ${NSD_Check} $1
   ${EndIf}
+  Call UseModeFolders
   nsDialogs::Show
 FunctionEnd
 

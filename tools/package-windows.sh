@@ -7,22 +7,22 @@
 #   tools/package-windows.sh [DIST_DIR]
 #
 # The program is built by tools/build-windows.sh, without the tests, in a
-# folder of its own (MORVANE_PACKAGE_BUILD, default build-windows-package),
-# so a test build in build-windows is left as it is. The packaged copies are
-# stripped of their symbols. NSIS is installed with apt-get when missing.
-# tools/check-windows-packages.sh tries both packages under Wine. Run from
-# the project root.
+# folder of its own (MORVANE_PACKAGE_BUILD, default build-windows-package in
+# the project), so a test build in build-windows is left as it is. The
+# packaged copies are stripped of their symbols. NSIS is installed with
+# apt-get when missing. tools/check-windows-packages.sh tries both packages
+# under Wine.
 set -euo pipefail
 
 case ${1:-} in
   -h | --help)
-    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 dist_dir=${1:-dist}
-build_dir=${MORVANE_PACKAGE_BUILD:-build-windows-package}
+build_dir=${MORVANE_PACKAGE_BUILD:-$root/build-windows-package}
 version=$(sed -n 's/^project(Morvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || {
   echo "package-windows.sh: no version in CMakeLists.txt" >&2

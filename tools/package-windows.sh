@@ -16,7 +16,7 @@ set -euo pipefail
 
 case ${1:-} in
   -h | --help)
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
 esac

@@ -144,9 +144,13 @@ FunctionEnd
 ; Starts this installer again through the elevation prompt, for all users,
 ; and ends this one. Back to the caller when the prompt was refused.
 Function RestartElevated
+  StrCpy $0 "/AllUsers"
+  ${If} $DirGiven != ""
+    StrCpy $0 "$0 /D=$DirGiven"  ; /D= comes last
+  ${EndIf}
   HideWindow
   ClearErrors
-  ExecShell "runas" "$EXEPATH" "/AllUsers"
+  ExecShell "runas" "$EXEPATH" "$0"
   ${IfNot} ${Errors}
     Quit
   ${EndIf}

@@ -60,8 +60,7 @@ x86_64-w64-mingw32-strip -o "$stage/SaveJPG.DLL" "$build/SaveJPG.DLL"
 sed "s/@VERSION@/$version/; s/\$/\r/" "$root/packaging/windows/README.txt" |
   { printf '\xef\xbb\xbf' && cat; } >"$stage/README.txt"
 
-# The zip: one folder, the files dated from the last commit (or now), so the
-# same sources give the same zip.
+# The zip: one folder, the files dated from the last commit (or now).
 zip=$dist/Morvane-$version-win64.zip
 epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)}
 python3 - "$zip" "$build/package" "$epoch" <<'EOF'

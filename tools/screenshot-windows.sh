@@ -24,24 +24,18 @@ for needed in "$build/Morvane.exe" "$wine_dir/prefix-ready/.morvane-ready" "$win
 done
 
 work=$(mktemp -d)
-unset LC_ALL LANGUAGE
-export LOCPATH=$wine_dir/locale LANG=ja_JP.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=$work/prefix
-# The screen is the virtual desktop's size, so the picture is the desktop.
-desktop=480x360
-coproc XVFB { exec Xvfb -displayfd 1 -screen 0 ${desktop}x24 -nolisten tcp -noreset 2>/dev/null; }
-xvfb_pid=$XVFB_PID
+# shellcheck source=tools/wine-env.sh
+. "$root/tools/wine-env.sh"
+wine_env_setup "$wine_dir"
 stop() {
-  wineserver -k 2>/dev/null || true
-  kill "$xvfb_pid" 2>/dev/null || true
+  wine_env_stop
   rm -rf "$work"
 }
 trap stop EXIT
-read -r -t 30 display_number <&"${XVFB[0]}"
-export DISPLAY=:$display_number
-
-cp -a "$wine_dir/prefix-ready" "$WINEPREFIX"
-wineserver -p >/dev/null 2>&1
+# The screen is the virtual desktop's size, so the picture is the desktop.
+desktop=480x360
+wine_env_start_display ${desktop}x24
+wine_env_use_prefix "$work/prefix"
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 </dev/null
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d $desktop /f >/dev/null 2>&1 \
   </dev/null

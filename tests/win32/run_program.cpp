@@ -30,21 +30,27 @@ std::wstring TextOf(HWND window) {
 
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& command_line,
                       const std::wstring& folder, unsigned long time_limit_ms) {
-  ProgramRun run;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   std::wstring line = command_line;  // CreateProcessW may write into it
   if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                         folder.c_str(), &startup, &process)) {
+    ProgramRun run;
     run.exit_code = ::GetLastError();
     return run;
   }
+  ::CloseHandle(process.hThread);
+  return WatchProgram(process.hProcess, process.dwProcessId, time_limit_ms);
+}
+
+ProgramRun WatchProgram(void* process, unsigned long process_id, unsigned long time_limit_ms) {
+  ProgramRun run;
   std::vector<HWND> answered;
   const ULONGLONG deadline = ::GetTickCount64() + time_limit_ms;
-  while (::WaitForSingleObject(process.hProcess, 20) == WAIT_TIMEOUT) {
+  while (::WaitForSingleObject(process, 20) == WAIT_TIMEOUT) {
     if (::GetTickCount64() > deadline) break;
-    const HWND box = FindMessageBox(process.dwProcessId, answered);
+    const HWND box = FindMessageBox(process_id, answered);
     if (box == nullptr) continue;
     wchar_t text[4096] = {};
     ::GetDlgItemTextW(box, 0xFFFF, text, 4096);
@@ -53,16 +59,14 @@ ProgramRun RunProgram(const std::wstring& program, const std::wstring& command_l
     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
   }
   DWORD code = 0;
-  if (::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0 &&
-      ::GetExitCodeProcess(process.hProcess, &code)) {
+  if (::WaitForSingleObject(process, 0) == WAIT_OBJECT_0 && ::GetExitCodeProcess(process, &code)) {
     run.ended = true;
     run.exit_code = code;
   } else {
-    ::TerminateProcess(process.hProcess, 255);
-    ::WaitForSingleObject(process.hProcess, 5000);
+    ::TerminateProcess(process, 255);
+    ::WaitForSingleObject(process, 5000);
   }
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  ::CloseHandle(process);
   return run;
 }
 

@@ -25,4 +25,9 @@ struct ProgramRun {
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& command_line,
                       const std::wstring& folder, unsigned long time_limit_ms = 30000);
 
+// The same for a process started otherwise (by ShellExecuteExW, say), given
+// its handle, which is closed afterwards, and its id.
+ProgramRun WatchProgram(void* process, unsigned long process_id,
+                        unsigned long time_limit_ms = 30000);
+
 }  // namespace morvane_test

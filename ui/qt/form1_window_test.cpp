@@ -254,25 +254,6 @@ TEST_F(SaveAndCancel, SaveThatCannotWriteSaysSoAndTheWindowStays) {
   EXPECT_TRUE(window_->isVisible());
 }
 
-TEST_F(SaveAndCancel, SaveThatCannotWriteInAReadOnlyFolderSaysSo) {
-  std::ofstream(settings_file_) << "[Data]\nRate=10\n";
-  fs::permissions(folder_.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  const bool writable = std::ofstream(folder_ / "probe").good();
-  if (writable) {
-    fs::permissions(folder_.path(), fs::perms::owner_all);
-    GTEST_SKIP() << "the folder stays writable for this user (root)";
-  }
-  StartWith("");
-  SeenMessage seen;
-  auto message = AnswerMessage(seen);
-  QTest::keyClick(Widget("Command3"), Qt::Key_Return);
-  ASSERT_TRUE(message->answered());
-  fs::permissions(folder_.path(), fs::perms::owner_all);
-  EXPECT_EQ(seen.text, "設定を保存できませんでした。");
-  EXPECT_FALSE(form_.ended());
-  EXPECT_EQ(SettingsFileContent(), "[Data]\nRate=10\n");
-}
-
 TEST_F(SaveAndCancel, EnterOnAnyControlButAButtonSaves) {
   StartWith("[Data]\nRate=20\nPrg=True\nFolder=/srv/x\nSet=N\n");
   Widget("Check1")->setFocus();

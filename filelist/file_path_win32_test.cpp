@@ -4,48 +4,25 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "core/resume_next.h"
 #include "filelist/file_path.h"
+#include "test_support/files.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::TempFolder;
 
 std::u16string Text(const fs::path& path) {
   const std::wstring& wide = path.native();
   return std::u16string(wide.begin(), wide.end());
 }
 
-// A fresh folder for one test, known by its long form with the drive part.
-class TempFolder {
- public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            (std::string("morvane-fpath-") + info->test_suite_name() + "-" + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-    long_form_ = FPath(Text(path_));
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  void AddFile(const fs::path& relative) const {
-    fs::create_directories((path_ / relative).parent_path());
-    std::ofstream(path_ / relative) << "x";
-  }
-  const fs::path& path() const { return path_; }
-  const std::u16string& LongForm() const { return long_form_; }
-
- private:
-  fs::path path_;
-  std::u16string long_form_;
-};
+// The folder's long form with its drive part, as FPath gives it.
+std::u16string LongForm(const TempFolder& temp) { return FPath(Text(temp.path())); }
 
 std::u16string ShortPath(const fs::path& path) {
   wchar_t buffer[MAX_PATH];
@@ -56,7 +33,7 @@ std::u16string ShortPath(const fs::path& path) {
 TEST(FPathOnWindows, KeepsTheDrivePartAndGivesStoredNames) {
   TempFolder temp;
   temp.AddFile("pics/a.BMP");
-  const std::u16string base = temp.LongForm();
+  const std::u16string base = LongForm(temp);
   ASSERT_EQ(base.substr(1, 2), u":\\");
   EXPECT_EQ(FPath(base + u"\\PICS\\A.BMP"), base + u"\\pics\\a.BMP");
   EXPECT_EQ(FPath(base + u"\\pics\\\\A.BMP"), base + u"\\pics\\a.BMP");
@@ -69,20 +46,21 @@ TEST(FPathOnWindows, ExpandsShortNames) {
   temp.AddFile("Program Files Test/Picture 1.bmp");
   const std::u16string short_form = ShortPath(temp.path() / "Program Files Test" / "Picture 1.bmp");
   ASSERT_EQ(short_form.find(u"Picture 1"), std::u16string::npos);
-  EXPECT_EQ(FPath(short_form), temp.LongForm() + u"\\Program Files Test\\Picture 1.bmp");
+  EXPECT_EQ(FPath(short_form), LongForm(temp) + u"\\Program Files Test\\Picture 1.bmp");
 }
 
 TEST(FPathOnWindows, TakesRelativeNamesAgainstTheCurrentFolder) {
   TempFolder temp;
   temp.AddFile("Pics/a.BMP");
-  const fs::path saved = fs::current_path();
-  fs::current_path(temp.path());
-  const std::u16string relative = FPath(u"PICS\\A.BMP");
-  const std::u16string with_slash = FPath(u"PICS/A.BMP");
-  const std::u16string missing = FPath(u"B.BMP");
-  fs::current_path(saved);
-  EXPECT_EQ(relative, temp.LongForm() + u"\\Pics\\a.BMP");
-  EXPECT_EQ(with_slash, temp.LongForm() + u"\\Pics\\a.BMP");
+  std::u16string relative, with_slash, missing;
+  {
+    const test_support::CurrentFolderChange inside(temp.path());
+    relative = FPath(u"PICS\\A.BMP");
+    with_slash = FPath(u"PICS/A.BMP");
+    missing = FPath(u"B.BMP");
+  }
+  EXPECT_EQ(relative, LongForm(temp) + u"\\Pics\\a.BMP");
+  EXPECT_EQ(with_slash, LongForm(temp) + u"\\Pics\\a.BMP");
   EXPECT_EQ(missing, u"");
 }
 

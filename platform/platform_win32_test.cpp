@@ -5,46 +5,24 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "core/resume_next.h"
 #include "platform/command_line_win32.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
+#include "test_support/files.h"
 
 namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::TempFolder;
 
 std::u16string Text(const fs::path& path) {
   const std::wstring& wide = path.native();
   return std::u16string(wide.begin(), wide.end());
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            (std::string("morvane-win32-") + info->test_suite_name() + "-" + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  void AddFile(const fs::path& relative, size_t size = 1) const {
-    fs::create_directories((path_ / relative).parent_path());
-    std::ofstream(path_ / relative, std::ios::binary) << std::string(size, 'x');
-  }
-
- private:
-  fs::path path_;
-};
 
 std::u16string ShortPath(const fs::path& path) {
   wchar_t buffer[MAX_PATH];
@@ -116,12 +94,12 @@ TEST(LookUpEntry, FailsOnPathsThatCannotBeLookedUp) {
 
 TEST(MakeAbsolute, TakesRelativeNamesAgainstTheCurrentFolder) {
   TempFolder temp;
-  const fs::path saved = fs::current_path();
-  fs::current_path(temp.path());
-  const std::u16string current = CurrentFolder();
-  EXPECT_EQ(MakeAbsolute(u"PICS\\A.BMP"), current + u"\\PICS\\A.BMP");
-  EXPECT_EQ(MakeAbsolute(u"PICS/A.BMP"), current + u"\\PICS\\A.BMP");
-  fs::current_path(saved);
+  {
+    const test_support::CurrentFolderChange inside(temp.path());
+    const std::u16string current = CurrentFolder();
+    EXPECT_EQ(MakeAbsolute(u"PICS\\A.BMP"), current + u"\\PICS\\A.BMP");
+    EXPECT_EQ(MakeAbsolute(u"PICS/A.BMP"), current + u"\\PICS\\A.BMP");
+  }
   for (const std::u16string_view absolute :
        {u"C:\\PICS\\.\\A.BMP", u"\\\\server\\share\\A.BMP", u"\\PICS\\A.BMP", u"", u"D:/A.BMP"}) {
     EXPECT_EQ(MakeAbsolute(absolute), absolute);
@@ -144,8 +122,8 @@ TEST(ExecutableFolder, HoldsTheRunningProgram) {
 
 TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
   TempFolder temp;
-  temp.AddFile("ten.ini", 10);
-  temp.AddFile("big.ini", 100000);
+  temp.AddFile("ten.ini", std::string(10, 'x'));
+  temp.AddFile("big.ini", std::string(100000, 'x'));
   fs::create_directory(temp.path() / "folder.ini");
   const std::u16string base = Text(temp.path());
   // A pipe with a server that never writes: a read of it would wait for ever.

@@ -6,19 +6,20 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "program_folder.h"
 #include "run_program.h"
+#include "test_support/bitmap.h"
+#include "test_support/files.h"
 
 namespace morvane_test {
 namespace {
 
-namespace fs = std::filesystem;
+using morvane::test_support::ReadText;
+using morvane::test_support::WriteFile;
 
 const std::wstring kTitle = L"変換完了";
 const std::wstring kFailed = L"変換に失敗しました。";
@@ -28,33 +29,8 @@ std::wstring Summary(int count, const fs::path& folder, int quality) {
          L"\r\n画質：" + std::to_wstring(quality);
 }
 
-// A bottom-up 24-bit bitmap of a smooth picture.
-std::string Bitmap(int width, int height) {
-  const int stride = (width * 3 + 3) / 4 * 4;
-  const uint32_t pixels = static_cast<uint32_t>(stride * height);
-  std::string bytes;
-  auto put = [&bytes](uint32_t value, int size) {
-    for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> (8 * i));
-  };
-  bytes += "BM";
-  put(54 + pixels, 4), put(0, 4), put(54, 4);
-  put(40, 4), put(static_cast<uint32_t>(width), 4), put(static_cast<uint32_t>(height), 4);
-  put(1, 2), put(24, 2), put(0, 4), put(pixels, 4), put(2835, 4), put(2835, 4), put(0, 4),
-      put(0, 4);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) put(static_cast<uint32_t>(x * 4 + (y * 5 << 8) + 0x400000), 3);
-    bytes.append(static_cast<size_t>(stride - width * 3), '\0');
-  }
-  return bytes;
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+std::vector<uint8_t> Bitmap(int width, int height) {
+  return morvane::test_support::Bitmap24({width, height, &morvane::test_support::Smooth});
 }
 
 bool IsJpeg(const std::string& bytes) {
@@ -72,56 +48,10 @@ std::vector<std::wstring> Names(const fs::path& folder) {
   return names;
 }
 
-// `text` in the ANSI code page, as the program reads its settings file.
-std::string Ansi(const std::wstring& text) {
-  const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                        length, nullptr, nullptr);
-  return narrow;
-}
-
-fs::path TestBinaryFolder() {
-  wchar_t buffer[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  return fs::path(std::wstring(buffer, length)).parent_path();
-}
-
-// A folder of its own for each test: bin\ holds a copy of the program and
-// its encoder (so a settings file can lie beside it), pictures go elsewhere.
-class ProgramOnWindows : public testing::Test {
- protected:
-  void SetUp() override {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::temp_directory_path() / (std::string("morvane-e2e-") + info->name());
-    fs::remove_all(root_);
-    fs::create_directories(bin());
-    for (const char* file : {"Morvane.exe", "SaveJPG.DLL"})
-      fs::copy_file(TestBinaryFolder() / file, bin() / file);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-  fs::path bin() const { return root_ / "bin"; }
-  fs::path Folder(const std::wstring& name) const {
-    fs::create_directories(root_ / name);
-    return root_ / name;
-  }
-  // The program started with `arguments` after its quoted name.
-  ProgramRun Run(const std::wstring& arguments) const {
-    const std::wstring program = (bin() / "Morvane.exe").native();
-    return RunProgram(program, L"\"" + program + L"\" " + arguments, root_.native());
-  }
-
-  fs::path root_;
-};
-
 TEST_F(ProgramOnWindows, LongNamesWithBlanksInAnyLetterCaseConvertBesideTheirSources) {
   const fs::path pics = Folder(L"My Pictures");
-  WriteBytes(pics / "Photo One.bmp", Bitmap(64, 48));
-  WriteBytes(pics / "second.BMP", Bitmap(17, 5));
+  WriteFile(pics / "Photo One.bmp", Bitmap(64, 48));
+  WriteFile(pics / "second.BMP", Bitmap(17, 5));
 
   const ProgramRun run =
       Run((pics / L"PHOTO ONE.BMP").native() + L" " + (pics / L"Second.BMP").native());
@@ -134,8 +64,8 @@ TEST_F(ProgramOnWindows, LongNamesWithBlanksInAnyLetterCaseConvertBesideTheirSou
   // The JPEGs take the names the files have on disk.
   EXPECT_EQ(Names(pics), (std::vector<std::wstring>{L"Photo One.bmp", L"Photo One.jpg",
                                                     L"second.BMP", L"second.jpg"}));
-  EXPECT_TRUE(IsJpeg(ReadBytes(pics / "Photo One.jpg")));
-  EXPECT_FALSE(IsProgressive(ReadBytes(pics / "Photo One.jpg")));
+  EXPECT_TRUE(IsJpeg(ReadText(pics / "Photo One.jpg")));
+  EXPECT_FALSE(IsProgressive(ReadText(pics / "Photo One.jpg")));
   EXPECT_EQ(Names(bin()), (std::vector<std::wstring>{L"Morvane.exe", L"SaveJPG.DLL"}));
 }
 
@@ -143,8 +73,8 @@ TEST_F(ProgramOnWindows, JapaneseAndShortNamesReachTheirFiles) {
   if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
   // 表 ends in byte 0x5C in code page 932, as "\" does.
   const fs::path pics = Folder(L"写真 表");
-  WriteBytes(pics / L"表.BMP", Bitmap(9, 7));
-  WriteBytes(pics / L"Long Picture Name.bmp", Bitmap(8, 8));
+  WriteFile(pics / L"表.BMP", Bitmap(9, 7));
+  WriteFile(pics / L"Long Picture Name.bmp", Bitmap(8, 8));
   wchar_t short_path[MAX_PATH];
   const DWORD length =
       ::GetShortPathNameW((pics / L"Long Picture Name.bmp").c_str(), short_path, MAX_PATH);
@@ -159,17 +89,17 @@ TEST_F(ProgramOnWindows, JapaneseAndShortNamesReachTheirFiles) {
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].title, kTitle);
   EXPECT_EQ(run.boxes[0].text, Summary(2, pics, 85));
-  EXPECT_TRUE(IsJpeg(ReadBytes(pics / L"表.jpg")));
-  EXPECT_TRUE(IsJpeg(ReadBytes(pics / L"Long Picture Name.jpg")));
+  EXPECT_TRUE(IsJpeg(ReadText(pics / L"表.jpg")));
+  EXPECT_TRUE(IsJpeg(ReadText(pics / L"Long Picture Name.jpg")));
   EXPECT_EQ(Names(pics).size(), 4u);
 }
 
 TEST_F(ProgramOnWindows, ChosenFolderAndQualityComeFromTheSettingsBesideTheProgram) {
   const fs::path pics = Folder(L"pics");
   const fs::path out = Folder(L"Chosen Out");
-  WriteBytes(pics / "a.bmp", Bitmap(40, 40));
-  WriteBytes(bin() / "Morvane.ini",
-             Ansi(L"[Data]\r\nRate=95\r\nPrg=True \r\nFolder=" + out.native() + L"\r\nSet=Y\r\n"));
+  WriteFile(pics / "a.bmp", Bitmap(40, 40));
+  WriteFile(bin() / "Morvane.ini",
+            Ansi(L"[Data]\r\nRate=95\r\nPrg=True \r\nFolder=" + out.native() + L"\r\nSet=Y\r\n"));
 
   const ProgramRun run = Run((pics / L"a.BMP").native());
 
@@ -177,22 +107,22 @@ TEST_F(ProgramOnWindows, ChosenFolderAndQualityComeFromTheSettingsBesideTheProgr
   EXPECT_EQ(run.exit_code, 0u);
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0].text, Summary(1, out, 95));
-  EXPECT_TRUE(IsProgressive(ReadBytes(out / "a.jpg")));
+  EXPECT_TRUE(IsProgressive(ReadText(out / "a.jpg")));
   EXPECT_EQ(Names(pics), (std::vector<std::wstring>{L"a.bmp"}));
 
   // Without Set=Y the folder is not used: the JPEG lands beside its source.
-  WriteBytes(bin() / "Morvane.ini", Ansi(L"[Data]\r\nFolder=" + out.native() + L"\r\nSet=N\r\n"));
+  WriteFile(bin() / "Morvane.ini", Ansi(L"[Data]\r\nFolder=" + out.native() + L"\r\nSet=N\r\n"));
   const ProgramRun beside = Run((pics / L"a.BMP").native());
   ASSERT_EQ(beside.boxes.size(), 1u);
   EXPECT_EQ(beside.boxes[0].text, Summary(1, pics, 85));
-  EXPECT_TRUE(IsJpeg(ReadBytes(pics / "a.jpg")));
+  EXPECT_TRUE(IsJpeg(ReadText(pics / "a.jpg")));
 }
 
 TEST_F(ProgramOnWindows, ExitStatusSaysWhetherAllSomeOrNoneConverted) {
   const fs::path pics = Folder(L"pics");
-  WriteBytes(pics / "good.bmp", Bitmap(8, 8));
-  WriteBytes(pics / "bad.bmp", "BM this is not a bitmap");
-  WriteBytes(pics / "bad.jpg", "the user's earlier JPEG");
+  WriteFile(pics / "good.bmp", Bitmap(8, 8));
+  WriteFile(pics / "bad.bmp", "BM this is not a bitmap");
+  WriteFile(pics / "bad.jpg", "the user's earlier JPEG");
 
   const ProgramRun none = Run((pics / L"bad.BMP").native());
   ASSERT_TRUE(none.ended);
@@ -200,7 +130,7 @@ TEST_F(ProgramOnWindows, ExitStatusSaysWhetherAllSomeOrNoneConverted) {
   ASSERT_EQ(none.boxes.size(), 1u);
   EXPECT_EQ(none.boxes[0].title, kTitle);
   EXPECT_EQ(none.boxes[0].text, kFailed);
-  EXPECT_EQ(ReadBytes(pics / "bad.jpg"), "the user's earlier JPEG");
+  EXPECT_EQ(ReadText(pics / "bad.jpg"), "the user's earlier JPEG");
   EXPECT_EQ(Names(pics).size(), 3u);
 
   const ProgramRun some =
@@ -209,8 +139,8 @@ TEST_F(ProgramOnWindows, ExitStatusSaysWhetherAllSomeOrNoneConverted) {
   EXPECT_EQ(some.exit_code, 2u);
   ASSERT_EQ(some.boxes.size(), 1u);
   EXPECT_EQ(some.boxes[0].text, Summary(1, pics, 85));
-  EXPECT_TRUE(IsJpeg(ReadBytes(pics / "good.jpg")));
-  EXPECT_EQ(ReadBytes(pics / "bad.jpg"), "the user's earlier JPEG");
+  EXPECT_TRUE(IsJpeg(ReadText(pics / "good.jpg")));
+  EXPECT_EQ(ReadText(pics / "bad.jpg"), "the user's earlier JPEG");
 }
 
 TEST_F(ProgramOnWindows, HelpOrVersionAloneIsAnsweredInAMessageBox) {

@@ -1,4 +1,5 @@
-#include <iostream>
+#include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 #include "ui/view.h"
@@ -17,14 +18,17 @@ std::string ForConsole(std::u16string_view text) {
 class ConsoleView : public View {
  public:
   void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
-    std::ostream& out = icon == MessageIcon::kError ? std::cerr : std::cout;
-    out << ForConsole(title) << '\n' << ForConsole(text) << '\n';
-    out.flush();
+    std::FILE* out = icon == MessageIcon::kError ? stderr : stdout;
+    const std::string message = ForConsole(title) + '\n' + ForConsole(text) + '\n';
+    std::fwrite(message.data(), 1, message.size(), out);
+    std::fflush(out);
   }
 
   int RunWindow(Form1&) override {
-    std::cerr << "morvane: the settings window cannot be shown without a display.\n"
-                 "Give bitmap paths on the command line to convert them.\n";
+    std::fputs(
+        "morvane: the settings window cannot be shown without a display.\n"
+        "Give bitmap paths on the command line to convert them.\n",
+        stderr);
     return 1;
   }
 };

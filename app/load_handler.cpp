@@ -59,8 +59,10 @@ void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
   }
 }
 
-PoolLimits LimitsOf(const StartUpParts& parts) {
+// One call runs alone whatever the limits: the machine is not asked.
+PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count) {
   PoolLimits limits;
+  if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
   limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : PhysicalMemoryBytes();
   limits.memory_of = BitmapMemoryEstimate;
@@ -134,7 +136,7 @@ StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
     }
   }
   memo.reset();
-  RunConversions(conversions, parts.convert, form.Quality, form.Progressive, LimitsOf(parts));
+  RunConversions(conversions, parts.convert, form.Quality, form.Progressive, LimitsOf(parts, conversions.size()));
   TakeResults(form, conversions);
 
   RunStep([&] { ShowSummary(form, stored); });

@@ -235,14 +235,19 @@ std::u16string CurrentFolder() {
 }
 
 std::u16string ExecutableFolder() {
-  std::vector<char> buffer(PATH_MAX + 1);
-  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), PATH_MAX);
-  if (length <= 0) throw StepFailure("cannot find the program's folder");
-  std::string path(buffer.data(), static_cast<size_t>(length));
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) throw StepFailure("program path has no folder");
-  path.resize(slash == 0 ? 1 : slash);
-  return FromSystemText(path);
+  // Asked for the settings file and again for the encoder: the link is read
+  // once. A failed read throws and is tried again the next time.
+  static const std::u16string folder = [] {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), PATH_MAX);
+    if (length <= 0) throw StepFailure("cannot find the program's folder");
+    std::string path(buffer.data(), static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) throw StepFailure("program path has no folder");
+    path.resize(slash == 0 ? 1 : slash);
+    return FromSystemText(path);
+  }();
+  return folder;
 }
 
 std::u16string CommandLineText(int argc, const char* const* argv) {

@@ -78,13 +78,17 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
                     uint8_t quality, int16_t progressive, const PoolLimits& limits,
                     BatchProgress& progress) {
   std::vector<std::vector<Conversion*>> chains = ChainsOf(conversions);
+  const size_t worker_count =
+      std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
+  // One worker runs every call alone: its needs are not looked up.
+  const bool budgeted = worker_count > 1 && limits.memory_of;
   MemoryBudget budget(limits.memory_bytes);
   std::atomic<size_t> next_chain{0};
   auto work = [&] {
     for (size_t chain = next_chain++; chain < chains.size(); chain = next_chain++) {
       for (Conversion* conversion : chains[chain]) {
         if (progress.cancel_requested()) return;
-        const uint64_t bytes = limits.memory_of ? limits.memory_of(*conversion->source) : 0;
+        const uint64_t bytes = budgeted ? limits.memory_of(*conversion->source) : 0;
         budget.Take(bytes);
         // A cancel may come while the call waits for its memory.
         if (!progress.cancel_requested()) {
@@ -98,8 +102,6 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
       }
     }
   };
-  const size_t worker_count =
-      std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
   std::vector<std::thread> workers;
   for (size_t i = 1; i < worker_count; ++i) {
     // Without another thread the calls still run, on fewer workers.

@@ -59,8 +59,10 @@ void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
   }
 }
 
-PoolLimits LimitsOf(const StartUpParts& parts) {
+// One call runs alone whatever the limits: the machine is not asked.
+PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count) {
   PoolLimits limits;
+  if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
   limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : PhysicalMemoryBytes();
   limits.memory_of = BitmapMemoryEstimate;
@@ -72,10 +74,16 @@ PoolLimits LimitsOf(const StartUpParts& parts) {
 void ConvertWhileViewWaits(Form1& form, std::vector<Conversion>& conversions,
                            const StartUpParts& parts) {
   BatchProgress progress(conversions.size());
-  const PoolLimits limits = LimitsOf(parts);
+  const PoolLimits limits = LimitsOf(parts, conversions.size());
   auto convert_all = [&] {
     RunConversions(conversions, parts.convert, form.Quality, form.Progressive, limits, progress);
   };
+  // One call has nothing to show but its end and nothing a cancel could
+  // spare: it runs on this thread.
+  if (conversions.size() <= 1) {
+    convert_all();
+    return;
+  }
   std::thread batch;
   if (!RunStep([&] { batch = std::thread(convert_all); })) {
     // Without another thread the calls still run, with no progress shown.

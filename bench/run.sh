@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Benchmark of SavetoJPEG against cjpeg and ImageMagick's convert, then of
+# Benchmark of one file through the program and through SavetoJPEG alone
+# against cjpeg and ImageMagick's convert (and of a missing file), then of
 # the program converting a batch of 24 full-HD bitmaps in one run against
 # cjpeg on every core and ImageMagick's mogrify.
 #   bench/run.sh [RUNS]          (RUNS for the large case and the batch,
@@ -37,7 +38,9 @@ mk medium32 1920 1080 32
 mk medium8 1920 1080 8
 
 echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), libjpeg-turbo $(dpkg-query -W -f '${Version}' libjpeg62-turbo 2>/dev/null || echo '?'), $runs runs" >&2
-python3 "$here/bench.py" "$work" "$build/savejpg_cli" "$runs" \
+# "missing" names no file: the run that only finds that out.
+rm -f "$work/missing.bmp"
+python3 "$here/bench.py" "$work" "$build" "$runs" \
   small="$work/small.bmp" medium="$work/medium.bmp" large="$work/large.bmp" \
-  medium32="$work/medium32.bmp" medium8="$work/medium8.bmp"
+  medium32="$work/medium32.bmp" medium8="$work/medium8.bmp" missing="$work/missing.bmp"
 python3 "$here/batch.py" "$work" "$build" "$runs" $(for i in $(seq 24); do echo "$work/medium.bmp"; done)

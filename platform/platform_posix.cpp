@@ -43,6 +43,21 @@ struct Memo {
   // An absolute path as given, up to the end of one of its components -> the
   // same path as stored.
   std::unordered_map<std::string, std::string> resolved;
+  // The folder last looked into, held open, so that the next component of a
+  // deep path is found from it rather than by walking the whole path again.
+  std::string open_folder;
+  int open_folder_fd = -1;
+  // The path last looked up, as given and in the system's text: the
+  // prefixes of a deep path are converted one component at a time.
+  std::u16string last_path;
+  std::string last_system_path;
+
+  Memo() = default;
+  Memo(const Memo&) = delete;
+  Memo& operator=(const Memo&) = delete;
+  ~Memo() {
+    if (open_folder_fd >= 0) ::close(open_folder_fd);
+  }
 };
 
 thread_local Memo* current_memo = nullptr;
@@ -56,9 +71,16 @@ std::string AsciiLowerCase(std::string_view name) {
 // Calls `take` with each entry's name in `folder` (the current folder when
 // empty). Returns false when `folder` does not exist or is not a folder;
 // throws when it cannot be read.
+// With `folder_fd`, an open descriptor of `folder`, it is read from that.
 template <class Take>
-bool ForEachEntry(const std::string& folder, Take&& take) {
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+bool ForEachEntry(const std::string& folder, Take&& take, int folder_fd = -1) {
+  DIR* dir = nullptr;
+  if (folder_fd >= 0) {
+    const int fd = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 && (dir = ::fdopendir(fd)) == nullptr) ::close(fd);
+  } else {
+    dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  }
   if (dir == nullptr) {
     if (errno == ENOENT || errno == ENOTDIR) return false;
     FailLookUp(folder, errno);
@@ -69,6 +91,27 @@ bool ForEachEntry(const std::string& folder, Take&& take) {
   ::closedir(dir);
   if (read_error != 0) FailLookUp(folder, read_error);
   return true;
+}
+
+// An open descriptor of `folder` (absolute, as stored) kept in `memo`, or
+// -1 when it cannot be opened. The child of the folder held open before is
+// opened from it: a deep path is then walked once, not once per component.
+int OpenFolderIn(Memo& memo, const std::string& folder) {
+  if (memo.open_folder_fd >= 0 && memo.open_folder == folder) return memo.open_folder_fd;
+  const size_t slash = folder.rfind('/');
+  const std::string parent = slash == 0 ? "/" : folder.substr(0, slash);
+  int fd = -1;
+  if (memo.open_folder_fd >= 0 && slash != std::string::npos && slash + 1 < folder.size() &&
+      memo.open_folder == parent) {
+    fd =
+        ::openat(memo.open_folder_fd, folder.c_str() + slash + 1, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  } else {
+    fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (memo.open_folder_fd >= 0) ::close(memo.open_folder_fd);
+  memo.open_folder_fd = fd;
+  memo.open_folder = fd >= 0 ? folder : std::string();
+  return fd;
 }
 
 // The entry of `folder` equal to `component` ignoring letter case that
@@ -88,10 +131,13 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
   auto listing = memo->listings.find(folder);
   if (listing == memo->listings.end()) {
     std::unordered_map<std::string, std::string> entries;
-    ForEachEntry(folder, [&](std::string_view name) {
-      auto [first, added] = entries.try_emplace(AsciiLowerCase(name), name);
-      if (!added && name < first->second) first->second = std::string(name);
-    });
+    ForEachEntry(
+        folder,
+        [&](std::string_view name) {
+          auto [first, added] = entries.try_emplace(AsciiLowerCase(name), name);
+          if (!added && name < first->second) first->second = std::string(name);
+        },
+        OpenFolderIn(*memo, folder));
     listing = memo->listings.emplace(folder, std::move(entries)).first;
   }
   const auto found = listing->second.find(AsciiLowerCase(component));
@@ -108,7 +154,11 @@ std::optional<std::string> FindInFolder(const std::string& folder, const std::st
   if (component.size() > NAME_MAX) FailLookUp(component, ENAMETOOLONG);
   struct stat info;
   const std::string exact = JoinPath(folder, component);
-  if (::lstat(exact.c_str(), &info) == 0) return component;
+  const int folder_fd = memo != nullptr && !folder.empty() ? OpenFolderIn(*memo, folder) : -1;
+  const int found = folder_fd >= 0
+                        ? ::fstatat(folder_fd, component.c_str(), &info, AT_SYMLINK_NOFOLLOW)
+                        : ::lstat(exact.c_str(), &info);
+  if (found == 0) return component;
   if (errno != ENOENT && errno != ENOTDIR) FailLookUp(exact, errno);
   return FindIgnoringCase(folder, component, memo);
 }
@@ -220,8 +270,26 @@ uint64_t PhysicalMemoryBytes() {
   return count > UINT64_MAX / size ? UINT64_MAX : count * size;
 }
 
+// `path` in the system's text; the part that the path looked up before
+// shares with it up to a "/" is taken from `memo` rather than converted
+// again, and `memo` keeps this one.
+std::string SystemTextOfPath(std::u16string_view path, Memo* memo) {
+  if (memo == nullptr) return ToSystemText(path);
+  const std::u16string_view last = memo->last_path;
+  std::string narrow;
+  if (path.size() > last.size() && path[last.size()] == u'/' && path.starts_with(last)) {
+    narrow = memo->last_system_path + ToSystemText(path.substr(last.size()));
+  } else {
+    narrow = ToSystemText(path);
+  }
+  memo->last_path = path;
+  memo->last_system_path = narrow;
+  return narrow;
+}
+
 std::u16string LookUpEntry(std::u16string_view path) {
-  const std::string narrow = ToSystemText(path);
+  const bool maybe_absolute = !path.empty() && path.front() == u'/';
+  const std::string narrow = SystemTextOfPath(path, maybe_absolute ? current_memo : nullptr);
   if (narrow.find('\0') != std::string::npos) FailLookUp("(NUL in path)", EINVAL);
   if (narrow.size() >= PATH_MAX) FailLookUp(narrow.substr(0, 64), ENAMETOOLONG);
   if (narrow.empty()) return {};
@@ -265,14 +333,19 @@ std::u16string CurrentFolder() {
 }
 
 std::u16string ExecutableFolder() {
-  std::vector<char> buffer(PATH_MAX + 1);
-  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), PATH_MAX);
-  if (length <= 0) throw StepFailure("cannot find the program's folder");
-  std::string path(buffer.data(), static_cast<size_t>(length));
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) throw StepFailure("program path has no folder");
-  path.resize(slash == 0 ? 1 : slash);
-  return FromSystemText(path);
+  // Asked for the settings file and again for the encoder: the link is read
+  // once. A failed read throws and is tried again the next time.
+  static const std::u16string folder = [] {
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), PATH_MAX);
+    if (length <= 0) throw StepFailure("cannot find the program's folder");
+    std::string path(buffer.data(), static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) throw StepFailure("program path has no folder");
+    path.resize(slash == 0 ? 1 : slash);
+    return FromSystemText(path);
+  }();
+  return folder;
 }
 
 std::u16string CommandLineText(int argc, const char* const* argv) {

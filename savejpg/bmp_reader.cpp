@@ -656,8 +656,14 @@ inline uint8_t Scale(uint32_t pixel, const ChannelMask& channel,
 BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
     : image_(image), source_(source), format_(FormatFor(image)) {
   const BmpHeader& header = image_.header;
-  if (header.layout != BmpLayout::Rle4 && header.layout != BmpLayout::Rle8)
-    stored_.resize(UsedRowBytes(header));
+  if (header.layout != BmpLayout::Rle4 && header.layout != BmpLayout::Rle8) {
+    // Rows are read a block at a time: a few hundred reads for a photo
+    // rather than one per row, the block small enough to stay in the cache.
+    constexpr uint64_t kBlockBytes = 64 * 1024;
+    block_rows_ = static_cast<uint32_t>(
+        std::clamp<uint64_t>(kBlockBytes / header.row_stride, 1, header.height));
+    stored_.resize(uint64_t{block_rows_ - 1} * header.row_stride + UsedRowBytes(header));
+  }
   switch (header.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:
@@ -681,13 +687,31 @@ BmpRowReader::BmpRowReader(const BmpImage& image, BmpSource& source)
   row_.resize(size_t{header.width} * BytesPerPixel(format_));
 }
 
+// Stored row `stored`, from the block held or from a new block read towards
+// the rows that follow it in the picture: a bottom-up file is read from its
+// end backwards. The last row of a block is read without its padding.
+const uint8_t* BmpRowReader::StoredRow(uint32_t stored) {
+  const BmpHeader& header = image_.header;
+  if (held_ == 0 || stored < first_ || stored - first_ >= held_) {
+    held_ = 0;
+    const uint32_t count =
+        std::min(block_rows_, header.top_down ? header.height - stored : stored + 1);
+    const uint32_t first = header.top_down ? stored : stored + 1 - count;
+    const uint64_t bytes = uint64_t{count - 1} * header.row_stride + UsedRowBytes(header);
+    if (!source_.Read(header.pixel_offset + uint64_t{first} * header.row_stride,
+                      std::span(stored_.data(), bytes)))
+      return nullptr;
+    first_ = first;
+    held_ = count;
+  }
+  return stored_.data() + uint64_t{stored - first_} * header.row_stride;
+}
+
 const uint8_t* BmpRowReader::Row(uint32_t top) {
   const BmpHeader& header = image_.header;
   const uint32_t stored = header.top_down ? top : header.height - 1 - top;
-  if (!stored_.empty() &&
-      !source_.Read(header.pixel_offset + uint64_t{stored} * header.row_stride, stored_))
-    return nullptr;
-  const uint8_t* pixels = stored_.data();
+  const uint8_t* pixels = stored_.empty() ? nullptr : StoredRow(stored);
+  if (!stored_.empty() && pixels == nullptr) return nullptr;
   switch (header.layout) {
     case BmpLayout::Bgr24:
     case BmpLayout::Bgrx32:

@@ -181,6 +181,7 @@ class BmpRowReader {
   const uint8_t* Row(uint32_t top);
 
  private:
+  const uint8_t* StoredRow(uint32_t stored);
   void ConvertIndexes(const uint8_t* indexes);
   void ConvertMasked(const uint8_t* pixels);
   void DecodeRleRow(uint32_t stored);
@@ -188,7 +189,12 @@ class BmpRowReader {
   const BmpImage& image_;
   BmpSource& source_;
   RowFormat format_;
-  std::vector<uint8_t> stored_;   // one uncompressed row as read from the file
+  // Uncompressed rows as read from the file, up to block_rows_ of them in
+  // one read: stored rows first_ to first_ + held_ - 1.
+  std::vector<uint8_t> stored_;
+  uint32_t block_rows_ = 1;
+  uint32_t first_ = 0;
+  uint32_t held_ = 0;
   std::vector<uint8_t> row_;      // converted output row
   std::vector<uint8_t> indexes_;  // one palette index per pixel (RLE)
   // Masked layouts: each channel's raw value to 0..255.

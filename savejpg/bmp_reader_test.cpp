@@ -227,6 +227,22 @@ TEST(BmpReader, TopDownAndBottomUpGiveTheSameRows) {
   }
 }
 
+// Rows are read several at a time: a picture of three blocks, the last one
+// short, gives every row in its place either way up.
+TEST(BmpReader, RowsReadInBlocksComeInTheirPlaces) {
+  constexpr int kWide = 7001, kTall = 8;  // 21 KB a row: three rows to a block
+  const std::vector<Colour> expected =
+      Expected(kWide, kTall, [](int x, int y) { return Smooth(x, y); });
+  for (const bool top_down : {false, true}) {
+    BmpFields fields = TrueColour(24);
+    fields.width = kWide;
+    fields.height = top_down ? -kTall : kTall;
+    fields.pixels =
+        StoreRows(kWide, kTall, 24, top_down, [](int x, int y) { return Packed(Smooth(x, y)); });
+    EXPECT_TRUE(DecodeAll(BuildBmp(fields)) == expected) << (top_down ? "top-down" : "bottom-up");
+  }
+}
+
 // RLE streams with runs, absolute runs (with padding), moves, early end of
 // line and end of bitmap, against the same indexes stored uncompressed.
 TEST(BmpReader, RleMatchesItsUncompressedTwin) {

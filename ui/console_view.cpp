@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <iostream>
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -22,14 +22,17 @@ std::string ForConsole(std::u16string_view text) {
 class ConsoleView : public View {
  public:
   void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override {
-    std::ostream& out = icon == MessageIcon::kError ? std::cerr : std::cout;
-    out << ForConsole(title) << '\n' << ForConsole(text) << '\n';
-    out.flush();
+    std::FILE* out = icon == MessageIcon::kError ? stderr : stdout;
+    const std::string message = ForConsole(title) + '\n' + ForConsole(text) + '\n';
+    std::fwrite(message.data(), 1, message.size(), out);
+    std::fflush(out);
   }
 
   int RunWindow(Form1&) override {
-    std::cerr << "morvane: the settings window cannot be shown without a display.\n"
-                 "Give bitmap paths on the command line to convert them.\n";
+    std::fputs(
+        "morvane: the settings window cannot be shown without a display.\n"
+        "Give bitmap paths on the command line to convert them.\n",
+        stderr);
     return 1;
   }
 
@@ -51,12 +54,14 @@ class ConsoleView : public View {
         // Each character takes at most one column per byte, so blanking as
         // many columns as the widest line had bytes clears it.
         widest = std::max(widest, line.size());
-        std::cerr << '\r' << line << std::flush;
+        std::fputs(("\r" + line).c_str(), stderr);
+        std::fflush(stderr);
         shown = done;
         any_shown = true;
       }
     } while (!progress.WaitUntil(BatchProgress::Clock::now() + kProgressLinePeriod));
-    std::cerr << '\r' << std::string(widest, ' ') << '\r' << std::flush;
+    std::fputs(("\r" + std::string(widest, ' ') + "\r").c_str(), stderr);
+    std::fflush(stderr);
   }
 };
 

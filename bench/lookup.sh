@@ -18,7 +18,9 @@ shift || true
 depths=("$@")
 [ ${#depths[@]} -gt 0 ] || depths=(750 1500)
 runs="${RUNS:-3}"
-work="${WORK:-$(mktemp -d "${TMPDIR:-/tmp}/morvane-lookup.XXXXXX")}"
+work="${WORK:-$(mktemp -d "${TMPDIR:-/tmp}/morvane-lookup-XXXXXX")}"
+# The program reads a "." in a folder name as the end of a name.
+case "$work" in *.*) echo "WORK must have no \".\" in its path: $work" >&2; exit 1 ;; esac
 mkdir -p "$work/bin"
 cp "$build/morvane" "$build/libSaveJPG.so" "$work/bin/"
 g++ -O2 -std=c++20 -o "$work/make_bmp" "$here/make_bmp.cpp"
@@ -46,7 +48,7 @@ time_runs() {
   local times=() start end
   for ((r = 0; r < runs; r++)); do
     start=$(date +%s.%N)
-    "$work/bin/morvane" "$@" >/dev/null 2>&1 || true
+    "$work/bin/morvane" "$@" >/dev/null 2>&1 || { echo "lookup: morvane failed on $1" >&2; exit 1; }
     end=$(date +%s.%N)
     times+=("$(echo "$end - $start" | bc)")
   done

@@ -35,14 +35,37 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   throw StepFailure("cannot look up " + path + ": error " + std::to_string(error));
 }
 
+// A folder by its identity, whatever path leads to it.
+struct FolderId {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FolderId&) const = default;
+};
+
+struct FolderIdHash {
+  size_t operator()(const FolderId& id) const {
+    return std::hash<uint64_t>()(static_cast<uint64_t>(id.inode) * 0x9E3779B97F4A7C15ull ^
+                                 static_cast<uint64_t>(id.device));
+  }
+};
+
+// Paths up to this many bytes are kept whole in the memo; a deeper path is
+// taken up from the path looked up just before it, which is how the
+// prefixes of one path come. So the memo grows with the depth, not with its
+// square.
+constexpr size_t kKeptPathBytes = 512;
+
 // What LookUpEntry remembers while a LookUpMemo lives on its thread.
 struct Memo {
-  // A folder, as stored -> each of its entries' names in ASCII lower case,
-  // with the first name in name order that has that form.
-  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> listings;
-  // An absolute path as given, up to the end of one of its components -> the
-  // same path as stored.
+  // A folder -> each of its entries' names in ASCII lower case, with the
+  // first name in name order that has that form.
+  std::unordered_map<FolderId, std::unordered_map<std::string, std::string>, FolderIdHash> listings;
+  // An absolute path as given, up to the end of one of its components and
+  // at most kKeptPathBytes long -> the same path as stored.
   std::unordered_map<std::string, std::string> resolved;
+  // The path last resolved, as given (with no "/" at its end) and as stored.
+  std::string last_given;
+  std::string last_stored;
   // The folder last looked into, held open, so that the next component of a
   // deep path is found from it rather than by walking the whole path again.
   std::string open_folder;
@@ -128,7 +151,12 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
     });
     return found;
   }
-  auto listing = memo->listings.find(folder);
+  const int folder_fd = OpenFolderIn(*memo, folder);
+  struct stat info;
+  if (folder_fd < 0 || ::fstat(folder_fd, &info) != 0)
+    return FindIgnoringCase(folder, component, nullptr);
+  const FolderId id{info.st_dev, info.st_ino};
+  auto listing = memo->listings.find(id);
   if (listing == memo->listings.end()) {
     std::unordered_map<std::string, std::string> entries;
     ForEachEntry(
@@ -137,8 +165,8 @@ std::optional<std::string> FindIgnoringCase(const std::string& folder, const std
           auto [first, added] = entries.try_emplace(AsciiLowerCase(name), name);
           if (!added && name < first->second) first->second = std::string(name);
         },
-        OpenFolderIn(*memo, folder));
-    listing = memo->listings.emplace(folder, std::move(entries)).first;
+        folder_fd);
+    listing = memo->listings.emplace(id, std::move(entries)).first;
   }
   const auto found = listing->second.find(AsciiLowerCase(component));
   if (found == listing->second.end()) return std::nullopt;
@@ -153,13 +181,12 @@ std::optional<std::string> FindInFolder(const std::string& folder, const std::st
                                         Memo* memo) {
   if (component.size() > NAME_MAX) FailLookUp(component, ENAMETOOLONG);
   struct stat info;
-  const std::string exact = JoinPath(folder, component);
   const int folder_fd = memo != nullptr && !folder.empty() ? OpenFolderIn(*memo, folder) : -1;
   const int found = folder_fd >= 0
                         ? ::fstatat(folder_fd, component.c_str(), &info, AT_SYMLINK_NOFOLLOW)
-                        : ::lstat(exact.c_str(), &info);
+                        : ::lstat(JoinPath(folder, component).c_str(), &info);
   if (found == 0) return component;
-  if (errno != ENOENT && errno != ENOTDIR) FailLookUp(exact, errno);
+  if (errno != ENOENT && errno != ENOTDIR) FailLookUp(JoinPath(folder, component), errno);
   return FindIgnoringCase(folder, component, memo);
 }
 
@@ -171,8 +198,10 @@ std::optional<std::pair<size_t, std::string>> LongestResolvedStart(const std::st
   size_t last_char = path.find_last_not_of('/');
   while (last_char != std::string::npos) {
     const size_t end = last_char + 1;
-    const auto found = memo.resolved.find(path.substr(0, end));
-    if (found != memo.resolved.end()) return std::make_pair(end, found->second);
+    if (end <= kKeptPathBytes) {
+      const auto found = memo.resolved.find(path.substr(0, end));
+      if (found != memo.resolved.end()) return std::make_pair(end, found->second);
+    }
     const size_t slash = path.rfind('/', last_char);
     if (slash == std::string::npos || slash == 0) return std::nullopt;
     last_char = path.find_last_not_of('/', slash);
@@ -302,7 +331,13 @@ std::u16string LookUpEntry(std::u16string_view path) {
   bool any_component = false;
   size_t start = 0;
   if (memo != nullptr) {
-    if (auto resolved = LongestResolvedStart(narrow, *memo)) {
+    const std::string& last = memo->last_given;
+    if (!last.empty() && narrow.size() > last.size() && narrow[last.size()] == '/' &&
+        narrow.starts_with(last)) {
+      start = last.size();
+      folder = memo->last_stored;
+      any_component = true;
+    } else if (auto resolved = LongestResolvedStart(narrow, *memo)) {
       start = resolved->first;
       folder = std::move(resolved->second);
       any_component = true;
@@ -318,7 +353,11 @@ std::u16string LookUpEntry(std::u16string_view path) {
     if (!stored) return {};
     folder = JoinPath(folder, *stored);
     any_component = true;
-    if (memo != nullptr) memo->resolved.emplace(narrow.substr(0, end), folder);
+    if (memo != nullptr) {
+      if (end <= kKeptPathBytes) memo->resolved.emplace(narrow.substr(0, end), folder);
+      memo->last_given.assign(narrow, 0, end);
+      memo->last_stored = folder;
+    }
   }
   if (!any_component) return folder == "/" ? u"/" : u"";
   return FromSystemText(std::string_view(folder).substr(folder.rfind('/') + 1));

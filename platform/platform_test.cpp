@@ -76,11 +76,17 @@ TEST(LookUpMemo, AnswersAsLookUpWithoutOne) {
     fs::create_directories((root / file).parent_path());
     std::ofstream(root / file) << "x";
   }
+  // Deep enough that the memo keeps only its first prefixes whole and takes
+  // the rest up from the path asked just before.
   std::string deep = "D";
-  for (int depth = 0; depth < 40; ++depth) deep += depth % 2 == 0 ? "/d" : "/D";
+  for (int depth = 0; depth < 50; ++depth) {
+    deep += depth % 2 == 0 ? "/folder-with-a-long-name" : "/FOLDER-with-a-long-name";
+  }
+  ASSERT_GT(deep.size(), 2 * 512u);
   std::string stored = deep;
   for (char& ch : stored) ch = AsciiLower(ch);
   fs::create_directories(root / stored);
+  std::ofstream(root / stored / "z.bmp") << "x";
   std::vector<std::u16string> queries;
   for (const char* relative :
        {"b.bmp", "B.BMP", "b.Bmp", "B.bmp", "sub/DEEP/X.BMP", "sub/Y.BMP", "Sub/y.bmp", "SUB/y.bmp",
@@ -90,10 +96,17 @@ TEST(LookUpMemo, AnswersAsLookUpWithoutOne) {
   for (size_t end = 0; end != std::string::npos; end = deep.find('/', end + 1)) {
     queries.push_back(temp.Text() + u"/" + Ascii(deep.substr(0, end)));
   }
+  // A name in the deep folder after another path, then after a shorter one.
+  for (const std::string& relative :
+       std::vector<std::string>{deep + "/Z.BMP", std::string("b.bmp"), deep + "/z.bmp",
+                                deep.substr(0, 700) + "/Z.BMP", stored + "/Z.BMP"}) {
+    queries.push_back(temp.Text() + u"/" + Ascii(relative));
+  }
   std::vector<std::u16string> without;
   for (const std::u16string& query : queries) without.push_back(LookUpEntry(query));
   EXPECT_EQ(without[1], u"B.bmp");
   EXPECT_EQ(without[5], u"");  // SUB, first in name order, holds no y.bmp
+  EXPECT_EQ(without[without.size() - 5], u"z.bmp");
 
   const LookUpMemo memo;
   for (int round = 0; round < 2; ++round) {

@@ -54,13 +54,16 @@ class ConsoleView : public View {
         // Each character takes at most one column per byte, so blanking as
         // many columns as the widest line had bytes clears it.
         widest = std::max(widest, line.size());
-        std::fputs(("\r" + line).c_str(), stderr);
+        std::fputc('\r', stderr);
+        std::fputs(line.c_str(), stderr);
         std::fflush(stderr);
         shown = done;
         any_shown = true;
       }
     } while (!progress.WaitUntil(BatchProgress::Clock::now() + kProgressLinePeriod));
-    std::fputs(("\r" + std::string(widest, ' ') + "\r").c_str(), stderr);
+    std::fputc('\r', stderr);
+    std::fputs(std::string(widest, ' ').c_str(), stderr);
+    std::fputc('\r', stderr);
     std::fflush(stderr);
   }
 };

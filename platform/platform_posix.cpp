@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -63,9 +64,14 @@ struct Memo {
   // An absolute path as given, up to the end of one of its components and
   // at most kKeptPathBytes long -> the same path as stored.
   std::unordered_map<std::string, std::string> resolved;
-  // The path last resolved, as given (with no "/" at its end) and as stored.
-  std::string last_given;
-  std::string last_stored;
+  // The path resolved last that was not a start of the one before it, as
+  // given and as stored, with where each of its components ends in each:
+  // every start of it is answered from it, and a path that goes on from it
+  // lengthens it.
+  std::string deep_given;
+  std::string deep_stored;
+  std::vector<size_t> given_ends;
+  std::vector<size_t> stored_ends;
   // The folder last looked into, held open, so that the next component of a
   // deep path is found from it rather than by walking the whole path again.
   std::string open_folder;
@@ -190,18 +196,62 @@ std::optional<std::string> FindInFolder(const std::string& folder, const std::st
   return FindIgnoringCase(folder, component, memo);
 }
 
+// Where each component of `path` ends.
+std::vector<size_t> ComponentEnds(const std::string& path) {
+  std::vector<size_t> ends;
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (path[i - 1] != '/' && (i == path.size() || path[i] == '/')) ends.push_back(i);
+  }
+  return ends;
+}
+
+// The end of the longest start of `path`, ending at the end of one of its
+// components, that is a start of `memo`'s deep path, with the stored path
+// up to there; nothing when there is none.
+std::optional<std::pair<size_t, std::string>> StartInDeepPath(const std::string& path,
+                                                              const Memo& memo) {
+  const std::string& deep = memo.deep_given;
+  const size_t shorter = std::min(path.size(), deep.size());
+  // Mostly one is a start of the other: compared at memcmp's speed.
+  const size_t common =
+      std::memcmp(path.data(), deep.data(), shorter) == 0
+          ? shorter
+          : static_cast<size_t>(std::mismatch(path.begin(),
+                                              path.begin() + static_cast<std::ptrdiff_t>(shorter),
+                                              deep.begin())
+                                    .first -
+                                path.begin());
+  // The last component end of the deep path within the common part; a
+  // component end of `path` too unless `path` goes on with more of a name.
+  auto after = std::upper_bound(memo.given_ends.begin(), memo.given_ends.end(), common);
+  while (after != memo.given_ends.begin()) {
+    const size_t end = *(after - 1);
+    if (end == path.size() || path[end] == '/') {
+      const size_t index = static_cast<size_t>(after - 1 - memo.given_ends.begin());
+      return std::make_pair(end, memo.deep_stored.substr(0, memo.stored_ends[index]));
+    }
+    --after;
+  }
+  return std::nullopt;
+}
+
 // The end of the longest start of `path`, ending at the end of one of its
 // components, that `memo` has resolved, with the stored path; nothing when
 // there is none.
 std::optional<std::pair<size_t, std::string>> LongestResolvedStart(const std::string& path,
                                                                    const Memo& memo) {
   size_t last_char = path.find_last_not_of('/');
+  if (path.size() > kKeptPathBytes) {
+    // Only starts that end by the kept length are kept: begin at the last
+    // "/" there, whatever the path holds after it.
+    const size_t slash = path.rfind('/', kKeptPathBytes);
+    if (slash == std::string::npos || slash == 0) return std::nullopt;
+    last_char = path.find_last_not_of('/', slash);
+  }
   while (last_char != std::string::npos) {
     const size_t end = last_char + 1;
-    if (end <= kKeptPathBytes) {
-      const auto found = memo.resolved.find(path.substr(0, end));
-      if (found != memo.resolved.end()) return std::make_pair(end, found->second);
-    }
+    const auto found = memo.resolved.find(path.substr(0, end));
+    if (found != memo.resolved.end()) return std::make_pair(end, found->second);
     const size_t slash = path.rfind('/', last_char);
     if (slash == std::string::npos || slash == 0) return std::nullopt;
     last_char = path.find_last_not_of('/', slash);
@@ -306,7 +356,8 @@ std::string SystemTextOfPath(std::u16string_view path, Memo* memo) {
   if (memo == nullptr) return ToSystemText(path);
   const std::u16string_view last = memo->last_path;
   std::string narrow;
-  if (path.size() > last.size() && path[last.size()] == u'/' && path.starts_with(last)) {
+  if (path.size() > last.size() && path[last.size()] == u'/' &&
+      std::memcmp(path.data(), last.data(), last.size() * sizeof(char16_t)) == 0) {
     narrow = memo->last_system_path + ToSystemText(path.substr(last.size()));
   } else {
     narrow = ToSystemText(path);
@@ -330,19 +381,21 @@ std::u16string LookUpEntry(std::u16string_view path) {
   std::string folder = absolute ? "/" : "";
   bool any_component = false;
   size_t start = 0;
+  // Whether the components resolved here lengthen the memo's deep path.
+  bool lengthens_deep_path = false;
   if (memo != nullptr) {
-    const std::string& last = memo->last_given;
-    if (!last.empty() && narrow.size() > last.size() && narrow[last.size()] == '/' &&
-        narrow.starts_with(last)) {
-      start = last.size();
-      folder = memo->last_stored;
+    auto from_deep = StartInDeepPath(narrow, *memo);
+    auto from_kept = LongestResolvedStart(narrow, *memo);
+    if (from_kept && (!from_deep || from_kept->first > from_deep->first)) from_deep = from_kept;
+    if (from_deep) {
+      start = from_deep->first;
+      folder = std::move(from_deep->second);
       any_component = true;
-    } else if (auto resolved = LongestResolvedStart(narrow, *memo)) {
-      start = resolved->first;
-      folder = std::move(resolved->second);
-      any_component = true;
+      lengthens_deep_path = start == memo->deep_given.size() && !memo->deep_given.empty() &&
+                            std::memcmp(narrow.data(), memo->deep_given.data(), start) == 0;
     }
   }
+  bool resolved_any = false;
   while (start <= narrow.size()) {
     size_t end = narrow.find('/', start);
     if (end == std::string::npos) end = narrow.size();
@@ -353,11 +406,23 @@ std::u16string LookUpEntry(std::u16string_view path) {
     if (!stored) return {};
     folder = JoinPath(folder, *stored);
     any_component = true;
+    resolved_any = true;
     if (memo != nullptr) {
       if (end <= kKeptPathBytes) memo->resolved.emplace(narrow.substr(0, end), folder);
-      memo->last_given.assign(narrow, 0, end);
-      memo->last_stored = folder;
+      if (lengthens_deep_path) {
+        memo->deep_given.append(narrow, memo->deep_given.size(), end - memo->deep_given.size());
+        memo->given_ends.push_back(end);
+        memo->deep_stored.append(folder, memo->deep_stored.size());
+        memo->stored_ends.push_back(folder.size());
+      }
     }
+  }
+  // A path resolved here that goes elsewhere becomes the deep path.
+  if (memo != nullptr && resolved_any && !lengthens_deep_path) {
+    memo->deep_given = narrow.substr(0, narrow.find_last_not_of('/') + 1);
+    memo->deep_stored = folder;
+    memo->given_ends = ComponentEnds(memo->deep_given);
+    memo->stored_ends = ComponentEnds(memo->deep_stored);
   }
   if (!any_component) return folder == "/" ? u"/" : u"";
   return FromSystemText(std::string_view(folder).substr(folder.rfind('/') + 1));

@@ -72,7 +72,8 @@ TEST(SystemText, RoundTripsEveryByteStringThroughUtf16) {
 TEST(LookUpMemo, AnswersAsLookUpWithoutOne) {
   TempFolder temp;
   const fs::path& root = temp.path();
-  for (const char* file : {"B.bmp", "b.BMP", "b.bmp", "SUB/deep/x.bmp", "Sub/y.bmp", "plain.txt"}) {
+  for (const char* file :
+       {"B.bmp", "b.BMP", "b.bmp", "SUB/deep/x.bmp", "SUB/deepX.bmp", "Sub/y.bmp", "plain.txt"}) {
     fs::create_directories((root / file).parent_path());
     std::ofstream(root / file) << "x";
   }
@@ -96,17 +97,22 @@ TEST(LookUpMemo, AnswersAsLookUpWithoutOne) {
   for (size_t end = 0; end != std::string::npos; end = deep.find('/', end + 1)) {
     queries.push_back(temp.Text() + u"/" + Ascii(deep.substr(0, end)));
   }
-  // A name in the deep folder after another path, then after a shorter one.
-  for (const std::string& relative :
-       std::vector<std::string>{deep + "/Z.BMP", std::string("b.bmp"), deep + "/z.bmp",
-                                deep.substr(0, 700) + "/Z.BMP", stored + "/Z.BMP"}) {
+  // A name in the deep folder after another path, then after a shorter one;
+  // starts of a path asked before, one with a doubled "/" in it; a name that
+  // goes on where the path asked before has a folder.
+  const std::string doubled = "D//" + deep.substr(2);
+  for (const std::string& relative : std::vector<std::string>{
+           deep + "/Z.BMP", "b.bmp", deep + "/z.bmp", deep.substr(0, 700) + "/Z.BMP",
+           stored + "/Z.BMP", doubled + "/Z.BMP", doubled.substr(0, doubled.find('/', 700)),
+           doubled.substr(0, doubled.find('/', 300)), "SUB/deep/X.BMP", "SUB/deepX.BMP"}) {
     queries.push_back(temp.Text() + u"/" + Ascii(relative));
   }
   std::vector<std::u16string> without;
   for (const std::u16string& query : queries) without.push_back(LookUpEntry(query));
   EXPECT_EQ(without[1], u"B.bmp");
   EXPECT_EQ(without[5], u"");  // SUB, first in name order, holds no y.bmp
-  EXPECT_EQ(without[without.size() - 5], u"z.bmp");
+  EXPECT_EQ(without[without.size() - 10], u"z.bmp");
+  EXPECT_EQ(without[without.size() - 1], u"deepX.bmp");
 
   const LookUpMemo memo;
   for (int round = 0; round < 2; ++round) {

@@ -15,6 +15,8 @@ import subprocess
 import sys
 import time
 
+from bench import program_folders
+
 
 def main():
     work, build, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
@@ -32,16 +34,7 @@ def main():
             shutil.copyfile(bitmap, os.path.join(source, f"b{i:02d}.BMP"))
     names = sorted(os.path.join(source, n) for n in os.listdir(source) if n.endswith(".BMP"))
 
-    # A copy of the program's folder per mode, its settings file beside it.
-    programs = {}
-    for mode, prg in (("baseline", "False"), ("progressive", "True")):
-        folder = os.path.join(work, f"batch-program-{mode}")
-        os.makedirs(folder, exist_ok=True)
-        for file in ("morvane", "libSaveJPG.so"):
-            shutil.copy2(os.path.join(build, file), folder)
-        with open(os.path.join(folder, "Morvane.ini"), "w", newline="") as ini:
-            ini.write(f"[Data]\r\nRate={q}\r\nPrg={prg}\r\nSet=N\r\n")
-        programs[mode] = os.path.join(folder, "morvane")
+    programs = program_folders(work, build, q, prefix="batch-program")
 
     def out_folder(tool):
         return os.path.join(work, f"batch-out-{tool}")

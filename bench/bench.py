@@ -51,11 +51,11 @@ def psnr(compare, source, jpeg):
     return m.group(0) if m else "?"
 
 
-def program_folders(work, build, quality):
+def program_folders(work, build, quality, prefix="one-program"):
     """A copy of the program's folder per mode, its settings file beside it."""
     programs = {}
     for mode, prg in (("baseline", "False"), ("progressive", "True")):
-        folder = os.path.join(work, f"one-program-{mode}")
+        folder = os.path.join(work, f"{prefix}-{mode}")
         os.makedirs(folder, exist_ok=True)
         for file in ("morvane", "libSaveJPG.so"):
             shutil.copy2(os.path.join(build, file), folder)

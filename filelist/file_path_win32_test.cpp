@@ -14,15 +14,11 @@ namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::PathText;
 using test_support::TempFolder;
 
-std::u16string Text(const fs::path& path) {
-  const std::wstring& wide = path.native();
-  return std::u16string(wide.begin(), wide.end());
-}
-
 // The folder's long form with its drive part, as FPath gives it.
-std::u16string LongForm(const TempFolder& temp) { return FPath(Text(temp.path())); }
+std::u16string LongForm(const TempFolder& temp) { return FPath(PathText(temp.path())); }
 
 std::u16string ShortPath(const fs::path& path) {
   wchar_t buffer[MAX_PATH];

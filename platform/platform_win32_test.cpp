@@ -17,12 +17,8 @@ namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::PathText;
 using test_support::TempFolder;
-
-std::u16string Text(const fs::path& path) {
-  const std::wstring& wide = path.native();
-  return std::u16string(wide.begin(), wide.end());
-}
 
 std::u16string ShortPath(const fs::path& path) {
   wchar_t buffer[MAX_PATH];
@@ -62,7 +58,7 @@ TEST(SystemText, UsesTheAnsiCodePage) {
 TEST(LookUpEntry, GivesTheStoredLongName) {
   TempFolder temp;
   temp.AddFile("Program Files Test/Picture 1.bmp");
-  const std::u16string base = Text(temp.path());
+  const std::u16string base = PathText(temp.path());
   EXPECT_EQ(LookUpEntry(base + u"\\PROGRAM FILES TEST\\PICTURE 1.BMP"), u"Picture 1.bmp");
   EXPECT_EQ(LookUpEntry(base + u"\\program files test"), u"Program Files Test");
   const std::u16string short_form = ShortPath(temp.path() / "Program Files Test" / "Picture 1.bmp");
@@ -80,7 +76,7 @@ TEST(LookUpEntry, GivesTheStoredLongName) {
 TEST(LookUpEntry, GivesEmptyTextWhenNothingMatches) {
   TempFolder temp;
   temp.AddFile("a.BMP");
-  const std::u16string base = Text(temp.path());
+  const std::u16string base = PathText(temp.path());
   EXPECT_EQ(LookUpEntry(base + u"\\b.BMP"), u"");
   EXPECT_EQ(LookUpEntry(base + u"\\missing\\a.BMP"), u"");
   EXPECT_EQ(LookUpEntry(base + u"\\a.BMP\\deeper"), u"");
@@ -125,7 +121,7 @@ TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
   temp.AddFile("ten.ini", std::string(10, 'x'));
   temp.AddFile("big.ini", std::string(100000, 'x'));
   fs::create_directory(temp.path() / "folder.ini");
-  const std::u16string base = Text(temp.path());
+  const std::u16string base = PathText(temp.path());
   // A pipe with a server that never writes: a read of it would wait for ever.
   const wchar_t* pipe_name = L"\\\\.\\pipe\\morvane-read-whole-file";
   const HANDLE pipe =
@@ -148,7 +144,7 @@ TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
       {base + u"\\missing.ini", 100, FileRead::kMissing, 0},
       {base + u"\\no\\such\\x.ini", 100, FileRead::kMissing, 0},
       {u"NUL", 100, FileRead::kUnreadable, 0},
-      {Text(pipe_name), 100, FileRead::kUnreadable, 0},
+      {PathText(pipe_name), 100, FileRead::kUnreadable, 0},
       {base + std::u16string(u"\\a\0b", 4), 100, FileRead::kUnreadable, 0},
   };
   // clang-format on
@@ -162,15 +158,15 @@ TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
 
 TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   TempFolder temp;
-  const std::u16string target = Text(temp.path()) + u"\\Morvane.ini";
+  const std::u16string target = PathText(temp.path()) + u"\\Morvane.ini";
   ASSERT_TRUE(ReplaceFileAtomically(target, "first"));
   ASSERT_TRUE(ReplaceFileAtomically(target, "second\r\n"));
   EXPECT_EQ(ReadWholeFile(target, 100).bytes, "second\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 1);
-  EXPECT_FALSE(ReplaceFileAtomically(Text(temp.path()) + u"\\no\\such\\x.ini", "x"));
+  EXPECT_FALSE(ReplaceFileAtomically(PathText(temp.path()) + u"\\no\\such\\x.ini", "x"));
   // A folder of that name is not replaced.
   fs::create_directory(temp.path() / "folder.ini");
-  EXPECT_FALSE(ReplaceFileAtomically(Text(temp.path()) + u"\\folder.ini", "x"));
+  EXPECT_FALSE(ReplaceFileAtomically(PathText(temp.path()) + u"\\folder.ini", "x"));
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 2);
 }
 

@@ -16,18 +16,14 @@ namespace morvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::PathText;
 using test_support::TempFolder;
-
-std::u16string Text(const fs::path& path) {
-  const std::wstring& native = path.native();
-  return std::u16string(native.begin(), native.end());
-}
 
 TEST(LocateSettings, AWritableProgramFolderKeepsTheFileBesideIt) {
   TempFolder program;
-  const std::u16string user = Text(program.path() / "user" / "Morvane");
-  const SettingsLocation location = LocateSettings(Text(program.path()), user);
-  EXPECT_EQ(location.file, Text(program.path() / "Morvane.ini"));
+  const std::u16string user = PathText(program.path() / "user" / "Morvane");
+  const SettingsLocation location = LocateSettings(PathText(program.path()), user);
+  EXPECT_EQ(location.file, PathText(program.path() / "Morvane.ini"));
   EXPECT_EQ(location.user_folder, u"");
   // The probe that told is gone.
   EXPECT_TRUE(program.Names().empty());
@@ -41,7 +37,7 @@ TEST(LocateSettings, AFolderNoOneCanWriteSendsTheFileToTheUsersFolderMadeOnSave)
     GTEST_SKIP() << "no Z:\\sys: not under Wine";
   }
   TempFolder home;
-  const std::u16string user = Text(home.path() / "Roaming" / "Morvane");
+  const std::u16string user = PathText(home.path() / "Roaming" / "Morvane");
   const SettingsLocation location = LocateSettings(read_only, user);
   EXPECT_EQ(location.file, user + u"\\Morvane.ini");
   EXPECT_EQ(location.user_folder, user);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <type_traits>
 
 #include "platform/conventions.h"
 #include "platform/platform.h"
@@ -22,6 +23,15 @@ std::u16string Native(std::u16string_view path) {
 }
 
 namespace fs = std::filesystem;
+
+std::u16string PathText(const fs::path& path) {
+  if constexpr (std::is_same_v<fs::path::value_type, wchar_t>) {
+    const auto& wide = path.native();
+    return std::u16string(wide.begin(), wide.end());
+  } else {
+    return FromSystemText(path.string());
+  }
+}
 
 TempFolder::TempFolder() {
   // ctest runs every test in a process of its own, in parallel: the process
@@ -44,7 +54,7 @@ TempFolder::~TempFolder() {
   fs::remove_all(path_, ignored);
 }
 
-std::u16string TempFolder::Text() const { return FromSystemText(path_.string()); }
+std::u16string TempFolder::Text() const { return PathText(path_); }
 
 void TempFolder::AddFile(const fs::path& relative, std::string_view content) const {
   fs::create_directories((path_ / relative).parent_path());

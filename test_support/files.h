@@ -13,6 +13,11 @@ namespace morvane::test_support {
 // `path` written with "/" between its components, as this system writes it.
 std::u16string Native(std::u16string_view path);
 
+// `path` as the program's UTF-16 text: on Windows the wide path as it is,
+// whatever the code page can hold; elsewhere its bytes as the program reads
+// them.
+std::u16string PathText(const std::filesystem::path& path);
+
 // A fresh folder under the system's temporary folder, its name unique to the
 // process, the running test and the instance, removed with everything in it
 // at the end of the scope. Its path is the folder's long form, so

@@ -29,11 +29,12 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return !ec && same;
 }
 
-// libjpeg keeps the whole image's coefficients (Huffman optimisation and
-// progressive scans need them): 2 to 6 bytes a pixel, whatever the size of
-// the file. It may use half the machine's memory; it compares what the image
-// needs with that before allocating any of it, so a bitmap the machine can
-// hold converts and a few bytes of RLE claiming a huge image are refused.
+// libjpeg keeps the whole image's coefficients for progressive scans: 2 to 6
+// bytes a pixel, whatever the size of the file. It may use half the
+// machine's memory; it compares what the image needs with that before
+// allocating any of it (the writer does the same for baseline pictures), so
+// a bitmap the machine can hold converts and a few bytes of RLE claiming a
+// huge image are refused.
 // Without a figure for the machine, libjpeg's allocations decide.
 uint64_t MemoryLimit() { return PhysicalMemory() / 2; }
 

@@ -7,7 +7,12 @@
 #include <climits>
 #include <cstdio>
 
+#include "huffman_recoder.h"
 #include "savejpg.h"
+
+// libjpeg's own procedure for fitted Huffman tables: exported by every
+// libjpeg since 6b, declared only in its internal jchuff.h.
+extern "C" void jpeg_gen_optimal_table(j_compress_ptr cinfo, JHUFF_TBL* htbl, long freq[]);
 
 namespace savejpg {
 namespace {
@@ -87,6 +92,52 @@ J_COLOR_SPACE ColourSpace(RowFormat format) {
   return JCS_UNKNOWN;
 }
 
+// What libjpeg's fitted tables would keep of the picture: the coefficients of
+// every component, in whole MCUs.
+uint64_t CoefficientBytes(const jpeg_compress_struct& cinfo) {
+  const auto up = [](uint64_t a, uint64_t b) { return (a + b - 1) / b; };
+  uint64_t h_max = 1, v_max = 1;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    h_max = std::max<uint64_t>(h_max, static_cast<uint64_t>(cinfo.comp_info[i].h_samp_factor));
+    v_max = std::max<uint64_t>(v_max, static_cast<uint64_t>(cinfo.comp_info[i].v_samp_factor));
+  }
+  uint64_t bytes = 0;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    const auto h = static_cast<uint64_t>(cinfo.comp_info[i].h_samp_factor);
+    const auto v = static_cast<uint64_t>(cinfo.comp_info[i].v_samp_factor);
+    const uint64_t wide = up(up(up(cinfo.image_width * h, h_max), DCTSIZE), h) * h;
+    const uint64_t high = up(up(up(cinfo.image_height * v, v_max), DCTSIZE), v) * v;
+    bytes += wide * high * sizeof(JBLOCK);
+  }
+  return bytes;
+}
+
+HuffmanTable FittedTable(j_compress_ptr cinfo, std::array<int64_t, 257>& count) {
+  long freq[257];
+  for (size_t i = 0; i < count.size(); ++i)
+    freq[i] = static_cast<long>(std::min<int64_t>(count[i], LONG_MAX));
+  JHUFF_TBL table{};
+  jpeg_gen_optimal_table(cinfo, &table, freq);
+  HuffmanTable fitted;
+  std::copy(std::begin(table.bits), std::end(table.bits), fitted.bits.begin());
+  std::copy(std::begin(table.huffval), std::end(table.huffval), fitted.symbols.begin());
+  return fitted;
+}
+
+void UseQuickToReadTables(jpeg_compress_struct& cinfo) {
+  for (int table_class = 0; table_class < 2; ++table_class) {
+    const HuffmanTable quick = QuickToReadTable(table_class);
+    for (int id = 0; id < 2; ++id) {
+      JHUFF_TBL*& table =
+          table_class == 0 ? cinfo.dc_huff_tbl_ptrs[id] : cinfo.ac_huff_tbl_ptrs[id];
+      if (table == nullptr) table = jpeg_alloc_huff_table(reinterpret_cast<j_common_ptr>(&cinfo));
+      std::copy(quick.bits.begin(), quick.bits.end(), table->bits);
+      std::copy(quick.symbols.begin(), quick.symbols.end(), table->huffval);
+      table->sent_table = FALSE;
+    }
+  }
+}
+
 }  // namespace
 
 uint16_t DotsPerInch(int32_t pixels_per_metre) {
@@ -133,7 +184,22 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
       cinfo.comp_info[i].v_samp_factor = 1;
     }
   }
-  cinfo.optimize_coding = TRUE;
+  // Baseline pictures are coded first with tables quick to read back, then
+  // again with tables fitted to their symbols (huffman_recoder.h).
+  const bool recode = !options.progressive && !options.libjpeg_fits_tables;
+  MemorySink first_coding;
+  if (recode) {
+    // libjpeg would refuse a picture whose coefficients need more than the
+    // limit before reading a row; so does this way, which does not keep them.
+    if (options.memory_limit != 0 && CoefficientBytes(cinfo) > options.memory_limit)
+      throw JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY, "the picture needs more memory than allowed");
+    // Address space for the first coding; the system gives the pages as it
+    // is written.
+    first_coding.bytes.reserve(std::min<uint64_t>(uint64_t{width} * height / 2, 64 << 20) + 4096);
+    dest.sink = &first_coding;
+    UseQuickToReadTables(cinfo);
+  }
+  cinfo.optimize_coding = recode ? FALSE : TRUE;
   if (options.progressive) jpeg_simple_progression(&cinfo);
   if (options.x_dpi != 0 && options.y_dpi != 0) {
     cinfo.density_unit = 1;  // dots per inch
@@ -151,6 +217,11 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
     jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
+  if (recode) {
+    RecodeWithFittedTables(
+        first_coding.bytes,
+        [&cinfo](std::array<int64_t, 257>& count) { return FittedTable(&cinfo, count); }, sink);
+  }
 }
 
 }  // namespace savejpg

@@ -1,0 +1,550 @@
+#include "huffman_recoder.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "savejpg.h"
+
+namespace savejpg {
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+  throw JpegFailure(SAVEJPG_ERR_ENCODER, std::string("recoding the Huffman tables: ") + what);
+}
+
+constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA,
+                  kDri = 0xDD;
+constexpr int kTableSlots = 8;  // DC tables 0-3, then AC tables 0-3
+
+int Slot(int table_class, int id) { return table_class * 4 + id; }
+
+uint32_t BigEndian16(std::span<const uint8_t> bytes, size_t at) {
+  return uint32_t{bytes[at]} << 8 | bytes[at + 1];
+}
+
+// The codes of a table, in the order JPEG assigns them: shortest first,
+// counting up within one length. Fails for counts that do not fit in their
+// lengths, or more than 256 symbols.
+template <typename Code>
+void ForEachCode(const HuffmanTable& table, Code code_for) {
+  uint32_t code = 0;
+  size_t index = 0;
+  for (int length = 1; length <= 16; ++length) {
+    for (int n = 0; n < table.bits[length]; ++n) {
+      if (index >= table.symbols.size() || code >= (1u << length))
+        Fail("a table that does not fit");
+      code_for(table.symbols[index++], code++, length);
+    }
+    code <<= 1;
+  }
+}
+
+size_t SymbolCount(const HuffmanTable& table) {
+  size_t n = 0;
+  for (int length = 1; length <= 16; ++length) n += table.bits[length];
+  return n;
+}
+
+// The scan's bytes as bits, without the 0x00 stuffed after each 0xFF. Bits
+// past the end read as 0; Exhausted() says whether any was used.
+class BitReader {
+ public:
+  BitReader(const uint8_t* begin, const uint8_t* end) : p_(begin), end_(end) { Fill(); }
+
+  // At least 56 bits are ready after Fill.
+  void Fill() {
+    if (end_ - p_ >= 8) {
+      // The next whole bytes at once when none of them is 0xFF. The bits of
+      // the byte after them that come in as well are the same ones the next
+      // fill puts there.
+      uint64_t word = 0;
+      for (int i = 0; i < 8; ++i) word = word << 8 | p_[i];
+      if (!HasByteFF(word)) {
+        acc_ |= word >> count_;
+        const int bytes = (63 - count_) >> 3;
+        p_ += bytes;
+        count_ += bytes * 8;
+        return;
+      }
+    }
+    while (count_ <= 56) {
+      acc_ |= uint64_t{NextByte()} << (56 - count_);
+      count_ += 8;
+    }
+  }
+  uint32_t Peek16() const { return static_cast<uint32_t>(acc_ >> 48); }
+  void Drop(int n) {
+    acc_ <<= n;
+    count_ -= n;
+  }
+  // n from 0 to 16.
+  uint32_t Take(int n) {
+    const auto value = static_cast<uint32_t>(acc_ >> 1 >> (63 - n));
+    Drop(n);
+    return value;
+  }
+  int Ready() const { return count_; }
+  bool Exhausted() const { return missing_bits_ > count_; }
+
+ private:
+  static bool HasByteFF(uint64_t word) {
+    const uint64_t inverted = ~word;
+    return ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0;
+  }
+  uint8_t NextByte() {
+    if (p_ == end_) {
+      missing_bits_ += 8;
+      return 0;
+    }
+    const uint8_t byte = *p_++;
+    if (byte == 0xFF) {
+      if (p_ == end_ || *p_ != 0) Fail("a marker inside the scan");
+      ++p_;
+    }
+    return byte;
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+  uint64_t acc_ = 0;  // the next bits from the top down
+  int count_ = 0;
+  int64_t missing_bits_ = 0;
+};
+
+// A table for reading: codes of up to kFastBits bits in one look-up, longer
+// ones by length.
+class DecodeTable {
+ public:
+  explicit DecodeTable(const HuffmanTable& table) {
+    int first_index[17] = {};
+    uint32_t first_code[17] = {};
+    ForEachCode(table, [&](uint8_t symbol, uint32_t code, int length) {
+      if (length <= kFastBits) {
+        const uint32_t from = code << (kFastBits - length);
+        for (uint32_t i = 0; i < (1u << (kFastBits - length)); ++i)
+          fast_[from + i] = static_cast<uint16_t>(length << 8 | symbol);
+      }
+      if (max_code_[length] < 0) {
+        first_code[length] = code;
+        first_index[length] = static_cast<int>(symbols_.size());
+      }
+      max_code_[length] = static_cast<int32_t>(code);
+      symbols_.push_back(symbol);
+    });
+    for (int length = 1; length <= 16; ++length)
+      offset_[length] = first_index[length] - static_cast<int32_t>(first_code[length]);
+    // A table whose codes all have one length and are their own symbols
+    // (QuickToReadTable) is read without looking up.
+    for (int length = 1; length <= 8; ++length) {
+      if (table.bits[length] == symbols_.size() && first_code[length] == 0) {
+        bool own = true;
+        for (size_t i = 0; i < symbols_.size(); ++i) own = own && symbols_[i] == i;
+        if (own) fixed_length_ = length, fixed_count_ = static_cast<uint32_t>(symbols_.size());
+      }
+    }
+  }
+
+  uint8_t Read(BitReader& in) const {
+    if (fixed_length_ != 0) {
+      const uint32_t code = in.Take(fixed_length_);
+      if (code >= fixed_count_) Fail("a code its table does not have");
+      return static_cast<uint8_t>(code);
+    }
+    const uint32_t look = in.Peek16();
+    const uint16_t entry = fast_[look >> (16 - kFastBits)];
+    if (entry != 0) {
+      in.Drop(entry >> 8);
+      return static_cast<uint8_t>(entry);
+    }
+    for (int length = kFastBits + 1; length <= 16; ++length) {
+      const auto code = static_cast<int32_t>(look >> (16 - length));
+      if (code <= max_code_[length]) {
+        in.Drop(length);
+        return symbols_[static_cast<size_t>(offset_[length] + code)];
+      }
+    }
+    Fail("a code its table does not have");
+  }
+
+ private:
+  static constexpr int kFastBits = 9;
+  uint16_t fast_[1 << kFastBits] = {};  // length << 8 | symbol; 0: longer
+  int32_t max_code_[17] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  int32_t offset_[17] = {};
+  std::vector<uint8_t> symbols_;
+  int fixed_length_ = 0;
+  uint32_t fixed_count_ = 0;
+};
+
+// Bits into bytes with a 0x00 after each 0xFF, the last byte filled with 1
+// bits, handed to the sink in large pieces.
+class BitWriter {
+ public:
+  explicit BitWriter(JpegSink& sink) : sink_(sink), buffer_(kBuffer), out_(buffer_.data()) {}
+
+  // length from 1 to 31.
+  void Put(uint32_t bits, int length) {
+    acc_ = acc_ << length | bits;
+    count_ += length;
+    if (count_ >= 32) Drain();
+  }
+  // Each symbol's code from `codes` (code << 5 | length, by slot << 8 |
+  // symbol), then its extra bits.
+  void PutSymbols(std::span<const uint32_t> symbols, const std::vector<uint32_t>& codes) {
+    // The state in locals, which the compiler keeps in registers.
+    uint64_t acc = acc_;
+    int count = count_;
+    uint8_t* out = out_;
+    uint8_t* const limit = buffer_.data() + buffer_.size() - 16;
+    for (const uint32_t s : symbols) {
+      const uint32_t code = codes[s & 0x7FF];
+      const int bits = static_cast<int>(s >> 11 & 31), length = static_cast<int>(code & 31);
+      if (length == 0) Fail("a symbol its fitted table lacks");
+      acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;
+      count += length + bits;
+      if (count < 32) continue;
+      if (out > limit) {
+        out_ = out;
+        Flush();
+        out = out_;
+      }
+      const auto word = static_cast<uint32_t>(acc >> (count - 32));
+      const uint32_t inverted = ~word;
+      if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
+        out[0] = static_cast<uint8_t>(word >> 24);
+        out[1] = static_cast<uint8_t>(word >> 16);
+        out[2] = static_cast<uint8_t>(word >> 8);
+        out[3] = static_cast<uint8_t>(word);
+        out += 4;
+        count -= 32;
+      } else {
+        while (count >= 8) {
+          count -= 8;
+          const auto byte = static_cast<uint8_t>(acc >> count);
+          *out++ = byte;
+          if (byte == 0xFF) *out++ = 0;
+        }
+      }
+    }
+    acc_ = acc;
+    count_ = count;
+    out_ = out;
+  }
+  void Finish() {
+    Drain();
+    if (count_ > 0) Emit(static_cast<uint8_t>(acc_ << (8 - count_) | 0xFFu >> count_));
+    count_ = 0;
+    Flush();
+  }
+  void Append(std::span<const uint8_t> bytes) {
+    Flush();
+    sink_.Write(bytes.data(), bytes.size());
+  }
+
+ private:
+  static constexpr size_t kBuffer = 64 * 1024;
+
+  void Drain() {
+    if (buffer_.data() + buffer_.size() - out_ < 16) Flush();
+    if (count_ >= 32) {
+      // Four bytes at once when none of them is 0xFF.
+      const auto word = static_cast<uint32_t>(acc_ >> (count_ - 32));
+      const uint32_t inverted = ~word;
+      if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
+        out_[0] = static_cast<uint8_t>(word >> 24);
+        out_[1] = static_cast<uint8_t>(word >> 16);
+        out_[2] = static_cast<uint8_t>(word >> 8);
+        out_[3] = static_cast<uint8_t>(word);
+        out_ += 4;
+        count_ -= 32;
+      }
+    }
+    while (count_ >= 8) {
+      count_ -= 8;
+      Emit(static_cast<uint8_t>(acc_ >> count_));
+    }
+  }
+  void Emit(uint8_t byte) {
+    *out_++ = byte;
+    if (byte == 0xFF) *out_++ = 0;
+  }
+  void Flush() {
+    sink_.Write(buffer_.data(), static_cast<size_t>(out_ - buffer_.data()));
+    out_ = buffer_.data();
+  }
+
+  JpegSink& sink_;
+  std::vector<uint8_t> buffer_;
+  uint8_t* out_;
+  uint64_t acc_ = 0;  // the last count_ bits are waiting
+  int count_ = 0;
+};
+
+struct FrameComponent {
+  int id, h, v;
+};
+
+struct Block {
+  int dc, ac;  // table slots
+};
+
+// What the markers say: where each one is, the tables, the picture's
+// components and the scan's blocks.
+struct Layout {
+  struct Segment {
+    size_t start, end;  // from the 0xFF to the end of the segment
+    uint8_t marker;
+  };
+  std::vector<Segment> before_scan;  // after SOI, up to and with SOS
+  std::optional<HuffmanTable> tables[kTableSlots];
+  std::vector<FrameComponent> frame;
+  uint32_t width = 0, height = 0;
+  std::vector<Block> mcu;  // the blocks of one MCU, in order
+  uint64_t mcus = 0;
+  size_t scan_start = 0, scan_end = 0;
+};
+
+void ReadFrame(std::span<const uint8_t> s, Layout& layout) {
+  if (s.size() < 6 || s[0] != 8) Fail("a frame that is not 8-bit");
+  layout.height = BigEndian16(s, 1);
+  layout.width = BigEndian16(s, 3);
+  const size_t n = s[5];
+  if (n < 1 || n > 4 || s.size() != 6 + 3 * n || layout.width == 0 || layout.height == 0)
+    Fail("a frame header it cannot read");
+  for (size_t i = 0; i < n; ++i) {
+    const int h = s[6 + 3 * i + 1] >> 4, v = s[6 + 3 * i + 1] & 15;
+    if (h < 1 || h > 4 || v < 1 || v > 4) Fail("a sampling factor out of range");
+    layout.frame.push_back({s[6 + 3 * i], h, v});
+  }
+}
+
+// Calls table(class, id, table) for each table of one DHT segment's body.
+template <typename Table>
+void ReadTables(std::span<const uint8_t> s, Table table) {
+  size_t at = 0;
+  while (at < s.size()) {
+    if (s.size() - at < 17) Fail("a table cut short");
+    const int table_class = s[at] >> 4, id = s[at] & 15;
+    if (table_class > 1 || id > 3) Fail("a table class or number out of range");
+    HuffmanTable t;
+    for (int length = 1; length <= 16; ++length) t.bits[length] = s[at + length];
+    const size_t n = SymbolCount(t);
+    if (n > 256 || s.size() - at - 17 < n) Fail("a table cut short");
+    for (size_t i = 0; i < n; ++i) t.symbols[i] = s[at + 17 + i];
+    table(table_class, id, t);
+    at += 17 + n;
+  }
+}
+
+uint64_t DivideUp(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+
+void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
+  if (layout.frame.empty()) Fail("a scan before the frame");
+  if (s.empty()) Fail("a scan header cut short");
+  const size_t n = s[0];
+  if (n < 1 || n > 4 || s.size() != 4 + 2 * n) Fail("a scan header it cannot read");
+  if (s[1 + 2 * n] != 0 || s[2 + 2 * n] != 63 || s[3 + 2 * n] != 0)
+    Fail("a scan that is not sequential");
+  int h_max = 1, v_max = 1;
+  for (const FrameComponent& c : layout.frame) {
+    h_max = std::max(h_max, c.h);
+    v_max = std::max(v_max, c.v);
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const FrameComponent* component = nullptr;
+    for (const FrameComponent& c : layout.frame)
+      if (c.id == s[1 + 2 * i]) component = &c;
+    const int dc = s[2 + 2 * i] >> 4, ac = s[2 + 2 * i] & 15;
+    if (component == nullptr || dc > 3 || ac > 3) Fail("a scan component it cannot place");
+    if (!layout.tables[Slot(0, dc)] || !layout.tables[Slot(1, ac)])
+      Fail("a scan naming a table not defined");
+    // One component alone is coded block by block, several MCU by MCU.
+    const int blocks = n == 1 ? 1 : component->h * component->v;
+    for (int b = 0; b < blocks; ++b) layout.mcu.push_back({Slot(0, dc), Slot(1, ac)});
+    if (n == 1) {
+      const uint64_t width = DivideUp(uint64_t{layout.width} * component->h, h_max);
+      const uint64_t height = DivideUp(uint64_t{layout.height} * component->v, v_max);
+      layout.mcus = DivideUp(width, 8) * DivideUp(height, 8);
+    }
+  }
+  if (layout.mcu.size() > 10) Fail("more than 10 blocks in an MCU");
+  if (n > 1) layout.mcus = DivideUp(layout.width, 8u * h_max) * DivideUp(layout.height, 8u * v_max);
+}
+
+Layout ReadLayout(std::span<const uint8_t> jpeg) {
+  Layout layout;
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) Fail("no start of image");
+  size_t at = 2;
+  for (;;) {
+    if (jpeg.size() - at < 4 || jpeg[at] != 0xFF) Fail("a marker cut short");
+    const uint8_t marker = jpeg[at + 1];
+    const size_t length = BigEndian16(jpeg, at + 2);
+    if (length < 2 || jpeg.size() - at - 2 < length) Fail("a marker cut short");
+    const std::span<const uint8_t> body = jpeg.subspan(at + 4, length - 2);
+    layout.before_scan.push_back({at, at + 2 + length, marker});
+    at += 2 + length;
+    if (marker == kSof0 || marker == kSof1) {
+      if (!layout.frame.empty()) Fail("two frames");
+      ReadFrame(body, layout);
+    } else if (marker >= 0xC2 && marker <= 0xCF && marker != kDht && marker != 0xC8 &&
+               marker != 0xCC) {
+      Fail("a frame that is not baseline");
+    } else if (marker == kDht) {
+      ReadTables(body, [&](int table_class, int id, const HuffmanTable& t) {
+        layout.tables[Slot(table_class, id)] = t;
+      });
+    } else if (marker == kDri) {
+      if (body.size() != 2 || BigEndian16(body, 0) != 0) Fail("restart markers");
+    } else if (marker == kSos) {
+      ReadScanHeader(body, layout);
+      break;
+    }
+  }
+  if (jpeg.size() - at < 2 || jpeg[jpeg.size() - 2] != 0xFF || jpeg[jpeg.size() - 1] != kEoi)
+    Fail("more than one scan, or no end of image");
+  layout.scan_start = at;
+  layout.scan_end = jpeg.size() - 2;
+  return layout;
+}
+
+// The scan's symbols in order, each with its table slot and extra bits:
+// extra bits << 16 | their length << 11 | slot << 8 | symbol.
+class Symbols {
+ public:
+  explicit Symbols(size_t capacity) : data_(new uint32_t[capacity]), capacity_(capacity) {}
+  // Room for one more block (at most 64 symbols).
+  uint32_t* RoomForBlock(uint32_t* end) {
+    size_ = static_cast<size_t>(end - data_.get());
+    if (capacity_ - size_ < 64) {
+      capacity_ *= 2;
+      std::unique_ptr<uint32_t[]> bigger(new uint32_t[capacity_]);
+      std::copy(data_.get(), data_.get() + size_, bigger.get());
+      data_ = std::move(bigger);
+    }
+    return data_.get() + size_;
+  }
+  uint32_t* Begin() { return data_.get(); }
+  void End(uint32_t* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  std::span<const uint32_t> All() const { return {data_.get(), size_}; }
+
+ private:
+  std::unique_ptr<uint32_t[]> data_;
+  size_t capacity_, size_ = 0;
+};
+
+Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
+                 const std::optional<DecodeTable> (&tables)[kTableSlots],
+                 std::vector<std::array<int64_t, 257>>& counts) {
+  struct Tables {
+    const DecodeTable *dc, *ac;
+    uint32_t dc_slot, ac_slot;  // shifted into place
+    int64_t *dc_count, *ac_count;
+  };
+  std::vector<Tables> mcu;
+  for (const Block& block : layout.mcu)
+    mcu.push_back({&*tables[block.dc], &*tables[block.ac], static_cast<uint32_t>(block.dc) << 8,
+                   static_cast<uint32_t>(block.ac) << 8,
+                   counts[static_cast<size_t>(block.dc)].data(),
+                   counts[static_cast<size_t>(block.ac)].data()});
+  // Every symbol takes 4 bits or more in the quick tables.
+  Symbols symbols(jpeg.size() * 2 + 64);
+  uint32_t* out = symbols.Begin();
+  BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
+  for (uint64_t m = 0; m < layout.mcus; ++m) {
+    for (const Tables& block : mcu) {
+      out = symbols.RoomForBlock(out);
+      if (in.Ready() < 32) in.Fill();
+      const uint32_t size = block.dc->Read(in);
+      if (size > 11) Fail("a DC difference out of range");
+      *out++ = in.Take(static_cast<int>(size)) << 16 | size << 11 | block.dc_slot | size;
+      ++block.dc_count[size];
+      for (int k = 1; k < 64;) {
+        if (in.Ready() < 32) in.Fill();
+        const uint32_t run_size = block.ac->Read(in);
+        const uint32_t bits = run_size & 15;
+        // A run of zeros and a coefficient, or 16 zeros (0xF0), or the end
+        // of the block (0x00).
+        *out++ = in.Take(static_cast<int>(bits)) << 16 | bits << 11 | block.ac_slot | run_size;
+        ++block.ac_count[run_size];
+        if (run_size == 0) break;
+        k += static_cast<int>(run_size >> 4) + 1;
+        if (k > 64 || bits > 10 || (bits == 0 && run_size != 0xF0))
+          Fail("a coefficient out of range");
+      }
+    }
+  }
+  symbols.End(out);
+  if (in.Exhausted()) Fail("a scan cut short");
+  return symbols;
+}
+
+void WriteTables(std::span<const uint8_t> body,
+                 const std::optional<HuffmanTable> (&fitted)[kTableSlots], BitWriter& out) {
+  std::vector<uint8_t> segment = {0xFF, kDht, 0, 0};
+  ReadTables(body, [&](int table_class, int id, const HuffmanTable& original) {
+    const HuffmanTable& t =
+        fitted[Slot(table_class, id)] ? *fitted[Slot(table_class, id)] : original;
+    segment.push_back(static_cast<uint8_t>(table_class << 4 | id));
+    segment.insert(segment.end(), t.bits.begin() + 1, t.bits.end());
+    segment.insert(segment.end(), t.symbols.begin(), t.symbols.begin() + SymbolCount(t));
+  });
+  const size_t length = segment.size() - 2;
+  if (length > 0xFFFF) Fail("a table segment too long");
+  segment[2] = static_cast<uint8_t>(length >> 8);
+  segment[3] = static_cast<uint8_t>(length);
+  out.Append(segment);
+}
+
+}  // namespace
+
+HuffmanTable QuickToReadTable(int table_class) {
+  HuffmanTable table;
+  const int length = table_class == 0 ? 4 : 8;
+  const int count = table_class == 0 ? 12 : 255;  // DC sizes 0-11; every AC byte but 0xFF
+  table.bits[static_cast<size_t>(length)] = static_cast<uint8_t>(count);
+  for (int i = 0; i < count; ++i) table.symbols[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+  return table;
+}
+
+void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
+                            JpegSink& sink) {
+  const Layout layout = ReadLayout(jpeg);
+  std::optional<DecodeTable> decode[kTableSlots];
+  for (int slot = 0; slot < kTableSlots; ++slot)
+    if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
+
+  std::vector<std::array<int64_t, 257>> counts(kTableSlots);
+  const Symbols symbols = ReadScan(jpeg, layout, decode, counts);
+
+  // A table fitted to each used table's counts.
+  bool used[kTableSlots] = {};
+  for (const Block& block : layout.mcu) used[block.dc] = used[block.ac] = true;
+  std::optional<HuffmanTable> fitted[kTableSlots];
+  std::vector<uint32_t> codes(kTableSlots * 256);  // code << 5 | length, by slot << 8 | symbol
+  for (int slot = 0; slot < kTableSlots; ++slot) {
+    if (!used[slot]) continue;
+    fitted[slot] = build(counts[static_cast<size_t>(slot)]);
+    ForEachCode(*fitted[slot], [&](uint8_t symbol, uint32_t code, int length) {
+      codes[static_cast<size_t>(slot) << 8 | symbol] = code << 5 | static_cast<uint32_t>(length);
+    });
+  }
+
+  // The markers as they were, with the fitted tables; then the symbols again.
+  BitWriter out(sink);
+  out.Append(jpeg.first(2));
+  for (const Layout::Segment& segment : layout.before_scan) {
+    const std::span<const uint8_t> bytes = jpeg.subspan(segment.start, segment.end - segment.start);
+    if (segment.marker == kDht)
+      WriteTables(bytes.subspan(4), fitted, out);
+    else
+      out.Append(bytes);
+  }
+  out.PutSymbols(symbols.All(), codes);
+  out.Finish();
+  out.Append(jpeg.last(2));
+}
+
+}  // namespace savejpg

@@ -1,0 +1,47 @@
+// Huffman tables fitted to one picture, without libjpeg's counting pass.
+//
+// Fitted ("optimised") tables need the count of every symbol the picture
+// codes. libjpeg finds them with a pass of its own over every coefficient of
+// the whole picture, which it must keep in memory for it; that pass takes
+// about half the time of a baseline conversion. The same counts come from the
+// picture coded with any other tables. So the writer has libjpeg code the
+// picture with its standard tables, and this module reads the symbols back
+// from those bytes, counts them, has libjpeg's own procedure build the tables
+// from the counts, and codes the same symbols again with the new tables. The
+// result is byte for byte the JPEG libjpeg writes with optimize_coding.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "jpeg_writer.h"
+
+namespace savejpg {
+
+// A Huffman table as a JPEG stores it: bits[n] codes of n bits (bits[0] is
+// unused), then the symbols in the order of their codes.
+struct HuffmanTable {
+  std::array<uint8_t, 17> bits{};
+  std::array<uint8_t, 256> symbols{};
+};
+
+// Builds the table for the counts of symbols 0..255 (count[256] is libjpeg's
+// working space).
+using TableBuilder = std::function<HuffmanTable(std::array<int64_t, 257>& count)>;
+
+// Tables for the first coding that this module reads fastest: codes of one
+// length that are their own symbols (4 bits for DC, class 0; 8 for AC).
+HuffmanTable QuickToReadTable(int table_class);
+
+// Writes `jpeg` again to `sink` with every Huffman table used by its scan
+// built by `build` from the counts of that table's symbols: the markers
+// before the scan are copied, the tables' own markers rewritten, the scan
+// coded again. `jpeg` must be a baseline JPEG of one scan without restart
+// markers, as libjpeg writes it; anything else throws
+// JpegFailure(SAVEJPG_ERR_ENCODER), as do bytes that do not decode.
+void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
+                            JpegSink& sink);
+
+}  // namespace savejpg

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -67,8 +68,8 @@ TEST(HuffmanRecoder, GivesLibjpegsOwnFittedTablesByteForByte) {
   // Stripes that are the highest horizontal frequency of the 8x8 transform:
   // blocks whose one coefficient comes after 27 zeros (a 16-zero code).
   const auto stripes = [](uint32_t x, uint32_t, size_t) {
-    return static_cast<uint8_t>(128 +
-                                std::lround(100 * std::cos((2 * (x % 8) + 1) * 7 * M_PI / 16)));
+    return static_cast<uint8_t>(
+        128 + std::lround(100 * std::cos((2 * (x % 8) + 1) * 7 * std::numbers::pi / 16)));
   };
 
   struct Case {

@@ -1,9 +1,13 @@
 #include "huffman_recoder.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "savejpg.h"
@@ -18,6 +22,9 @@ namespace {
 constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA,
                   kDri = 0xDD;
 constexpr int kTableSlots = 8;  // DC tables 0-3, then AC tables 0-3
+// The index of a run of raw bits among the symbols (AC table 3, symbol 255,
+// which no scan here codes): bits without a Huffman code.
+constexpr uint32_t kRawBits = 0x7FF;
 
 int Slot(int table_class, int id) { return table_class * 4 + id; }
 
@@ -202,7 +209,7 @@ class BitWriter {
     for (const uint32_t s : symbols) {
       const uint32_t code = codes[s & 0x7FF];
       const int bits = static_cast<int>(s >> 11 & 31), length = static_cast<int>(code & 31);
-      if (length == 0) Fail("a symbol its fitted table lacks");
+      if (length == 0 && (s & 0x7FF) != kRawBits) Fail("a symbol its fitted table lacks");
       acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;
       count += length + bits;
       if (count < 32) continue;
@@ -285,10 +292,12 @@ class BitWriter {
 
 struct FrameComponent {
   int id, h, v;
+  int dc_table = 0, ac_table = 0;  // as the scan names them
 };
 
 struct Block {
-  int dc, ac;  // table slots
+  int dc, ac;     // table slots
+  int component;  // index in the frame
 };
 
 // What the markers say: where each one is, the tables, the picture's
@@ -302,7 +311,8 @@ struct Layout {
   std::optional<HuffmanTable> tables[kTableSlots];
   std::vector<FrameComponent> frame;
   uint32_t width = 0, height = 0;
-  std::vector<Block> mcu;  // the blocks of one MCU, in order
+  std::vector<Block> mcu;            // the blocks of one MCU, in order
+  std::vector<int> scan_components;  // indices in the frame, in the scan's order
   uint64_t mcus = 0;
   size_t scan_start = 0, scan_end = 0;
 };
@@ -354,16 +364,23 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
     v_max = std::max(v_max, c.v);
   }
   for (size_t i = 0; i < n; ++i) {
-    const FrameComponent* component = nullptr;
-    for (const FrameComponent& c : layout.frame)
-      if (c.id == s[1 + 2 * i]) component = &c;
+    FrameComponent* component = nullptr;
+    int index = 0;
+    for (size_t c = 0; c < layout.frame.size(); ++c)
+      if (layout.frame[c].id == s[1 + 2 * i])
+        component = &layout.frame[c], index = static_cast<int>(c);
     const int dc = s[2 + 2 * i] >> 4, ac = s[2 + 2 * i] & 15;
     if (component == nullptr || dc > 3 || ac > 3) Fail("a scan component it cannot place");
+    for (const int other : layout.scan_components)
+      if (other == index) Fail("a component twice in a scan");
+    layout.scan_components.push_back(index);
+    component->dc_table = dc;
+    component->ac_table = ac;
     if (!layout.tables[Slot(0, dc)] || !layout.tables[Slot(1, ac)])
       Fail("a scan naming a table not defined");
     // One component alone is coded block by block, several MCU by MCU.
     const int blocks = n == 1 ? 1 : component->h * component->v;
-    for (int b = 0; b < blocks; ++b) layout.mcu.push_back({Slot(0, dc), Slot(1, ac)});
+    for (int b = 0; b < blocks; ++b) layout.mcu.push_back({Slot(0, dc), Slot(1, ac), index});
     if (n == 1) {
       const uint64_t width = DivideUp(uint64_t{layout.width} * component->h, h_max);
       const uint64_t height = DivideUp(uint64_t{layout.height} * component->v, v_max);
@@ -498,6 +515,324 @@ void WriteTables(std::span<const uint8_t> body,
   out.Append(segment);
 }
 
+// Memory the system hands over zeroed, as a fresh mapping is.
+template <typename T>
+struct ZeroedArray {
+  explicit ZeroedArray(uint64_t n) : data(static_cast<T*>(std::calloc(n, sizeof(T)))) {
+    if (n != 0 && data == nullptr) throw std::bad_alloc();
+  }
+  ~ZeroedArray() { std::free(data); }
+  ZeroedArray(ZeroedArray&& other) noexcept : data(std::exchange(other.data, nullptr)) {}
+  ZeroedArray(const ZeroedArray&) = delete;
+  ZeroedArray& operator=(const ZeroedArray&) = delete;
+  ZeroedArray& operator=(ZeroedArray&&) = delete;
+  T* data;
+};
+
+// One block's quantised coefficients in zigzag order, and, for each shift a
+// from 0 to 3, which of its AC coefficients are not 0 once shifted right by a
+// (bit k for coefficient k).
+struct CodedBlock {
+  const int16_t* zigzag;
+  const uint64_t* nonzero;
+};
+
+// The blocks of one component, for every block the sequential scan coded
+// (MCUs padded to whole blocks).
+struct Plane {
+  Plane(uint64_t wide, uint64_t high, uint64_t real_wide, uint64_t real_high)
+      : blocks_wide(wide),
+        blocks_high(high),
+        real_wide(real_wide),
+        real_high(real_high),
+        coefficients(wide * high * 64),
+        nonzero(wide * high * 4) {}
+  uint64_t blocks_wide, blocks_high;  // coded, with the padding
+  uint64_t real_wide, real_high;      // of the picture alone
+  ZeroedArray<int16_t> coefficients;
+  ZeroedArray<uint64_t> nonzero;
+  CodedBlock At(uint64_t x, uint64_t y) const {
+    const uint64_t i = y * blocks_wide + x;
+    return {coefficients.data + i * 64, nonzero.data + i * 4};
+  }
+  int16_t* CoefficientsAt(uint64_t x, uint64_t y) {
+    return coefficients.data + (y * blocks_wide + x) * 64;
+  }
+  uint64_t* NonzeroAt(uint64_t x, uint64_t y) { return nonzero.data + (y * blocks_wide + x) * 4; }
+};
+
+int32_t ExtendSign(uint32_t bits, int length) {
+  if (length == 0) return 0;
+  const auto value = static_cast<int32_t>(bits);
+  return value < (1 << (length - 1)) ? value - (1 << length) + 1 : value;
+}
+
+struct MaxSampling {
+  int h = 1, v = 1;
+  explicit MaxSampling(const Layout& layout) {
+    for (const FrameComponent& c : layout.frame) {
+      h = std::max(h, c.h);
+      v = std::max(v, c.v);
+    }
+  }
+};
+
+std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
+                                    const std::optional<DecodeTable> (&tables)[kTableSlots]) {
+  const MaxSampling max(layout);
+  if (layout.scan_components.size() != layout.frame.size()) Fail("a scan without every component");
+  const bool interleaved = layout.frame.size() > 1;
+  std::vector<Plane> planes;
+  for (const FrameComponent& c : layout.frame) {
+    const uint64_t real_wide = DivideUp(DivideUp(uint64_t{layout.width} * c.h, max.h), 8);
+    const uint64_t real_high = DivideUp(DivideUp(uint64_t{layout.height} * c.v, max.v), 8);
+    planes.emplace_back(interleaved ? DivideUp(layout.width, 8u * max.h) * c.h : real_wide,
+                        interleaved ? DivideUp(layout.height, 8u * max.v) * c.v : real_high,
+                        real_wide, real_high);
+  }
+  const uint64_t mcus_wide =
+      interleaved ? DivideUp(layout.width, 8u * max.h) : planes[0].blocks_wide;
+  int32_t last_dc[4] = {};
+  BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
+  for (uint64_t m = 0; m < layout.mcus; ++m) {
+    const uint64_t mx = m % mcus_wide, my = m / mcus_wide;
+    size_t b = 0;
+    for (const int index : layout.scan_components) {
+      const FrameComponent& c = layout.frame[static_cast<size_t>(index)];
+      const int blocks_h = interleaved ? c.h : 1, blocks_v = interleaved ? c.v : 1;
+      for (int v = 0; v < blocks_v; ++v) {
+        for (int h = 0; h < blocks_h; ++h, ++b) {
+          const Block& block = layout.mcu[b];
+          const uint64_t x = mx * static_cast<uint64_t>(blocks_h) + static_cast<uint64_t>(h);
+          const uint64_t y = my * static_cast<uint64_t>(blocks_v) + static_cast<uint64_t>(v);
+          Plane& plane = planes[static_cast<size_t>(index)];
+          int16_t* zigzag = plane.CoefficientsAt(x, y);
+          uint64_t nonzero[4] = {};
+          if (in.Ready() < 32) in.Fill();
+          const int size = tables[block.dc]->Read(in);
+          if (size > 11) Fail("a DC difference out of range");
+          last_dc[index] += ExtendSign(in.Take(size), size);
+          zigzag[0] = static_cast<int16_t>(last_dc[index]);
+          for (int k = 1; k < 64;) {
+            if (in.Ready() < 32) in.Fill();
+            const int run_size = tables[block.ac]->Read(in);
+            const int bits = run_size & 15;
+            if (run_size == 0) break;
+            k += run_size >> 4;
+            if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0))
+              Fail("a coefficient out of range");
+            if (bits != 0) {
+              const int32_t value = ExtendSign(in.Take(bits), bits);
+              zigzag[k] = static_cast<int16_t>(value);
+              const auto magnitude = static_cast<uint32_t>(std::abs(value));
+              const uint64_t bit = uint64_t{1} << k;
+              nonzero[0] |= bit;
+              nonzero[1] |= magnitude >= 2 ? bit : 0;
+              nonzero[2] |= magnitude >= 4 ? bit : 0;
+              nonzero[3] |= magnitude >= 8 ? bit : 0;
+            }
+            ++k;
+          }
+          std::copy(nonzero, nonzero + 4, plane.NonzeroAt(x, y));
+        }
+      }
+    }
+  }
+  if (in.Exhausted()) Fail("a scan cut short");
+  return planes;
+}
+
+// One progressive scan's symbols as libjpeg makes them (jcphuff.c), in the
+// same order and with the same runs of end-of-band codes, so that tables
+// fitted to their counts come out as libjpeg's.
+class ProgressiveScanCoder {
+ public:
+  explicit ProgressiveScanCoder(std::vector<uint32_t>& symbols) : symbols_(symbols) {}
+  std::array<int64_t, 257>& Counts(int slot) { return counts_[static_cast<size_t>(slot)]; }
+
+  void DcFirst(const CodedBlock& block, int component, int slot, int al) {
+    const int32_t value = block.zigzag[0] >> al;
+    const int32_t difference = value - last_dc_[component];
+    last_dc_[component] = value;
+    const int bits = BitLength(static_cast<uint32_t>(std::abs(difference)));
+    if (bits > 11) Fail("a DC difference out of range");
+    Symbol(slot, static_cast<uint32_t>(bits), Extra(difference, bits), bits);
+  }
+  void DcRefine(const CodedBlock& block, int al) {
+    dc_bits_ = dc_bits_ << 1 | (static_cast<uint32_t>(block.zigzag[0] >> al) & 1);
+    if (++dc_count_ == 16) {
+      Raw(dc_bits_, 16);
+      dc_bits_ = 0;
+      dc_count_ = 0;
+    }
+  }
+
+  void AcFirst(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
+    ac_slot_ = slot;
+    uint64_t nonzero = block.nonzero[al] & band;
+    if (nonzero != 0 && eob_run_ > 0) EmitEobRun();
+    int next = std::countr_zero(band);  // after the last coefficient coded
+    while (nonzero != 0) {
+      const int k = std::countr_zero(nonzero);
+      nonzero &= nonzero - 1;
+      int run = k - next;
+      for (; run > 15; run -= 16) Symbol(slot, 0xF0, 0, 0);
+      const int value = block.zigzag[k];
+      const int magnitude = std::abs(value) >> al;
+      const int bits = BitLength(static_cast<uint32_t>(magnitude));
+      Symbol(slot, static_cast<uint32_t>(run << 4 | bits),
+             Extra(value < 0 ? -magnitude : magnitude, bits), bits);
+      next = k + 1;
+    }
+    if (next <= se && ++eob_run_ == 0x7FFF) EmitEobRun();
+  }
+
+  void AcRefine(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
+    ac_slot_ = slot;
+    uint64_t nonzero = block.nonzero[al] & band;
+    const uint64_t newly = nonzero & ~block.nonzero[al + 1];  // 1 after the shift
+    const int end_of_new = newly != 0 ? 63 - std::countl_zero(newly) : -1;
+    int run = 0, next = std::countr_zero(band);
+    while (nonzero != 0) {
+      const int k = std::countr_zero(nonzero);
+      nonzero &= nonzero - 1;
+      run += k - next;
+      next = k + 1;
+      while (run > 15 && k <= end_of_new) {
+        EmitEobRun();
+        Symbol(slot, 0xF0, 0, 0);
+        run -= 16;
+        EmitBits(block_bits_, block_count_);
+      }
+      const int value = block.zigzag[k];
+      if ((newly >> k & 1) == 0) {  // not 0 before: one more bit of it
+        block_bits_[block_count_++] = static_cast<uint8_t>((std::abs(value) >> al) & 1);
+        continue;
+      }
+      EmitEobRun();
+      Symbol(slot, static_cast<uint32_t>(run << 4 | 1), value < 0 ? 0u : 1u, 1);
+      EmitBits(block_bits_, block_count_);
+      run = 0;
+    }
+    run += se + 1 - next;
+    if (run > 0 || block_count_ > 0) {
+      ++eob_run_;
+      std::copy(block_bits_.begin(), block_bits_.begin() + block_count_,
+                band_bits_.begin() + band_count_);
+      band_count_ += block_count_;
+      block_count_ = 0;
+      if (eob_run_ == 0x7FFF || band_count_ > kMaxBandBits - 64 + 1) EmitEobRun();
+    }
+  }
+
+  void Finish() {
+    if (dc_count_ > 0) Raw(dc_bits_, dc_count_);
+    EmitEobRun();
+  }
+
+ private:
+  static constexpr size_t kMaxBandBits = 1000;  // libjpeg's MAX_CORR_BITS
+
+  static int BitLength(uint32_t value) { return std::bit_width(value); }
+  static uint32_t Extra(int32_t value, int bits) {
+    return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << bits) - 1);
+  }
+  void Symbol(int slot, uint32_t symbol, uint32_t extra, int bits) {
+    ++counts_[static_cast<size_t>(slot)][symbol];
+    symbols_.push_back(extra << 16 | static_cast<uint32_t>(bits) << 11 |
+                       static_cast<uint32_t>(slot) << 8 | symbol);
+  }
+  void Raw(uint32_t bits, int length) {
+    symbols_.push_back(bits << 16 | static_cast<uint32_t>(length) << 11 | kRawBits);
+  }
+  // The buffered bits in order, up to 16 in one raw run.
+  template <size_t N>
+  void EmitBits(const std::array<uint8_t, N>& bits, size_t& count) {
+    for (size_t i = 0; i < count; i += 16) {
+      const size_t n = std::min<size_t>(16, count - i);
+      uint32_t run = 0;
+      for (size_t j = 0; j < n; ++j) run = run << 1 | bits[i + j];
+      Raw(run, static_cast<int>(n));
+    }
+    count = 0;
+  }
+  void EmitEobRun() {
+    if (eob_run_ == 0) return;
+    const int bits = std::bit_width(static_cast<uint32_t>(eob_run_)) - 1;
+    Symbol(ac_slot_, static_cast<uint32_t>(bits << 4),
+           static_cast<uint32_t>(eob_run_) & ((1u << bits) - 1), bits);
+    eob_run_ = 0;
+    EmitBits(band_bits_, band_count_);
+  }
+
+  std::vector<uint32_t>& symbols_;
+  std::array<std::array<int64_t, 257>, kTableSlots> counts_{};
+  int32_t last_dc_[4] = {};
+  uint32_t dc_bits_ = 0;  // DC refinement bits not yet in a raw run
+  int dc_count_ = 0;
+  int eob_run_ = 0;
+  int ac_slot_ = 0;
+  // Correction bits waiting for the end-of-band run, and those of the block
+  // under way.
+  std::array<uint8_t, kMaxBandBits + 64> band_bits_{};
+  size_t band_count_ = 0;
+  std::array<uint8_t, 64> block_bits_{};
+  size_t block_count_ = 0;
+};
+
+// Calls code(component, block) for each block of `scan` in its order: one
+// component's blocks of the picture row by row, or several components' MCU
+// by MCU with the padding blocks.
+template <typename Code>
+void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
+                  const std::vector<Plane>& planes, Code code) {
+  if (scan.components == 1) {
+    const Plane& plane = planes[static_cast<size_t>(scan.component[0])];
+    for (uint64_t y = 0; y < plane.real_high; ++y)
+      for (uint64_t x = 0; x < plane.real_wide; ++x) code(scan.component[0], plane.At(x, y));
+    return;
+  }
+  const MaxSampling max(layout);
+  const uint64_t wide = DivideUp(layout.width, 8u * max.h);
+  const uint64_t high = DivideUp(layout.height, 8u * max.v);
+  for (uint64_t my = 0; my < high; ++my) {
+    for (uint64_t mx = 0; mx < wide; ++mx) {
+      for (int i = 0; i < scan.components; ++i) {
+        const int index = scan.component[i];
+        const FrameComponent& c = layout.frame[static_cast<size_t>(index)];
+        const Plane& plane = planes[static_cast<size_t>(index)];
+        for (int v = 0; v < c.v; ++v)
+          for (int h = 0; h < c.h; ++h)
+            code(index, plane.At(mx * static_cast<uint64_t>(c.h) + static_cast<uint64_t>(h),
+                                 my * static_cast<uint64_t>(c.v) + static_cast<uint64_t>(v)));
+      }
+    }
+  }
+}
+
+// Codes each symbol with its table's code (by slot << 8 | symbol; raw bits
+// as they are).
+std::vector<uint32_t> CodesOf(const std::optional<HuffmanTable> (&fitted)[kTableSlots]) {
+  std::vector<uint32_t> codes(kTableSlots * 256);
+  for (int slot = 0; slot < kTableSlots; ++slot) {
+    if (!fitted[slot]) continue;
+    ForEachCode(*fitted[slot], [&](uint8_t symbol, uint32_t code, int length) {
+      codes[static_cast<size_t>(slot) << 8 | symbol] = code << 5 | static_cast<uint32_t>(length);
+    });
+  }
+  return codes;
+}
+
+void AppendTable(std::vector<uint8_t>& out, int table_class, int id, const HuffmanTable& t) {
+  const size_t n = SymbolCount(t);
+  const size_t length = 2 + 1 + 16 + n;
+  out.insert(out.end(),
+             {0xFF, kDht, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
+              static_cast<uint8_t>(table_class << 4 | id)});
+  out.insert(out.end(), t.bits.begin() + 1, t.bits.end());
+  out.insert(out.end(), t.symbols.begin(), t.symbols.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
 }  // namespace
 
 HuffmanTable QuickToReadTable(int table_class) {
@@ -544,6 +879,91 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
   }
   out.PutSymbols(symbols.All(), codes);
   out.Finish();
+  out.Append(jpeg.last(2));
+}
+
+void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const ProgressiveScan> scans,
+                         const TableBuilder& build, JpegSink& sink) {
+  const Layout layout = ReadLayout(jpeg);
+  std::optional<DecodeTable> decode[kTableSlots];
+  for (int slot = 0; slot < kTableSlots; ++slot)
+    if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
+  const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode);
+
+  // The markers as they were up to the frame, which becomes progressive;
+  // the sequential scan's tables and header go.
+  BitWriter out(sink);
+  out.Append(jpeg.first(2));
+  for (const Layout::Segment& segment : layout.before_scan) {
+    if (segment.marker == kDht || segment.marker == kSos) continue;
+    std::vector<uint8_t> bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start),
+                               jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
+    if (segment.marker == kSof0 || segment.marker == kSof1) bytes[1] = 0xC2;
+    out.Append(bytes);
+  }
+
+  std::vector<uint32_t> symbols;
+  for (const ProgressiveScan& scan : scans) {
+    if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
+        scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
+        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13)
+      Fail("a scan the script cannot have");
+    for (int i = 0; i < scan.components; ++i)
+      if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= planes.size())
+        Fail("a scan of a component the picture lacks");
+    symbols.clear();
+    ProgressiveScanCoder coder(symbols);
+    const bool dc = scan.ss == 0, first = scan.ah == 0;
+    const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);
+    const auto frame = [&](int index) -> const FrameComponent& {
+      return layout.frame[static_cast<size_t>(index)];
+    };
+    if (dc && first) {
+      ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
+        coder.DcFirst(block, index, Slot(0, frame(index).dc_table), scan.al);
+      });
+    } else if (dc) {
+      ForEachBlock(scan, layout, planes,
+                   [&](int, const CodedBlock& block) { coder.DcRefine(block, scan.al); });
+    } else if (first) {
+      ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
+        coder.AcFirst(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
+      });
+    } else {
+      ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
+        coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
+      });
+    }
+    coder.Finish();
+
+    // Tables fitted to this scan, each written once before it, then the
+    // scan's header and its symbols.
+    std::optional<HuffmanTable> fitted[kTableSlots];
+    std::vector<uint8_t> header;
+    for (int i = 0; i < scan.components; ++i) {
+      const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
+      const std::pair<int, int> wanted[2] = {{0, dc && first ? c.dc_table : -1},
+                                             {1, scan.se != 0 ? c.ac_table : -1}};
+      for (const auto& [table_class, id] : wanted) {
+        if (id < 0 || fitted[Slot(table_class, id)]) continue;
+        fitted[Slot(table_class, id)] = build(coder.Counts(Slot(table_class, id)));
+        AppendTable(header, table_class, id, *fitted[Slot(table_class, id)]);
+      }
+    }
+    const size_t length = 2 + 1 + 2 * static_cast<size_t>(scan.components) + 3;
+    header.insert(header.end(), {0xFF, kSos, 0, static_cast<uint8_t>(length),
+                                 static_cast<uint8_t>(scan.components)});
+    for (int i = 0; i < scan.components; ++i) {
+      const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
+      const int td = dc && first ? c.dc_table : 0, ta = scan.se != 0 ? c.ac_table : 0;
+      header.insert(header.end(), {static_cast<uint8_t>(c.id), static_cast<uint8_t>(td << 4 | ta)});
+    }
+    header.insert(header.end(), {static_cast<uint8_t>(scan.ss), static_cast<uint8_t>(scan.se),
+                                 static_cast<uint8_t>(scan.ah << 4 | scan.al)});
+    out.Append(header);
+    out.PutSymbols(symbols, CodesOf(fitted));
+    out.Finish();
+  }
   out.Append(jpeg.last(2));
 }
 

@@ -44,4 +44,19 @@ HuffmanTable QuickToReadTable(int table_class);
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
                             JpegSink& sink);
 
+// One scan of a progressive JPEG: its components (indices in the frame),
+// its band of coefficients and their bits (successive approximation).
+struct ProgressiveScan {
+  int components = 1;
+  int component[4] = {};
+  int ss = 0, se = 0, ah = 0, al = 0;
+};
+
+// Writes `jpeg`, as RecodeWithFittedTables takes it, as a progressive JPEG
+// of `scans` with the same coefficients, each scan with tables built by
+// `build` from the counts of its own symbols: the JPEG libjpeg writes for
+// that script.
+void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const ProgressiveScan> scans,
+                         const TableBuilder& build, JpegSink& sink);
+
 }  // namespace savejpg

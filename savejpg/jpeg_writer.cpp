@@ -138,6 +138,28 @@ void UseQuickToReadTables(jpeg_compress_struct& cinfo) {
   }
 }
 
+// libjpeg's own progression for pictures of `format`.
+std::vector<ProgressiveScan> ProgressionOf(RowFormat format) {
+  Compressor c;
+  c.cinfo.input_components = static_cast<int>(BytesPerPixel(format));
+  c.cinfo.in_color_space = ColourSpace(format);
+  jpeg_set_defaults(&c.cinfo);
+  jpeg_simple_progression(&c.cinfo);
+  std::vector<ProgressiveScan> scans;
+  for (int i = 0; i < c.cinfo.num_scans; ++i) {
+    const jpeg_scan_info& info = c.cinfo.scan_info[i];
+    ProgressiveScan scan;
+    scan.components = info.comps_in_scan;
+    std::copy(info.component_index, info.component_index + 4, scan.component);
+    scan.ss = info.Ss;
+    scan.se = info.Se;
+    scan.ah = info.Ah;
+    scan.al = info.Al;
+    scans.push_back(scan);
+  }
+  return scans;
+}
+
 }  // namespace
 
 uint16_t DotsPerInch(int32_t pixels_per_metre) {
@@ -186,7 +208,7 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
   }
   // Baseline pictures are coded first with tables quick to read back, then
   // again with tables fitted to their symbols (huffman_recoder.h).
-  const bool recode = !options.progressive && !options.libjpeg_fits_tables;
+  const bool recode = !options.libjpeg_fits_tables;
   MemorySink first_coding;
   if (recode) {
     // libjpeg would refuse a picture whose coefficients need more than the
@@ -200,7 +222,7 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
     UseQuickToReadTables(cinfo);
   }
   cinfo.optimize_coding = recode ? FALSE : TRUE;
-  if (options.progressive) jpeg_simple_progression(&cinfo);
+  if (options.progressive && !recode) jpeg_simple_progression(&cinfo);
   if (options.x_dpi != 0 && options.y_dpi != 0) {
     cinfo.density_unit = 1;  // dots per inch
     cinfo.X_density = options.x_dpi;
@@ -218,9 +240,13 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
   }
   jpeg_finish_compress(&cinfo);
   if (recode) {
-    RecodeWithFittedTables(
-        first_coding.bytes,
-        [&cinfo](std::array<int64_t, 257>& count) { return FittedTable(&cinfo, count); }, sink);
+    const TableBuilder fit = [&cinfo](std::array<int64_t, 257>& count) {
+      return FittedTable(&cinfo, count);
+    };
+    if (options.progressive)
+      RecodeAsProgressive(first_coding.bytes, ProgressionOf(format), fit, sink);
+    else
+      RecodeWithFittedTables(first_coding.bytes, fit, sink);
   }
 }
 

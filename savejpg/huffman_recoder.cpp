@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -67,8 +68,9 @@ class BitReader {
       // The next whole bytes at once when none of them is 0xFF. The bits of
       // the byte after them that come in as well are the same ones the next
       // fill puts there.
-      uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word = word << 8 | p_[i];
+      uint64_t word;
+      std::memcpy(&word, p_, sizeof word);
+      if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
       if (!HasByteFF(word)) {
         acc_ |= word >> count_;
         const int bytes = (63 - count_) >> 3;
@@ -427,30 +429,36 @@ Layout ReadLayout(std::span<const uint8_t> jpeg) {
   return layout;
 }
 
-// The scan's symbols in order, each with its table slot and extra bits:
-// extra bits << 16 | their length << 11 | slot << 8 | symbol.
-class Symbols {
+// An array filled through a pointer, with room made before each block
+// rather than checked for each value; its memory is taken as it is written.
+template <typename T>
+class GrowingArray {
  public:
-  explicit Symbols(size_t capacity) : data_(new uint32_t[capacity]), capacity_(capacity) {}
-  // Room for one more block (at most 64 symbols).
-  uint32_t* RoomForBlock(uint32_t* end) {
+  explicit GrowingArray(size_t capacity) : data_(new T[capacity]), capacity_(capacity) {}
+  // Room for `n` more after `end`; returns where `end` now is.
+  T* RoomFor(T* end, size_t n) {
     size_ = static_cast<size_t>(end - data_.get());
-    if (capacity_ - size_ < 64) {
-      capacity_ *= 2;
-      std::unique_ptr<uint32_t[]> bigger(new uint32_t[capacity_]);
+    if (capacity_ - size_ < n) {
+      capacity_ = std::max(capacity_ * 2, size_ + n);
+      std::unique_ptr<T[]> bigger(new T[capacity_]);
       std::copy(data_.get(), data_.get() + size_, bigger.get());
       data_ = std::move(bigger);
     }
     return data_.get() + size_;
   }
-  uint32_t* Begin() { return data_.get(); }
-  void End(uint32_t* end) { size_ = static_cast<size_t>(end - data_.get()); }
-  std::span<const uint32_t> All() const { return {data_.get(), size_}; }
+  T* Begin() { return data_.get(); }
+  void End(T* end) { size_ = static_cast<size_t>(end - data_.get()); }
+  const T* Data() const { return data_.get(); }
+  std::span<const T> All() const { return {data_.get(), size_}; }
 
  private:
-  std::unique_ptr<uint32_t[]> data_;
+  std::unique_ptr<T[]> data_;
   size_t capacity_, size_ = 0;
 };
+
+// The scan's symbols in order, each with its table slot and extra bits:
+// extra bits << 16 | their length << 11 | slot << 8 | symbol.
+using Symbols = GrowingArray<uint32_t>;
 
 Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  const std::optional<DecodeTable> (&tables)[kTableSlots],
@@ -472,7 +480,7 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
   BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
   for (uint64_t m = 0; m < layout.mcus; ++m) {
     for (const Tables& block : mcu) {
-      out = symbols.RoomForBlock(out);
+      out = symbols.RoomFor(out, 64);
       if (in.Ready() < 32) in.Fill();
       const uint32_t size = block.dc->Read(in);
       if (size > 11) Fail("a DC difference out of range");
@@ -515,50 +523,38 @@ void WriteTables(std::span<const uint8_t> body,
   out.Append(segment);
 }
 
-// Memory the system hands over zeroed, as a fresh mapping is.
-template <typename T>
-struct ZeroedArray {
-  explicit ZeroedArray(uint64_t n) : data(static_cast<T*>(std::calloc(n, sizeof(T)))) {
-    if (n != 0 && data == nullptr) throw std::bad_alloc();
-  }
-  ~ZeroedArray() { std::free(data); }
-  ZeroedArray(ZeroedArray&& other) noexcept : data(std::exchange(other.data, nullptr)) {}
-  ZeroedArray(const ZeroedArray&) = delete;
-  ZeroedArray& operator=(const ZeroedArray&) = delete;
-  ZeroedArray& operator=(ZeroedArray&&) = delete;
-  T* data;
-};
-
-// One block's quantised coefficients in zigzag order, and, for each shift a
-// from 0 to 3, which of its AC coefficients are not 0 once shifted right by a
-// (bit k for coefficient k).
+// One block's quantised coefficients: its DC, and, for each shift a from 0
+// to 3, which of its AC coefficients are not 0 once shifted right by a (bit k
+// for zigzag position k); `values` holds those not 0, in zigzag order.
 struct CodedBlock {
-  const int16_t* zigzag;
+  int16_t dc;
   const uint64_t* nonzero;
+  const int16_t* values;
 };
 
 // The blocks of one component, for every block the sequential scan coded
-// (MCUs padded to whole blocks).
+// (MCUs padded to whole blocks). Most AC coefficients are 0, so only the
+// others are kept, in one array for all the planes.
 struct Plane {
   Plane(uint64_t wide, uint64_t high, uint64_t real_wide, uint64_t real_high)
       : blocks_wide(wide),
         blocks_high(high),
         real_wide(real_wide),
         real_high(real_high),
-        coefficients(wide * high * 64),
-        nonzero(wide * high * 4) {}
+        dc(wide * high),
+        nonzero(wide * high * 4),
+        first_value(wide * high) {}
   uint64_t blocks_wide, blocks_high;  // coded, with the padding
   uint64_t real_wide, real_high;      // of the picture alone
-  ZeroedArray<int16_t> coefficients;
-  ZeroedArray<uint64_t> nonzero;
-  CodedBlock At(uint64_t x, uint64_t y) const {
-    const uint64_t i = y * blocks_wide + x;
-    return {coefficients.data + i * 64, nonzero.data + i * 4};
+  std::vector<int16_t> dc;
+  std::vector<uint64_t> nonzero;
+  std::vector<uint64_t> first_value;  // where the block's values start
+
+  uint64_t Index(uint64_t x, uint64_t y) const { return y * blocks_wide + x; }
+  CodedBlock At(uint64_t x, uint64_t y, const int16_t* values) const {
+    const uint64_t i = Index(x, y);
+    return {dc[i], nonzero.data() + i * 4, values + first_value[i]};
   }
-  int16_t* CoefficientsAt(uint64_t x, uint64_t y) {
-    return coefficients.data + (y * blocks_wide + x) * 64;
-  }
-  uint64_t* NonzeroAt(uint64_t x, uint64_t y) { return nonzero.data + (y * blocks_wide + x) * 4; }
 };
 
 int32_t ExtendSign(uint32_t bits, int length) {
@@ -578,7 +574,8 @@ struct MaxSampling {
 };
 
 std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
-                                    const std::optional<DecodeTable> (&tables)[kTableSlots]) {
+                                    const std::optional<DecodeTable> (&tables)[kTableSlots],
+                                    GrowingArray<int16_t>& values) {
   const MaxSampling max(layout);
   if (layout.scan_components.size() != layout.frame.size()) Fail("a scan without every component");
   const bool interleaved = layout.frame.size() > 1;
@@ -590,6 +587,7 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
                         interleaved ? DivideUp(layout.height, 8u * max.v) * c.v : real_high,
                         real_wide, real_high);
   }
+  int16_t* value_end = values.Begin();
   const uint64_t mcus_wide =
       interleaved ? DivideUp(layout.width, 8u * max.h) : planes[0].blocks_wide;
   int32_t last_dc[4] = {};
@@ -603,16 +601,18 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
       for (int v = 0; v < blocks_v; ++v) {
         for (int h = 0; h < blocks_h; ++h, ++b) {
           const Block& block = layout.mcu[b];
-          const uint64_t x = mx * static_cast<uint64_t>(blocks_h) + static_cast<uint64_t>(h);
-          const uint64_t y = my * static_cast<uint64_t>(blocks_v) + static_cast<uint64_t>(v);
           Plane& plane = planes[static_cast<size_t>(index)];
-          int16_t* zigzag = plane.CoefficientsAt(x, y);
+          const uint64_t i =
+              plane.Index(mx * static_cast<uint64_t>(blocks_h) + static_cast<uint64_t>(h),
+                          my * static_cast<uint64_t>(blocks_v) + static_cast<uint64_t>(v));
+          value_end = values.RoomFor(value_end, 63);
+          plane.first_value[i] = static_cast<uint64_t>(value_end - values.Begin());
           uint64_t nonzero[4] = {};
           if (in.Ready() < 32) in.Fill();
           const int size = tables[block.dc]->Read(in);
           if (size > 11) Fail("a DC difference out of range");
           last_dc[index] += ExtendSign(in.Take(size), size);
-          zigzag[0] = static_cast<int16_t>(last_dc[index]);
+          plane.dc[i] = static_cast<int16_t>(last_dc[index]);
           for (int k = 1; k < 64;) {
             if (in.Ready() < 32) in.Fill();
             const int run_size = tables[block.ac]->Read(in);
@@ -623,7 +623,7 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
               Fail("a coefficient out of range");
             if (bits != 0) {
               const int32_t value = ExtendSign(in.Take(bits), bits);
-              zigzag[k] = static_cast<int16_t>(value);
+              *value_end++ = static_cast<int16_t>(value);
               const auto magnitude = static_cast<uint32_t>(std::abs(value));
               const uint64_t bit = uint64_t{1} << k;
               nonzero[0] |= bit;
@@ -633,11 +633,13 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
             }
             ++k;
           }
-          std::copy(nonzero, nonzero + 4, plane.NonzeroAt(x, y));
+          std::copy(nonzero, nonzero + 4,
+                    plane.nonzero.begin() + static_cast<std::ptrdiff_t>(i * 4));
         }
       }
     }
   }
+  values.End(value_end);
   if (in.Exhausted()) Fail("a scan cut short");
   return planes;
 }
@@ -647,11 +649,15 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
 // fitted to their counts come out as libjpeg's.
 class ProgressiveScanCoder {
  public:
-  explicit ProgressiveScanCoder(std::vector<uint32_t>& symbols) : symbols_(symbols) {}
+  explicit ProgressiveScanCoder(Symbols& symbols) : symbols_(symbols), out_(symbols.Begin()) {}
+  // Room for one more block's symbols: 63 codes, a run of end-of-band codes
+  // and up to 1063 correction bits.
+  void Room() { out_ = symbols_.RoomFor(out_, 256); }
   std::array<int64_t, 257>& Counts(int slot) { return counts_[static_cast<size_t>(slot)]; }
 
   void DcFirst(const CodedBlock& block, int component, int slot, int al) {
-    const int32_t value = block.zigzag[0] >> al;
+    Room();
+    const int32_t value = block.dc >> al;
     const int32_t difference = value - last_dc_[component];
     last_dc_[component] = value;
     const int bits = BitLength(static_cast<uint32_t>(std::abs(difference)));
@@ -659,7 +665,8 @@ class ProgressiveScanCoder {
     Symbol(slot, static_cast<uint32_t>(bits), Extra(difference, bits), bits);
   }
   void DcRefine(const CodedBlock& block, int al) {
-    dc_bits_ = dc_bits_ << 1 | (static_cast<uint32_t>(block.zigzag[0] >> al) & 1);
+    Room();
+    dc_bits_ = dc_bits_ << 1 | (static_cast<uint32_t>(block.dc >> al) & 1);
     if (++dc_count_ == 16) {
       Raw(dc_bits_, 16);
       dc_bits_ = 0;
@@ -668,34 +675,33 @@ class ProgressiveScanCoder {
   }
 
   void AcFirst(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
+    Room();
     ac_slot_ = slot;
-    uint64_t nonzero = block.nonzero[al] & band;
-    if (nonzero != 0 && eob_run_ > 0) EmitEobRun();
+    const uint64_t shown = block.nonzero[al] & band;
+    if (shown != 0 && eob_run_ > 0) EmitEobRun();
     int next = std::countr_zero(band);  // after the last coefficient coded
-    while (nonzero != 0) {
-      const int k = std::countr_zero(nonzero);
-      nonzero &= nonzero - 1;
+    ForEachValue(block, band, [&](int k, int value) {
+      if ((shown >> k & 1) == 0) return;
       int run = k - next;
       for (; run > 15; run -= 16) Symbol(slot, 0xF0, 0, 0);
-      const int value = block.zigzag[k];
       const int magnitude = std::abs(value) >> al;
       const int bits = BitLength(static_cast<uint32_t>(magnitude));
       Symbol(slot, static_cast<uint32_t>(run << 4 | bits),
              Extra(value < 0 ? -magnitude : magnitude, bits), bits);
       next = k + 1;
-    }
+    });
     if (next <= se && ++eob_run_ == 0x7FFF) EmitEobRun();
   }
 
   void AcRefine(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
+    Room();
     ac_slot_ = slot;
-    uint64_t nonzero = block.nonzero[al] & band;
-    const uint64_t newly = nonzero & ~block.nonzero[al + 1];  // 1 after the shift
+    const uint64_t shown = block.nonzero[al] & band;
+    const uint64_t newly = shown & ~block.nonzero[al + 1];  // 1 after the shift
     const int end_of_new = newly != 0 ? 63 - std::countl_zero(newly) : -1;
     int run = 0, next = std::countr_zero(band);
-    while (nonzero != 0) {
-      const int k = std::countr_zero(nonzero);
-      nonzero &= nonzero - 1;
+    ForEachValue(block, band, [&](int k, int value) {
+      if ((shown >> k & 1) == 0) return;
       run += k - next;
       next = k + 1;
       while (run > 15 && k <= end_of_new) {
@@ -704,21 +710,21 @@ class ProgressiveScanCoder {
         run -= 16;
         EmitBits(block_bits_, block_count_);
       }
-      const int value = block.zigzag[k];
       if ((newly >> k & 1) == 0) {  // not 0 before: one more bit of it
         block_bits_[block_count_++] = static_cast<uint8_t>((std::abs(value) >> al) & 1);
-        continue;
+        return;
       }
       EmitEobRun();
       Symbol(slot, static_cast<uint32_t>(run << 4 | 1), value < 0 ? 0u : 1u, 1);
       EmitBits(block_bits_, block_count_);
       run = 0;
-    }
+    });
     run += se + 1 - next;
     if (run > 0 || block_count_ > 0) {
       ++eob_run_;
-      std::copy(block_bits_.begin(), block_bits_.begin() + block_count_,
-                band_bits_.begin() + band_count_);
+      std::copy(block_bits_.begin(),
+                block_bits_.begin() + static_cast<std::ptrdiff_t>(block_count_),
+                band_bits_.begin() + static_cast<std::ptrdiff_t>(band_count_));
       band_count_ += block_count_;
       block_count_ = 0;
       if (eob_run_ == 0x7FFF || band_count_ > kMaxBandBits - 64 + 1) EmitEobRun();
@@ -726,12 +732,24 @@ class ProgressiveScanCoder {
   }
 
   void Finish() {
+    Room();
     if (dc_count_ > 0) Raw(dc_bits_, dc_count_);
     EmitEobRun();
+    symbols_.End(out_);
   }
 
  private:
   static constexpr size_t kMaxBandBits = 1000;  // libjpeg's MAX_CORR_BITS
+
+  // Calls each(k, value) for the block's AC coefficients that are not 0, in
+  // `band`, in zigzag order.
+  template <typename Each>
+  static void ForEachValue(const CodedBlock& block, uint64_t band, Each each) {
+    const uint64_t first = band & (0 - band);
+    const int16_t* value = block.values + std::popcount(block.nonzero[0] & (first - 1));
+    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1)
+      each(std::countr_zero(left), *value++);
+  }
 
   static int BitLength(uint32_t value) { return std::bit_width(value); }
   static uint32_t Extra(int32_t value, int bits) {
@@ -739,11 +757,11 @@ class ProgressiveScanCoder {
   }
   void Symbol(int slot, uint32_t symbol, uint32_t extra, int bits) {
     ++counts_[static_cast<size_t>(slot)][symbol];
-    symbols_.push_back(extra << 16 | static_cast<uint32_t>(bits) << 11 |
-                       static_cast<uint32_t>(slot) << 8 | symbol);
+    *out_++ = (extra << 16 | static_cast<uint32_t>(bits) << 11 | static_cast<uint32_t>(slot) << 8 |
+               symbol);
   }
   void Raw(uint32_t bits, int length) {
-    symbols_.push_back(bits << 16 | static_cast<uint32_t>(length) << 11 | kRawBits);
+    *out_++ = bits << 16 | static_cast<uint32_t>(length) << 11 | kRawBits;
   }
   // The buffered bits in order, up to 16 in one raw run.
   template <size_t N>
@@ -765,7 +783,8 @@ class ProgressiveScanCoder {
     EmitBits(band_bits_, band_count_);
   }
 
-  std::vector<uint32_t>& symbols_;
+  Symbols& symbols_;
+  uint32_t* out_;
   std::array<std::array<int64_t, 257>, kTableSlots> counts_{};
   int32_t last_dc_[4] = {};
   uint32_t dc_bits_ = 0;  // DC refinement bits not yet in a raw run
@@ -785,11 +804,12 @@ class ProgressiveScanCoder {
 // by MCU with the padding blocks.
 template <typename Code>
 void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
-                  const std::vector<Plane>& planes, Code code) {
+                  const std::vector<Plane>& planes, const int16_t* values, Code code) {
   if (scan.components == 1) {
     const Plane& plane = planes[static_cast<size_t>(scan.component[0])];
     for (uint64_t y = 0; y < plane.real_high; ++y)
-      for (uint64_t x = 0; x < plane.real_wide; ++x) code(scan.component[0], plane.At(x, y));
+      for (uint64_t x = 0; x < plane.real_wide; ++x)
+        code(scan.component[0], plane.At(x, y, values));
     return;
   }
   const MaxSampling max(layout);
@@ -803,8 +823,9 @@ void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
         const Plane& plane = planes[static_cast<size_t>(index)];
         for (int v = 0; v < c.v; ++v)
           for (int h = 0; h < c.h; ++h)
-            code(index, plane.At(mx * static_cast<uint64_t>(c.h) + static_cast<uint64_t>(h),
-                                 my * static_cast<uint64_t>(c.v) + static_cast<uint64_t>(v)));
+            code(index,
+                 plane.At(mx * static_cast<uint64_t>(c.h) + static_cast<uint64_t>(h),
+                          my * static_cast<uint64_t>(c.v) + static_cast<uint64_t>(v), values));
       }
     }
   }
@@ -888,7 +909,9 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
   std::optional<DecodeTable> decode[kTableSlots];
   for (int slot = 0; slot < kTableSlots; ++slot)
     if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
-  const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode);
+  // A value takes 4 bits or more in the quick tables.
+  GrowingArray<int16_t> values(jpeg.size() * 2 + 64);
+  const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode, values);
 
   // The markers as they were up to the frame, which becomes progressive;
   // the sequential scan's tables and header go.
@@ -902,7 +925,7 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
     out.Append(bytes);
   }
 
-  std::vector<uint32_t> symbols;
+  Symbols symbols(jpeg.size() + 256);
   for (const ProgressiveScan& scan : scans) {
     if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
         scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
@@ -911,7 +934,6 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
     for (int i = 0; i < scan.components; ++i)
       if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= planes.size())
         Fail("a scan of a component the picture lacks");
-    symbols.clear();
     ProgressiveScanCoder coder(symbols);
     const bool dc = scan.ss == 0, first = scan.ah == 0;
     const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);
@@ -919,18 +941,18 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
       return layout.frame[static_cast<size_t>(index)];
     };
     if (dc && first) {
-      ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
+      ForEachBlock(scan, layout, planes, values.Data(), [&](int index, const CodedBlock& block) {
         coder.DcFirst(block, index, Slot(0, frame(index).dc_table), scan.al);
       });
     } else if (dc) {
-      ForEachBlock(scan, layout, planes,
+      ForEachBlock(scan, layout, planes, values.Data(),
                    [&](int, const CodedBlock& block) { coder.DcRefine(block, scan.al); });
     } else if (first) {
-      ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
+      ForEachBlock(scan, layout, planes, values.Data(), [&](int index, const CodedBlock& block) {
         coder.AcFirst(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
       });
     } else {
-      ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
+      ForEachBlock(scan, layout, planes, values.Data(), [&](int index, const CodedBlock& block) {
         coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
       });
     }
@@ -961,7 +983,7 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
     header.insert(header.end(), {static_cast<uint8_t>(scan.ss), static_cast<uint8_t>(scan.se),
                                  static_cast<uint8_t>(scan.ah << 4 | scan.al)});
     out.Append(header);
-    out.PutSymbols(symbols, CodesOf(fitted));
+    out.PutSymbols(symbols.All(), CodesOf(fitted));
     out.Finish();
   }
   out.Append(jpeg.last(2));

@@ -29,13 +29,12 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return !ec && same;
 }
 
-// libjpeg keeps the whole image's coefficients for progressive scans: 2 to 6
-// bytes a pixel, whatever the size of the file. It may use half the
-// machine's memory; it compares what the image needs with that before
-// allocating any of it (the writer does the same for baseline pictures), so
-// a bitmap the machine can hold converts and a few bytes of RLE claiming a
-// huge image are refused.
-// Without a figure for the machine, libjpeg's allocations decide.
+// A picture's whole coefficients take 2 to 6 bytes a pixel, whatever the
+// size of the file. The encoder may use half the machine's memory; the
+// writer compares what the coefficients would need with that before reading
+// a row (as libjpeg does when it keeps them), so a bitmap the machine can
+// hold converts and a few bytes of RLE claiming a huge image are refused.
+// Without a figure for the machine, the allocations decide.
 uint64_t MemoryLimit() { return PhysicalMemory() / 2; }
 
 JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {

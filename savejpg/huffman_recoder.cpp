@@ -590,7 +590,7 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
   int16_t* value_end = values.Begin();
   const uint64_t mcus_wide =
       interleaved ? DivideUp(layout.width, 8u * max.h) : planes[0].blocks_wide;
-  int32_t last_dc[4] = {};
+  int64_t last_dc[4] = {};  // wide enough for any sum of differences
   BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
   for (uint64_t m = 0; m < layout.mcus; ++m) {
     const uint64_t mx = m % mcus_wide, my = m / mcus_wide;
@@ -929,7 +929,8 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
   for (const ProgressiveScan& scan : scans) {
     if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
         scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
-        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13)
+        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13 ||
+        scan.ah < 0 || scan.ah > 13)
       Fail("a scan the script cannot have");
     for (int i = 0; i < scan.components; ++i)
       if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= planes.size())

@@ -1,14 +1,18 @@
-// Huffman tables fitted to one picture, without libjpeg's counting pass.
+// Huffman tables fitted to one picture, and progressive scans, without
+// libjpeg's counting passes.
 //
 // Fitted ("optimised") tables need the count of every symbol the picture
 // codes. libjpeg finds them with a pass of its own over every coefficient of
-// the whole picture, which it must keep in memory for it; that pass takes
-// about half the time of a baseline conversion. The same counts come from the
-// picture coded with any other tables. So the writer has libjpeg code the
-// picture with its standard tables, and this module reads the symbols back
-// from those bytes, counts them, has libjpeg's own procedure build the tables
-// from the counts, and codes the same symbols again with the new tables. The
-// result is byte for byte the JPEG libjpeg writes with optimize_coding.
+// the whole picture, which it must keep in memory for it, and a progressive
+// JPEG always has fitted tables: each of its scans is made twice, once to
+// count and once to write. That counting takes about half the time of a
+// conversion. The same counts come from the symbols themselves as they are
+// made. So the writer has libjpeg code the picture once with tables that are
+// quick to read back, and this module reads the symbols (or the coefficients)
+// back, makes the baseline scan or the progressive scans from them once,
+// counts their symbols, has libjpeg's own procedure build the tables from the
+// counts, and writes the symbols with them. The result is byte for byte the
+// JPEG libjpeg writes with optimize_coding, or with jpeg_simple_progression.
 #pragma once
 
 #include <array>

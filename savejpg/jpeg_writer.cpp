@@ -206,13 +206,15 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
       cinfo.comp_info[i].v_samp_factor = 1;
     }
   }
-  // Baseline pictures are coded first with tables quick to read back, then
-  // again with tables fitted to their symbols (huffman_recoder.h).
+  // Pictures are coded first as baseline with tables quick to read back,
+  // then again, as baseline or progressive, with tables fitted to their
+  // symbols (huffman_recoder.h).
   const bool recode = !options.libjpeg_fits_tables;
   MemorySink first_coding;
   if (recode) {
     // libjpeg would refuse a picture whose coefficients need more than the
-    // limit before reading a row; so does this way, which does not keep them.
+    // limit before reading a row; so does this way, which keeps only those
+    // that are not 0.
     if (options.memory_limit != 0 && CoefficientBytes(cinfo) > options.memory_limit)
       throw JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY, "the picture needs more memory than allowed");
     // Address space for the first coding; the system gives the pages as it

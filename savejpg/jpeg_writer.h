@@ -49,9 +49,11 @@ struct JpegOptions {
   uint16_t y_dpi = 0;
   std::span<const uint8_t> icc_profile;  // written as APP2 markers if not empty
   uint64_t memory_limit = 0;             // bytes libjpeg may allocate; 0: no limit
-  // Baseline only: true has libjpeg count the symbols for its fitted Huffman
-  // tables itself, in a pass over the whole picture's coefficients. The JPEG
-  // is the same; false is about a third faster and needs less memory.
+  // true has libjpeg count the symbols for its fitted Huffman tables itself,
+  // in a pass over the whole picture's coefficients before each scan, and
+  // make the progressive scans. The JPEG is the same; false
+  // (huffman_recoder.h) is about a quarter to a third faster and needs less
+  // memory.
   bool libjpeg_fits_tables = false;
 };
 

@@ -31,13 +31,13 @@
  * ends the program by the same signal. Conversions may run on several
  * threads at once.
  *
- * A progressive JPEG needs the whole image's coefficients in memory: 2 bytes
- * a pixel for grey, 3 for colour below quality 90 and 6 from 90 on, whatever
- * the size of the bitmap file; a baseline one needs the image coded once and
- * 4 bytes for each of its Huffman symbols, together a fraction of that for
- * photographs and at most about twice as much for noise at quality 100. An
- * image whose coefficients would need more than half of the machine's
- * physical memory is refused in both modes before any of it is taken.
+ * The encoder keeps the image coded once (a fraction of the bitmap's size
+ * for photographs) and the symbols of one scan; for a progressive JPEG also
+ * the coefficients that are not 0, about 2 bytes each, and 42 bytes for
+ * each 8x8 block. An image whose whole coefficients would need more than
+ * half of the machine's physical memory (2 bytes a pixel for grey, 3 for
+ * colour below quality 90 and 6 from 90 on, whatever the size of the bitmap
+ * file) is refused before any of it is taken.
  *
  * RLE rows may be coded with their 4-byte padding, as some writers do: runs
  * may go on to the width rounded up to 4 pixels (RLE8) or 8 pixels (RLE4);

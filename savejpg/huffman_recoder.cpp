@@ -644,15 +644,46 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
   return planes;
 }
 
+// Bits in order, the first at the top of the first word.
+class BitQueue {
+ public:
+  // `n` bits (0 to 63), the first at bit n - 1 of `bits`.
+  void Append(uint64_t bits, int n) {
+    if (n == 0) return;
+    const size_t word = count_ / 64;
+    const int used = static_cast<int>(count_ % 64), free = 64 - used;
+    if (used == 0) words_[word] = 0;
+    if (n <= free) {
+      words_[word] |= bits << (free - n);
+    } else {
+      words_[word] |= bits >> (n - free);
+      words_[word + 1] = bits << (64 - (n - free));
+    }
+    count_ += static_cast<size_t>(n);
+  }
+  size_t Count() const { return count_; }
+  // Calls run(bits, n) for each 16 bits in order, then the rest.
+  template <typename Run>
+  void ForEachRun(Run run) const {
+    for (size_t i = 0; i < count_; i += 16) {
+      const int n = static_cast<int>(std::min<size_t>(16, count_ - i));
+      const uint64_t word = words_[i / 64];
+      run(static_cast<uint32_t>(word >> (64 - static_cast<int>(i % 64) - n)) & ((1u << n) - 1), n);
+    }
+  }
+  void Clear() { count_ = 0; }
+
+ private:
+  std::array<uint64_t, 18> words_{};  // room for 1000 + 63 bits and one word more
+  size_t count_ = 0;
+};
+
 // One progressive scan's symbols as libjpeg makes them (jcphuff.c), in the
 // same order and with the same runs of end-of-band codes, so that tables
 // fitted to their counts come out as libjpeg's.
 class ProgressiveScanCoder {
  public:
   explicit ProgressiveScanCoder(Symbols& symbols) : symbols_(symbols), out_(symbols.Begin()) {}
-  // Room for one more block's symbols: 63 codes, a run of end-of-band codes
-  // and up to 1063 correction bits.
-  void Room() { out_ = symbols_.RoomFor(out_, 256); }
   std::array<int64_t, 257>& Counts(int slot) { return counts_[static_cast<size_t>(slot)]; }
 
   void DcFirst(const CodedBlock& block, int component, int slot, int al) {
@@ -660,10 +691,11 @@ class ProgressiveScanCoder {
     const int32_t value = block.dc >> al;
     const int32_t difference = value - last_dc_[component];
     last_dc_[component] = value;
-    const int bits = BitLength(static_cast<uint32_t>(std::abs(difference)));
+    const int bits = std::bit_width(static_cast<uint32_t>(std::abs(difference)));
     if (bits > 11) Fail("a DC difference out of range");
     Symbol(slot, static_cast<uint32_t>(bits), Extra(difference, bits), bits);
   }
+
   void DcRefine(const CodedBlock& block, int al) {
     Room();
     dc_bits_ = dc_bits_ << 1 | (static_cast<uint32_t>(block.dc >> al) & 1);
@@ -679,17 +711,19 @@ class ProgressiveScanCoder {
     ac_slot_ = slot;
     const uint64_t shown = block.nonzero[al] & band;
     if (shown != 0 && eob_run_ > 0) EmitEobRun();
+    const int16_t* value = FirstValue(block, band);
     int next = std::countr_zero(band);  // after the last coefficient coded
-    ForEachValue(block, band, [&](int k, int value) {
-      if ((shown >> k & 1) == 0) return;
+    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
+      const int k = std::countr_zero(left);
+      if ((shown >> k & 1) == 0) continue;
       int run = k - next;
       for (; run > 15; run -= 16) Symbol(slot, 0xF0, 0, 0);
-      const int magnitude = std::abs(value) >> al;
-      const int bits = BitLength(static_cast<uint32_t>(magnitude));
+      const int magnitude = std::abs(*value) >> al;
+      const int bits = std::bit_width(static_cast<uint32_t>(magnitude));
       Symbol(slot, static_cast<uint32_t>(run << 4 | bits),
-             Extra(value < 0 ? -magnitude : magnitude, bits), bits);
+             Extra(*value < 0 ? -magnitude : magnitude, bits), bits);
       next = k + 1;
-    });
+    }
     if (next <= se && ++eob_run_ == 0x7FFF) EmitEobRun();
   }
 
@@ -699,35 +733,35 @@ class ProgressiveScanCoder {
     const uint64_t shown = block.nonzero[al] & band;
     const uint64_t newly = shown & ~block.nonzero[al + 1];  // 1 after the shift
     const int end_of_new = newly != 0 ? 63 - std::countl_zero(newly) : -1;
-    int run = 0, next = std::countr_zero(band);
-    ForEachValue(block, band, [&](int k, int value) {
-      if ((shown >> k & 1) == 0) return;
+    const int16_t* value = FirstValue(block, band);
+    uint64_t corrections = 0;  // one more bit of each coefficient not 0 before
+    int correction_count = 0, run = 0, next = std::countr_zero(band);
+    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
+      const int k = std::countr_zero(left);
+      if ((shown >> k & 1) == 0) continue;
       run += k - next;
       next = k + 1;
       while (run > 15 && k <= end_of_new) {
         EmitEobRun();
         Symbol(slot, 0xF0, 0, 0);
         run -= 16;
-        EmitBits(block_bits_, block_count_);
+        EmitCorrections(corrections, correction_count);
       }
-      if ((newly >> k & 1) == 0) {  // not 0 before: one more bit of it
-        block_bits_[block_count_++] = static_cast<uint8_t>((std::abs(value) >> al) & 1);
-        return;
+      if ((newly >> k & 1) == 0) {
+        corrections = corrections << 1 | ((static_cast<uint64_t>(std::abs(*value)) >> al) & 1);
+        ++correction_count;
+        continue;
       }
       EmitEobRun();
-      Symbol(slot, static_cast<uint32_t>(run << 4 | 1), value < 0 ? 0u : 1u, 1);
-      EmitBits(block_bits_, block_count_);
+      Symbol(slot, static_cast<uint32_t>(run << 4 | 1), *value < 0 ? 0u : 1u, 1);
+      EmitCorrections(corrections, correction_count);
       run = 0;
-    });
+    }
     run += se + 1 - next;
-    if (run > 0 || block_count_ > 0) {
+    if (run > 0 || correction_count > 0) {
       ++eob_run_;
-      std::copy(block_bits_.begin(),
-                block_bits_.begin() + static_cast<std::ptrdiff_t>(block_count_),
-                band_bits_.begin() + static_cast<std::ptrdiff_t>(band_count_));
-      band_count_ += block_count_;
-      block_count_ = 0;
-      if (eob_run_ == 0x7FFF || band_count_ > kMaxBandBits - 64 + 1) EmitEobRun();
+      band_bits_.Append(corrections, correction_count);
+      if (eob_run_ == 0x7FFF || band_bits_.Count() > kMaxBandBits - 64 + 1) EmitEobRun();
     }
   }
 
@@ -741,37 +775,30 @@ class ProgressiveScanCoder {
  private:
   static constexpr size_t kMaxBandBits = 1000;  // libjpeg's MAX_CORR_BITS
 
-  // Calls each(k, value) for the block's AC coefficients that are not 0, in
-  // `band`, in zigzag order.
-  template <typename Each>
-  static void ForEachValue(const CodedBlock& block, uint64_t band, Each each) {
+  // Room for one more block's symbols: 63 codes, a run of end-of-band codes
+  // and up to 1063 correction bits.
+  void Room() { out_ = symbols_.RoomFor(out_, 256); }
+  // The first of the block's values (those not 0) that lies in `band`.
+  static const int16_t* FirstValue(const CodedBlock& block, uint64_t band) {
     const uint64_t first = band & (0 - band);
-    const int16_t* value = block.values + std::popcount(block.nonzero[0] & (first - 1));
-    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1)
-      each(std::countr_zero(left), *value++);
+    return block.values + std::popcount(block.nonzero[0] & (first - 1));
   }
-
-  static int BitLength(uint32_t value) { return std::bit_width(value); }
   static uint32_t Extra(int32_t value, int bits) {
     return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << bits) - 1);
   }
   void Symbol(int slot, uint32_t symbol, uint32_t extra, int bits) {
     ++counts_[static_cast<size_t>(slot)][symbol];
-    *out_++ = (extra << 16 | static_cast<uint32_t>(bits) << 11 | static_cast<uint32_t>(slot) << 8 |
-               symbol);
+    *out_++ =
+        extra << 16 | static_cast<uint32_t>(bits) << 11 | static_cast<uint32_t>(slot) << 8 | symbol;
   }
   void Raw(uint32_t bits, int length) {
     *out_++ = bits << 16 | static_cast<uint32_t>(length) << 11 | kRawBits;
   }
-  // The buffered bits in order, up to 16 in one raw run.
-  template <size_t N>
-  void EmitBits(const std::array<uint8_t, N>& bits, size_t& count) {
-    for (size_t i = 0; i < count; i += 16) {
-      const size_t n = std::min<size_t>(16, count - i);
-      uint32_t run = 0;
-      for (size_t j = 0; j < n; ++j) run = run << 1 | bits[i + j];
-      Raw(run, static_cast<int>(n));
-    }
+  // `count` bits (up to 63), the first at the top, in runs of up to 16.
+  void EmitCorrections(uint64_t& bits, int& count) {
+    for (; count > 16; count -= 16) Raw(static_cast<uint32_t>(bits >> (count - 16)) & 0xFFFF, 16);
+    if (count > 0) Raw(static_cast<uint32_t>(bits) & ((1u << count) - 1), count);
+    bits = 0;
     count = 0;
   }
   void EmitEobRun() {
@@ -780,7 +807,8 @@ class ProgressiveScanCoder {
     Symbol(ac_slot_, static_cast<uint32_t>(bits << 4),
            static_cast<uint32_t>(eob_run_) & ((1u << bits) - 1), bits);
     eob_run_ = 0;
-    EmitBits(band_bits_, band_count_);
+    band_bits_.ForEachRun([&](uint32_t run, int n) { Raw(run, n); });
+    band_bits_.Clear();
   }
 
   Symbols& symbols_;
@@ -791,12 +819,7 @@ class ProgressiveScanCoder {
   int dc_count_ = 0;
   int eob_run_ = 0;
   int ac_slot_ = 0;
-  // Correction bits waiting for the end-of-band run, and those of the block
-  // under way.
-  std::array<uint8_t, kMaxBandBits + 64> band_bits_{};
-  size_t band_count_ = 0;
-  std::array<uint8_t, 64> block_bits_{};
-  size_t block_count_ = 0;
+  BitQueue band_bits_;  // correction bits waiting for the end-of-band run
 };
 
 // Calls code(component, block) for each block of `scan` in its order: one

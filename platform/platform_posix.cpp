@@ -5,6 +5,9 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__GLIBC__)  // known once a C library header is in
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -338,6 +341,17 @@ LookUpMemo::LookUpMemo() : previous_(current_memo) { current_memo = new Memo; }
 LookUpMemo::~LookUpMemo() {
   delete current_memo;
   current_memo = static_cast<Memo*>(previous_);
+}
+
+bool KeepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+  // Blocks up to 32 MiB (the most glibc takes here) come from its heaps and
+  // go back to them; their tops are given back to the system only past
+  // 128 MiB. Fixed values also stop glibc from moving the thresholds itself.
+  return ::mallopt(M_MMAP_THRESHOLD, 32 << 20) == 1 && ::mallopt(M_TRIM_THRESHOLD, 128 << 20) == 1;
+#else
+  return false;
+#endif
 }
 
 uint64_t PhysicalMemoryBytes() {

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -333,4 +335,31 @@ TEST(CommandLineText, JoinsArgumentsWithOneBlank) {
 }
 
 }  // namespace
+TEST(KeepFreedMemoryForReuse, AFreedBlockIsTakenAgainWithoutNewPages) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocators have no such setting";
+#elif !defined(__GLIBC__)
+  GTEST_SKIP() << "not glibc";
+#else
+  ASSERT_TRUE(KeepFreedMemoryForReuse());
+  const auto page_faults = [] {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+  };
+  const size_t size = 16 << 20;  // 4096 pages
+  const auto fill_and_free = [&] {
+    char* block = static_cast<char*>(std::malloc(size));
+    ASSERT_NE(block, nullptr);
+    std::memset(block, 1, size);
+    asm volatile("" : : "r"(block) : "memory");  // the block is used
+    std::free(block);
+  };
+  fill_and_free();
+  const long before = page_faults();
+  fill_and_free();
+  EXPECT_LT(page_faults() - before, 400);
+#endif
+}
+
 }  // namespace morvane

@@ -150,6 +150,9 @@ std::u16string LookUpEntry(std::u16string_view path) {
 LookUpMemo::LookUpMemo() : previous_(nullptr) {}
 LookUpMemo::~LookUpMemo() = default;
 
+// The process heap keeps what it frees for reuse already.
+bool KeepFreedMemoryForReuse() { return false; }
+
 uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;

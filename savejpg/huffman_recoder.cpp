@@ -201,12 +201,6 @@ class BitWriter {
  public:
   explicit BitWriter(JpegSink& sink) : sink_(sink), buffer_(kBuffer), out_(buffer_.data()) {}
 
-  // length from 1 to 31.
-  void Put(uint32_t bits, int length) {
-    acc_ = acc_ << length | bits;
-    count_ += length;
-    if (count_ >= 32) Drain();
-  }
   // Each symbol's code from `codes` (code << 5 | length, by slot << 8 |
   // symbol), then its extra bits.
   void PutSymbols(std::span<const uint32_t> symbols, const std::vector<uint32_t>& codes) {
@@ -963,14 +957,8 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
   bool used[kTableSlots] = {};
   for (const Block& block : layout.mcu) used[block.dc] = used[block.ac] = true;
   std::optional<HuffmanTable> fitted[kTableSlots];
-  std::vector<uint32_t> codes(kTableSlots * 256);  // code << 5 | length, by slot << 8 | symbol
-  for (int slot = 0; slot < kTableSlots; ++slot) {
-    if (!used[slot]) continue;
-    fitted[slot] = build(counts[static_cast<size_t>(slot)]);
-    ForEachCode(*fitted[slot], [&](uint8_t symbol, uint32_t code, int length) {
-      codes[static_cast<size_t>(slot) << 8 | symbol] = code << 5 | static_cast<uint32_t>(length);
-    });
-  }
+  for (int slot = 0; slot < kTableSlots; ++slot)
+    if (used[slot]) fitted[slot] = build(counts[static_cast<size_t>(slot)]);
 
   // The markers as they were, with the fitted tables; then the symbols again.
   BitWriter out(sink);
@@ -982,7 +970,7 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
     else
       out.Append(bytes);
   }
-  out.PutSymbols(symbols.All(), codes);
+  out.PutSymbols(symbols.All(), CodesOf(fitted));
   out.Finish();
   out.Append(jpeg.last(2));
 }

@@ -257,21 +257,9 @@ class BitWriter {
  private:
   static constexpr size_t kBuffer = 64 * 1024;
 
+  // The whole bytes waiting (fewer than 32 bits: PutSymbols leaves no more).
   void Drain() {
     if (buffer_.data() + buffer_.size() - out_ < 16) Flush();
-    if (count_ >= 32) {
-      // Four bytes at once when none of them is 0xFF.
-      const auto word = static_cast<uint32_t>(acc_ >> (count_ - 32));
-      const uint32_t inverted = ~word;
-      if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
-        out_[0] = static_cast<uint8_t>(word >> 24);
-        out_[1] = static_cast<uint8_t>(word >> 16);
-        out_[2] = static_cast<uint8_t>(word >> 8);
-        out_[3] = static_cast<uint8_t>(word);
-        out_ += 4;
-        count_ -= 32;
-      }
-    }
     while (count_ >= 8) {
       count_ -= 8;
       Emit(static_cast<uint8_t>(acc_ >> count_));

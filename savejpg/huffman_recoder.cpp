@@ -304,7 +304,7 @@ struct Layout {
   uint32_t width = 0, height = 0;
   std::vector<Block> mcu;            // the blocks of one MCU, in order
   std::vector<int> scan_components;  // indices in the frame, in the scan's order
-  uint64_t mcus = 0;
+  uint64_t mcus_wide = 0, mcus_high = 0, mcus = 0;
   size_t scan_start = 0, scan_end = 0;
 };
 
@@ -342,6 +342,16 @@ void ReadTables(std::span<const uint8_t> s, Table table) {
 
 uint64_t DivideUp(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
+struct MaxSampling {
+  int h = 1, v = 1;
+  explicit MaxSampling(const Layout& layout) {
+    for (const FrameComponent& c : layout.frame) {
+      h = std::max(h, c.h);
+      v = std::max(v, c.v);
+    }
+  }
+};
+
 void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
   if (layout.frame.empty()) Fail("a scan before the frame");
   if (s.empty()) Fail("a scan header cut short");
@@ -349,11 +359,10 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
   if (n < 1 || n > 4 || s.size() != 4 + 2 * n) Fail("a scan header it cannot read");
   if (s[1 + 2 * n] != 0 || s[2 + 2 * n] != 63 || s[3 + 2 * n] != 0)
     Fail("a scan that is not sequential");
-  int h_max = 1, v_max = 1;
-  for (const FrameComponent& c : layout.frame) {
-    h_max = std::max(h_max, c.h);
-    v_max = std::max(v_max, c.v);
-  }
+  const MaxSampling max(layout);
+  // Several components are coded MCU by MCU, one alone block by block.
+  layout.mcus_wide = DivideUp(layout.width, 8u * max.h);
+  layout.mcus_high = DivideUp(layout.height, 8u * max.v);
   for (size_t i = 0; i < n; ++i) {
     FrameComponent* component = nullptr;
     int index = 0;
@@ -369,17 +378,15 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
     component->ac_table = ac;
     if (!layout.tables[Slot(0, dc)] || !layout.tables[Slot(1, ac)])
       Fail("a scan naming a table not defined");
-    // One component alone is coded block by block, several MCU by MCU.
     const int blocks = n == 1 ? 1 : component->h * component->v;
     for (int b = 0; b < blocks; ++b) layout.mcu.push_back({Slot(0, dc), Slot(1, ac), index});
     if (n == 1) {
-      const uint64_t width = DivideUp(uint64_t{layout.width} * component->h, h_max);
-      const uint64_t height = DivideUp(uint64_t{layout.height} * component->v, v_max);
-      layout.mcus = DivideUp(width, 8) * DivideUp(height, 8);
+      layout.mcus_wide = DivideUp(DivideUp(uint64_t{layout.width} * component->h, max.h), 8);
+      layout.mcus_high = DivideUp(DivideUp(uint64_t{layout.height} * component->v, max.v), 8);
     }
   }
   if (layout.mcu.size() > 10) Fail("more than 10 blocks in an MCU");
-  if (n > 1) layout.mcus = DivideUp(layout.width, 8u * h_max) * DivideUp(layout.height, 8u * v_max);
+  layout.mcus = layout.mcus_wide * layout.mcus_high;
 }
 
 Layout ReadLayout(std::span<const uint8_t> jpeg) {
@@ -449,6 +456,53 @@ class GrowingArray {
 // extra bits << 16 | their length << 11 | slot << 8 | symbol.
 using Symbols = GrowingArray<uint32_t>;
 
+// Reads one block's Huffman symbols: on_dc(size, extra bits), then
+// on_ac(run/size, size, extra bits, k) for each AC symbol up to the end of
+// the block, k the zigzag place of its coefficient (of the last of the 16
+// zeros of 0xF0). kQuick: both tables are QuickToReadTable's, whose codes
+// are read with their extra bits in one look.
+template <bool kQuick, typename OnDc, typename OnAc>
+void ReadBlockSymbols(BitReader& in, const DecodeTable& dc, const DecodeTable& ac, OnDc on_dc,
+                      OnAc on_ac) {
+  if (in.Ready() < 32) in.Fill();
+  const uint32_t size = kQuick ? in.Take(4) : dc.Read(in);
+  if (size > 11) Fail("a DC difference out of range");
+  on_dc(size, in.Take(static_cast<int>(size)));
+  for (int k = 1; k < 64;) {
+    if (in.Ready() < 32) in.Fill();
+    uint32_t run_size, bits, extra;
+    if constexpr (kQuick) {
+      const uint32_t look = in.Peek24();
+      run_size = look >> 16;
+      bits = run_size & 15;
+      extra = (look & 0xFFFF) >> (16 - bits);
+      in.Drop(static_cast<int>(8 + bits));
+    } else {
+      run_size = ac.Read(in);
+      bits = run_size & 15;
+      extra = in.Take(static_cast<int>(bits));
+    }
+    // A run of zeros and a coefficient, or 16 zeros (0xF0), or the end of
+    // the block (0x00).
+    if (run_size == 0) {
+      on_ac(0u, 0u, 0u, k);
+      break;
+    }
+    k += static_cast<int>(run_size >> 4);
+    if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0)) Fail("a coefficient out of range");
+    on_ac(run_size, bits, extra, k);
+    ++k;
+  }
+}
+
+// Whether every table the scan uses is QuickToReadTable's.
+bool AllQuick(const Layout& layout, const std::optional<DecodeTable> (&tables)[kTableSlots]) {
+  bool quick = true;
+  for (const Block& block : layout.mcu)
+    quick = quick && tables[block.dc]->IsQuick(0) && tables[block.ac]->IsQuick(1);
+  return quick;
+}
+
 template <bool kQuick>
 Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  const std::optional<DecodeTable> (&tables)[kTableSlots],
@@ -471,35 +525,16 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
   for (uint64_t m = 0; m < layout.mcus; ++m) {
     for (const Tables& block : mcu) {
       out = symbols.RoomFor(out, 64);
-      if (in.Ready() < 32) in.Fill();
-      const uint32_t size = kQuick ? in.Take(4) : block.dc->Read(in);
-      if (size > 11) Fail("a DC difference out of range");
-      *out++ = in.Take(static_cast<int>(size)) << 16 | size << 11 | block.dc_slot | size;
-      ++block.dc_count[size];
-      for (int k = 1; k < 64;) {
-        if (in.Ready() < 32) in.Fill();
-        uint32_t run_size, bits, extra;
-        if constexpr (kQuick) {
-          // The code and the extra bits that follow it in one look.
-          const uint32_t look = in.Peek24();
-          run_size = look >> 16;
-          bits = run_size & 15;
-          extra = (look & 0xFFFF) >> (16 - bits);
-          in.Drop(static_cast<int>(8 + bits));
-        } else {
-          run_size = block.ac->Read(in);
-          bits = run_size & 15;
-          extra = in.Take(static_cast<int>(bits));
-        }
-        // A run of zeros and a coefficient, or 16 zeros (0xF0), or the end
-        // of the block (0x00).
-        *out++ = extra << 16 | bits << 11 | block.ac_slot | run_size;
-        ++block.ac_count[run_size];
-        if (run_size == 0) break;
-        k += static_cast<int>(run_size >> 4) + 1;
-        if (k > 64 || bits > 10 || (bits == 0 && run_size != 0xF0))
-          Fail("a coefficient out of range");
-      }
+      ReadBlockSymbols<kQuick>(
+          in, *block.dc, *block.ac,
+          [&](uint32_t size, uint32_t extra) {
+            *out++ = extra << 16 | size << 11 | block.dc_slot | size;
+            ++block.dc_count[size];
+          },
+          [&](uint32_t run_size, uint32_t bits, uint32_t extra, int) {
+            *out++ = extra << 16 | bits << 11 | block.ac_slot | run_size;
+            ++block.ac_count[run_size];
+          });
     }
   }
   symbols.End(out);
@@ -510,11 +545,17 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
 Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  const std::optional<DecodeTable> (&tables)[kTableSlots],
                  std::vector<std::array<int64_t, 257>>& counts) {
-  bool quick = true;
-  for (const Block& block : layout.mcu)
-    quick = quick && tables[block.dc]->IsQuick(0) && tables[block.ac]->IsQuick(1);
-  return quick ? ReadScan<true>(jpeg, layout, tables, counts)
-               : ReadScan<false>(jpeg, layout, tables, counts);
+  return AllQuick(layout, tables) ? ReadScan<true>(jpeg, layout, tables, counts)
+                                  : ReadScan<false>(jpeg, layout, tables, counts);
+}
+
+// One table as a DHT segment holds it: class and number, the counts of
+// each length, the symbols.
+void AppendTableBody(std::vector<uint8_t>& out, int table_class, int id, const HuffmanTable& t) {
+  out.push_back(static_cast<uint8_t>(table_class << 4 | id));
+  out.insert(out.end(), t.bits.begin() + 1, t.bits.end());
+  out.insert(out.end(), t.symbols.begin(),
+             t.symbols.begin() + static_cast<std::ptrdiff_t>(SymbolCount(t)));
 }
 
 void WriteTables(std::span<const uint8_t> body,
@@ -523,9 +564,7 @@ void WriteTables(std::span<const uint8_t> body,
   ReadTables(body, [&](int table_class, int id, const HuffmanTable& original) {
     const HuffmanTable& t =
         fitted[Slot(table_class, id)] ? *fitted[Slot(table_class, id)] : original;
-    segment.push_back(static_cast<uint8_t>(table_class << 4 | id));
-    segment.insert(segment.end(), t.bits.begin() + 1, t.bits.end());
-    segment.insert(segment.end(), t.symbols.begin(), t.symbols.begin() + SymbolCount(t));
+    AppendTableBody(segment, table_class, id, t);
   });
   const size_t length = segment.size() - 2;
   if (length > 0xFFFF) Fail("a table segment too long");
@@ -574,60 +613,30 @@ int32_t ExtendSign(uint32_t bits, int length) {
   return value < (1 << (length - 1)) ? value - (1 << length) + 1 : value;
 }
 
-struct MaxSampling {
-  int h = 1, v = 1;
-  explicit MaxSampling(const Layout& layout) {
-    for (const FrameComponent& c : layout.frame) {
-      h = std::max(h, c.h);
-      v = std::max(v, c.v);
-    }
-  }
-};
-
 // Reads one block's coefficients: the DC into `dc` (a difference from
 // `last_dc`), the values not 0 to `values`, and the masks of those not 0 for
-// each shift. kQuick: both tables are QuickToReadTable's, whose codes are
-// read without looking up.
+// each shift.
 template <bool kQuick>
 void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac_table,
                int64_t& last_dc, int16_t& dc, int16_t*& values, uint64_t* nonzero) {
-  if (in.Ready() < 32) in.Fill();
-  const int size = kQuick ? static_cast<int>(in.Take(4)) : dc_table.Read(in);
-  if (size > 11) Fail("a DC difference out of range");
-  last_dc += ExtendSign(in.Take(size), size);
-  dc = static_cast<int16_t>(last_dc);
   uint64_t masks[4] = {};
-  for (int k = 1; k < 64;) {
-    if (in.Ready() < 32) in.Fill();
-    int run_size, bits;
-    uint32_t extra;
-    if constexpr (kQuick) {
-      // The code and the extra bits that follow it in one look.
-      const uint32_t look = in.Peek24();
-      run_size = static_cast<int>(look >> 16);
-      bits = run_size & 15;
-      extra = (look & 0xFFFF) >> (16 - bits);
-      in.Drop(run_size == 0 ? 8 : 8 + bits);
-    } else {
-      run_size = ac_table.Read(in);
-      bits = run_size & 15;
-      extra = run_size == 0 || bits > 10 ? 0 : in.Take(bits);
-    }
-    if (run_size == 0) break;
-    k += run_size >> 4;
-    if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0)) Fail("a coefficient out of range");
-    if (bits != 0) {
-      const int32_t value = ExtendSign(extra, bits);
-      *values++ = static_cast<int16_t>(value);
-      const auto magnitude = static_cast<uint32_t>(std::abs(value));
-      const uint64_t bit = uint64_t{1} << k;
-      masks[0] |= bit;
-      masks[1] |= magnitude >= 2 ? bit : 0;
-      masks[2] |= magnitude >= 4 ? bit : 0;
-      masks[3] |= magnitude >= 8 ? bit : 0;
-    }
-    ++k;
-  }
+  ReadBlockSymbols<kQuick>(
+      in, dc_table, ac_table,
+      [&](uint32_t size, uint32_t extra) {
+        last_dc += ExtendSign(extra, static_cast<int>(size));
+        dc = static_cast<int16_t>(last_dc);
+      },
+      [&](uint32_t, uint32_t bits, uint32_t extra, int k) {
+        if (bits == 0) return;
+        const int32_t value = ExtendSign(extra, static_cast<int>(bits));
+        *values++ = static_cast<int16_t>(value);
+        const auto magnitude = static_cast<uint32_t>(std::abs(value));
+        const uint64_t bit = uint64_t{1} << k;
+        masks[0] |= bit;
+        masks[1] |= magnitude >= 2 ? bit : 0;
+        masks[2] |= magnitude >= 4 ? bit : 0;
+        masks[3] |= magnitude >= 8 ? bit : 0;
+      });
   std::copy(masks, masks + 4, nonzero);
 }
 
@@ -642,17 +651,15 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
   for (const FrameComponent& c : layout.frame) {
     const uint64_t real_wide = DivideUp(DivideUp(uint64_t{layout.width} * c.h, max.h), 8);
     const uint64_t real_high = DivideUp(DivideUp(uint64_t{layout.height} * c.v, max.v), 8);
-    planes.emplace_back(interleaved ? DivideUp(layout.width, 8u * max.h) * c.h : real_wide,
-                        interleaved ? DivideUp(layout.height, 8u * max.v) * c.v : real_high,
+    planes.emplace_back(interleaved ? layout.mcus_wide * static_cast<uint64_t>(c.h) : real_wide,
+                        interleaved ? layout.mcus_high * static_cast<uint64_t>(c.v) : real_high,
                         real_wide, real_high);
   }
   int16_t* value_end = values.Begin();
-  const uint64_t mcus_wide =
-      interleaved ? DivideUp(layout.width, 8u * max.h) : planes[0].blocks_wide;
   int64_t last_dc[4] = {};  // wide enough for any sum of differences
   BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
   for (uint64_t m = 0; m < layout.mcus; ++m) {
-    const uint64_t mx = m % mcus_wide, my = m / mcus_wide;
+    const uint64_t mx = m % layout.mcus_wide, my = m / layout.mcus_wide;
     size_t b = 0;
     for (const int index : layout.scan_components) {
       const FrameComponent& c = layout.frame[static_cast<size_t>(index)];
@@ -680,11 +687,8 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
 std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
                                     const std::optional<DecodeTable> (&tables)[kTableSlots],
                                     GrowingArray<int16_t>& values) {
-  bool quick = true;
-  for (const Block& block : layout.mcu)
-    quick = quick && tables[block.dc]->IsQuick(0) && tables[block.ac]->IsQuick(1);
-  return quick ? ReadCoefficients<true>(jpeg, layout, tables, values)
-               : ReadCoefficients<false>(jpeg, layout, tables, values);
+  return AllQuick(layout, tables) ? ReadCoefficients<true>(jpeg, layout, tables, values)
+                                  : ReadCoefficients<false>(jpeg, layout, tables, values);
 }
 
 // Bits in order, the first at the top of the first word.
@@ -878,11 +882,8 @@ void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
         code(scan.component[0], plane.At(x, y, values));
     return;
   }
-  const MaxSampling max(layout);
-  const uint64_t wide = DivideUp(layout.width, 8u * max.h);
-  const uint64_t high = DivideUp(layout.height, 8u * max.v);
-  for (uint64_t my = 0; my < high; ++my) {
-    for (uint64_t mx = 0; mx < wide; ++mx) {
+  for (uint64_t my = 0; my < layout.mcus_high; ++my) {
+    for (uint64_t mx = 0; mx < layout.mcus_wide; ++mx) {
       for (int i = 0; i < scan.components; ++i) {
         const int index = scan.component[i];
         const FrameComponent& c = layout.frame[static_cast<size_t>(index)];
@@ -910,14 +911,17 @@ std::vector<uint32_t> CodesOf(const std::optional<HuffmanTable> (&fitted)[kTable
   return codes;
 }
 
+// A DHT segment of one table.
 void AppendTable(std::vector<uint8_t>& out, int table_class, int id, const HuffmanTable& t) {
-  const size_t n = SymbolCount(t);
-  const size_t length = 2 + 1 + 16 + n;
+  const size_t length = 2 + 1 + 16 + SymbolCount(t);
   out.insert(out.end(),
-             {0xFF, kDht, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length),
-              static_cast<uint8_t>(table_class << 4 | id)});
-  out.insert(out.end(), t.bits.begin() + 1, t.bits.end());
-  out.insert(out.end(), t.symbols.begin(), t.symbols.begin() + static_cast<std::ptrdiff_t>(n));
+             {0xFF, kDht, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
+  AppendTableBody(out, table_class, id, t);
+}
+
+void ReadyDecodeTables(const Layout& layout, std::optional<DecodeTable> (&decode)[kTableSlots]) {
+  for (int slot = 0; slot < kTableSlots; ++slot)
+    if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
 }
 
 }  // namespace
@@ -935,8 +939,7 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
                             JpegSink& sink) {
   const Layout layout = ReadLayout(jpeg);
   std::optional<DecodeTable> decode[kTableSlots];
-  for (int slot = 0; slot < kTableSlots; ++slot)
-    if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
+  ReadyDecodeTables(layout, decode);
 
   std::vector<std::array<int64_t, 257>> counts(kTableSlots);
   const Symbols symbols = ReadScan(jpeg, layout, decode, counts);
@@ -967,8 +970,7 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
                          const TableBuilder& build, JpegSink& sink) {
   const Layout layout = ReadLayout(jpeg);
   std::optional<DecodeTable> decode[kTableSlots];
-  for (int slot = 0; slot < kTableSlots; ++slot)
-    if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
+  ReadyDecodeTables(layout, decode);
   // A value takes 4 bits or more in the quick tables.
   GrowingArray<int16_t> values(jpeg.size() * 2 + 64);
   const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode, values);

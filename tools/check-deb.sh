@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian package on this machine and checks it as a user would
-# meet it: lintian finds no error or warning; the files are in place; a
-# normal user converts a bitmap through /usr/bin/morvane; `morvane --version`
+# meet it: lintian finds no error or warning; the files are in place; the
+# AppStream metainfo and the desktop entry pass appstreamcli (--pedantic)
+# and desktop-file-validate without a remark, and so does the unpacked
+# package as a tree (the metainfo's desktop entry is there); a normal user
+# converts a bitmap through /usr/bin/morvane; `morvane --version`
 # names the version; the user's Save in the settings window (on Xvfb) writes
 # ~/.config/Morvane/Morvane.ini; removing the package takes the program
 # away and leaves the user's settings; purging takes a settings file that
@@ -69,6 +72,8 @@ tools=()
 command -v lintian >/dev/null || tools+=(lintian)
 command -v Xvfb >/dev/null || tools+=(xvfb)
 command -v xdotool >/dev/null || tools+=(xdotool)
+command -v appstreamcli >/dev/null || tools+=(appstream)
+command -v desktop-file-validate >/dev/null || tools+=(desktop-file-utils)
 if ! ls /var/lib/apt/lists/*_Packages >/dev/null 2>&1; then apt-get update -qq; fi
 if [ ${#tools[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${tools[@]}" >/dev/null || exit 1
@@ -89,14 +94,49 @@ fi
 
 echo "== install (${SECONDS}s)"
 apt-get install -y -qq "$deb" >/dev/null || { echo "FAIL: apt-get install $deb"; exit 1; }
+id=io.github.morvane.morvane
 for file in /usr/lib/morvane/morvane /usr/lib/morvane/libSaveJPG.so \
-            /usr/lib/morvane/libmorvane-qt.so /usr/share/applications/morvane.desktop \
-            /usr/share/icons/hicolor/32x32/apps/morvane.png /usr/share/man/man1/morvane.1.gz \
+            /usr/lib/morvane/libmorvane-qt.so /usr/share/applications/$id.desktop \
+            /usr/share/metainfo/$id.metainfo.xml /usr/share/man/man1/morvane.1.gz \
+            /usr/share/icons/hicolor/scalable/apps/morvane.svg \
             /usr/share/doc/morvane/copyright /usr/share/doc/morvane/changelog.Debian.gz; do
   [ -f "$file" ] || fail "$file is not installed"
 done
+for size in 16 32 48 64 128 256; do
+  [ -f "/usr/share/icons/hicolor/${size}x$size/apps/morvane.png" ] ||
+    fail "the ${size}x$size icon is not installed"
+done
 [ "$(readlink /usr/bin/morvane)" = ../lib/morvane/morvane ] ||
   fail "/usr/bin/morvane is not a link to ../lib/morvane/morvane"
+
+echo "== the metainfo and the desktop entry (${SECONDS}s)"
+# A remark of any kind (error, warning, info or pedantic hint) fails.
+remarks() { grep -E '^ *[EWIP]: ' || true; }
+got=$(appstreamcli validate --pedantic --no-net "/usr/share/metainfo/$id.metainfo.xml" 2>&1)
+status=$?
+if [ "$status" -eq 0 ] && [ -z "$(remarks <<<"$got")" ]; then
+  pass "appstreamcli validate --pedantic: no remark"
+else
+  fail "appstreamcli validate --pedantic (status $status): $got"
+fi
+# As a tree: the metainfo's launchable desktop entry is in the package too.
+tree=$(mktemp -d)
+dpkg-deb -x "$deb" "$tree"
+got=$(appstreamcli validate-tree --pedantic --no-net "$tree" 2>&1)
+status=$?
+rm -rf "$tree"
+if [ "$status" -eq 0 ] && [ -z "$(remarks <<<"$got")" ]; then
+  pass "appstreamcli validate-tree --pedantic on the unpacked package: no remark"
+else
+  fail "appstreamcli validate-tree --pedantic (status $status): $got"
+fi
+got=$(desktop-file-validate "/usr/share/applications/$id.desktop" 2>&1)
+status=$?
+if [ "$status" -eq 0 ] && [ -z "$got" ]; then
+  pass "desktop-file-validate: no remark"
+else
+  fail "desktop-file-validate (status $status): $got"
+fi
 
 echo "== a user converts a bitmap through /usr/bin/morvane (${SECONDS}s)"
 mkdir "$home/pics"

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QGuiApplication>
+#include <QString>
 #include <exception>
 #include <memory>
 
@@ -39,6 +40,9 @@ extern "C" __attribute__((visibility("default"))) morvane::View* MorvaneCreateDe
     static int argc = 1;
     static char program_name[] = "morvane";
     static char* argv[] = {program_name, nullptr};
+    // The desktop entry's name: Wayland shells match the window to its
+    // launcher, icon and name by it (X11 ones by StartupWMClass there).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.morvane.morvane"));
     const QtMessageHandler previous = qInstallMessageHandler(&QuietWhileStarting);
     auto application = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(previous);

@@ -10,7 +10,11 @@
 # installs Wine to run it (tools/test-windows.sh does both). What is missing is installed
 # with apt-get; libjpeg-turbo (from Debian's source package) and GoogleTest
 # (from /usr/src/googletest) are built once for Windows and kept in
-# BUILD_DIR/third-party. Run from the project root.
+# BUILD_DIR/third-party, with the licence texts of what is linked in
+# (libjpeg-turbo's, and the mingw-w64 runtime's from its source package) in
+# its prefix/share/licenses/<name>-<version>. Source packages come through an apt
+# configuration of the build's own: /etc/apt is left as it was. Run from the
+# project root.
 set -euo pipefail
 
 tests=OFF
@@ -19,7 +23,7 @@ for arg in "$@"; do
   case $arg in
     --tests) tests=ON ;;
     -h | --help)
-      sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+      sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
       exit 0
       ;;
     -*)
@@ -56,35 +60,49 @@ install_missing() {
     "${missing[@]}" >/dev/null
 }
 
-# Source packages come from the machine's own Debian entry, copied with the
-# type deb-src, so no host name is written here.
-enable_source_packages() {
-  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    return 0
+# Downloads the named source packages (apt-get source ARGS...) into the
+# current folder. Their index comes from the machine's own Debian entries,
+# copied with the type deb-src into an apt configuration of the build's own
+# (third-party/apt, removed once the sources are in), so no host name is
+# written here and nothing in /etc/apt or /var changes; it needs no root.
+apt_source() {
+  local apt=$third/apt
+  local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
+    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=$(id -un)")
+  if [ ! -d "$apt/lists" ]; then
+    rm -rf "$apt"
+    mkdir -p "$apt/sources.list.d" "$apt/lists/partial" "$apt/cache/archives/partial"
+    touch "$apt/sources.list"
+    local entry
+    for entry in /etc/apt/sources.list.d/*.sources; do
+      [ -f "$entry" ] && grep -qE '^URIs:.*debian' "$entry" && grep -qE '^Types:(.* )?deb( |$)' "$entry" &&
+        sed 's/^Types:.*/Types: deb-src/' "$entry" >"$apt/sources.list.d/$(basename "$entry")"
+    done
+    [ -f /etc/apt/sources.list ] &&
+      { grep -E '^deb .*debian' /etc/apt/sources.list || true; } | sed 's/^deb /deb-src /' >"$apt/sources.list"
+    if [ ! -s "$apt/sources.list" ] && [ -z "$(ls "$apt/sources.list.d")" ]; then
+      echo "build-windows.sh: no Debian entry in /etc/apt to take source packages from" >&2
+      rm -rf "$apt"
+      return 1
+    fi
+    apt-get "${options[@]}" update -qq || {
+      rm -rf "$apt"
+      return 1
+    }
   fi
-  local entry
-  entry=$(grep -lsE '^URIs:.*debian' /etc/apt/sources.list.d/*.sources | head -n 1 || true)
-  if [ -n "$entry" ]; then
-    sed 's/^Types:.*/Types: deb-src/' "$entry" |
-      $sudo tee /etc/apt/sources.list.d/morvane-deb-src.sources >/dev/null
-  elif [ -f /etc/apt/sources.list ]; then
-    grep -E '^deb .*debian' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-      $sudo tee /etc/apt/sources.list.d/morvane-deb-src.list >/dev/null
-  else
-    echo "build-windows.sh: no Debian entry in /etc/apt to take source packages from" >&2
-    return 1
-  fi
-  $sudo apt-get update -qq
+  apt-get "${options[@]}" source -qq "$@" >/dev/null 2>&1
 }
 
-# libjpeg-turbo's static library and its headers, for Windows.
+# libjpeg-turbo's static library and its headers, for Windows, and its
+# licence texts: LICENSE.md, README.ijg (with the IJG's terms) and the zlib
+# licence of its SIMD code, as the header of simd/nasm/jsimdext.inc states it.
 build_libjpeg() {
-  [ -f "$prefix/lib/libjpeg.a" ] && return 0
+  local licenses=$prefix/share/licenses/libjpeg-turbo-$jpeg_version
+  [ -f "$prefix/lib/libjpeg.a" ] && [ -f "$licenses/README.ijg" ] && return 0
   local src=$third/libjpeg-turbo-$jpeg_version
   if [ ! -d "$src" ]; then
-    enable_source_packages
     mkdir -p "$third"
-    (cd "$third" && apt-get source -qq libjpeg-turbo >/dev/null 2>&1) || {
+    (cd "$third" && apt_source libjpeg-turbo) || {
       echo "build-windows.sh: apt-get source libjpeg-turbo failed" >&2
       return 1
     }
@@ -93,14 +111,50 @@ build_libjpeg() {
       return 1
     }
   fi
-  cmake -S "$src" -B "$third/libjpeg-build" -G Ninja -Wno-dev \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
-  cmake --build "$third/libjpeg-build" -j"$jobs" --target jpeg-static >/dev/null
-  # Only the library was built, so its files are put in place by hand.
-  mkdir -p "$prefix/lib" "$prefix/include"
-  cp "$src"/{jpeglib.h,jmorecfg.h,jerror.h} "$third/libjpeg-build/jconfig.h" "$prefix/include/"
-  cp "$third/libjpeg-build/libjpeg.a" "$prefix/lib/libjpeg.a"
+  if [ ! -f "$prefix/lib/libjpeg.a" ]; then
+    cmake -S "$src" -B "$third/libjpeg-build" -G Ninja -Wno-dev \
+      -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+      -DENABLE_SHARED=OFF -DWITH_TURBOJPEG=OFF -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
+    cmake --build "$third/libjpeg-build" -j"$jobs" --target jpeg-static >/dev/null
+    # Only the library was built, so its files are put in place by hand.
+    mkdir -p "$prefix/lib" "$prefix/include"
+    cp "$src"/{jpeglib.h,jmorecfg.h,jerror.h} "$third/libjpeg-build/jconfig.h" "$prefix/include/"
+    cp "$third/libjpeg-build/libjpeg.a" "$prefix/lib/libjpeg.a"
+  fi
+  mkdir -p "$licenses"
+  sed -n '/^; Copyright/,/^; 3\. /p' "$src/simd/nasm/jsimdext.inc" | sed 's/^; \{0,1\}//' >"$licenses/zlib-simd.txt"
+  grep -q "This notice may not be removed" "$licenses/zlib-simd.txt" || {
+    echo "build-windows.sh: no zlib licence in libjpeg-turbo's simd/nasm/jsimdext.inc" >&2
+    return 1
+  }
+  cp "$src/LICENSE.md" "$licenses/"
+  cp "$src/README.ijg" "$licenses/"
+}
+
+# The licence texts of the mingw-w64 runtime and of winpthreads, which the
+# programs link statically, from the source package of the installed
+# runtime: the runtime's own list of the notices that binaries must carry,
+# and winpthreads' COPYING. (libgcc and libstdc++ come under the GCC Runtime
+# Library Exception, which asks for no notice.)
+fetch_runtime_licences() {
+  local version licenses work tarball
+  version=$(dpkg-query -W -f='${source:Version}' mingw-w64-x86-64-dev)
+  licenses=$prefix/share/licenses/mingw-w64-${version%-*}
+  [ -f "$licenses/COPYING.MinGW-w64-runtime.txt" ] && [ -f "$licenses/COPYING.winpthreads" ] && return 0
+  work=$third/mingw-w64-source
+  rm -rf "$work"
+  mkdir -p "$work"
+  (cd "$work" && apt_source --download-only "mingw-w64=$version") || {
+    echo "build-windows.sh: apt-get source mingw-w64=$version failed" >&2
+    return 1
+  }
+  tarball=$(find "$work" -maxdepth 1 -name 'mingw-w64_*.orig.tar.*' ! -name '*.asc' | head -n 1)
+  tar -xf "$tarball" -C "$work" --wildcards --no-wildcards-match-slash \
+    '*/COPYING.MinGW-w64-runtime/COPYING.MinGW-w64-runtime.txt' '*/mingw-w64-libraries/winpthreads/COPYING'
+  mkdir -p "$licenses"
+  cp "$work"/*/COPYING.MinGW-w64-runtime/COPYING.MinGW-w64-runtime.txt "$licenses/"
+  cp "$work"/*/mingw-w64-libraries/winpthreads/COPYING "$licenses/COPYING.winpthreads"
+  rm -rf "$work"
 }
 
 build_googletest() {
@@ -133,6 +187,8 @@ packages=(g++-mingw-w64-x86-64 nasm cmake ninja-build dpkg-dev)
 install_missing "${packages[@]}"
 
 build_libjpeg
+fetch_runtime_licences
+rm -rf "$third/apt"
 [ "$tests" = ON ] && build_googletest
 
 # -O2: GCC 12's -O3 warns of string copies that cannot happen (-Wrestrict),

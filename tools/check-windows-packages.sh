@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Tries the Windows packages that tools/package-windows.sh made in DIST_DIR
 # (default dist) under Wine, headless, with the Japanese locale:
-#  - the zip holds exactly Morvane/ with Morvane.exe, SaveJPG.DLL and
-#    README.txt (UTF-8 with a byte-order mark, CR LF line ends);
+#  - the zip holds exactly Morvane/ with Morvane.exe, SaveJPG.DLL,
+#    README.txt, LICENSE.txt and THIRD-PARTY-NOTICES.txt (text files UTF-8
+#    with a byte-order mark, CR LF line ends); LICENSE.txt is the project's
+#    LICENSE, and the notices carry what the licences of libjpeg-turbo (its
+#    LICENSE.md, the IJG's terms and statement, the zlib licence of its SIMD
+#    code), the mingw-w64 runtime and winpthreads ask binaries to carry;
 #  - the installer, silent, for the current user and for all users: the
 #    files, the Start menu and "Send to" shortcuts and the Uninstall key are
 #    there; the installed Morvane.exe converts a bitmap (exit status 0), once
@@ -42,32 +46,54 @@ pass() { echo "  ok: $*"; }
 # No "." in the folder names: the program cuts a name at its first ".".
 work=$(mktemp -d /tmp/morvane-packages-XXXXXX)
 echo "The zip"
-python3 - "$zip" "$work/zip" <<'EOF' || failures=$((failures + 1))
+python3 - "$zip" "$work/zip" "$root/LICENSE" <<'EOF' || failures=$((failures + 1))
 import sys, zipfile
 archive = zipfile.ZipFile(sys.argv[1])
-expected = ["Morvane/", "Morvane/Morvane.exe", "Morvane/SaveJPG.DLL", "Morvane/README.txt"]
+texts = ["README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"]
+expected = ["Morvane/", "Morvane/Morvane.exe", "Morvane/SaveJPG.DLL"] + ["Morvane/" + t for t in texts]
 names = archive.namelist()
 faults = []
+# What each text file must say (the notices: a line of each licence text,
+# and the statement the IJG asks binaries to carry).
+needed = {
+    "README.txt": ["Morvane.ini", "%APPDATA%\\Morvane", "shell:sendto", "変換", "Exit status",
+                   "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"],
+    "LICENSE.txt": [open(sys.argv[3], encoding="utf-8").read()],
+    "THIRD-PARTY-NOTICES.txt": [
+        "This software is based in part on the work of the Independent JPEG Group.",
+        "libjpeg-turbo is covered by three compatible BSD-style open source licenses",
+        "Copyright (C)2009-2023 D. R. Commander.",
+        "This software is copyright (C) 1991-2020, Thomas G. Lane, Guido Vollbeding.",
+        "documentation must state that \"this software is based in part on the work of",
+        "Copyright (C) 1999-2006, MIYASAKA Masaru.",
+        "3. This notice may not be removed or altered from any source distribution.",
+        "This program or library was built using MinGW-w64 and statically",
+        "Copyright (c) 2011 mingw-w64 project",
+        "(C) 2010 Lockless Inc.",
+        "GCC Runtime Library Exception"],
+}
 if sorted(names) != sorted(expected):
     faults.append(f"it holds {names}, not {expected}")
 else:
     archive.extractall(sys.argv[2])
-    readme = archive.read("Morvane/README.txt")
-    if not readme.startswith(b"\xef\xbb\xbf"):
-        faults.append("README.txt has no UTF-8 byte-order mark")
-    if readme.count(b"\n") != readme.count(b"\r\n") or readme.count(b"\r") != readme.count(b"\n"):
-        faults.append("README.txt has line ends other than CR LF")
-    text = readme.decode("utf-8")
-    for needed in ("Morvane.ini", "%APPDATA%\\Morvane", "shell:sendto", "変換", "Exit status"):
-        if needed not in text:
-            faults.append(f"README.txt does not mention {needed}")
+    for name in texts:
+        data = archive.read("Morvane/" + name)
+        if not data.startswith(b"\xef\xbb\xbf"):
+            faults.append(f"{name} has no UTF-8 byte-order mark")
+        if data.count(b"\n") != data.count(b"\r\n") or data.count(b"\r") != data.count(b"\n"):
+            faults.append(f"{name} has line ends other than CR LF")
+        text = data.decode("utf-8-sig").replace("\r\n", "\n")
+        for line in needed[name]:
+            if line not in text:
+                faults.append(f"{name} does not say {line[:60]!r}")
     for name in ("Morvane/Morvane.exe", "Morvane/SaveJPG.DLL"):
         if not archive.read(name).startswith(b"MZ"):
             faults.append(f"{name} is not a Windows program")
 for fault in faults:
     print(f"  FAILED: {fault}", file=sys.stderr)
 if not faults:
-    print("  ok: Morvane/ with Morvane.exe, SaveJPG.DLL, README.txt (UTF-8 with BOM, CR LF)")
+    print("  ok: Morvane/ with Morvane.exe, SaveJPG.DLL and", ", ".join(texts),
+          "(UTF-8 with BOM, CR LF), the licence texts in them")
 sys.exit(1 if faults else 0)
 EOF
 
@@ -172,10 +198,10 @@ check_install() { # MODE (CurrentUser or AllUsers)
   status=0
   wine "$setup" /S "/$mode" </dev/null >/dev/null 2>&1 || status=$?
   if [ "$status" -eq 0 ]; then pass "installed"; else fail "the installer ended with status $status"; fi
-  for name in Morvane.exe SaveJPG.DLL README.txt uninstall.exe; do
+  for name in Morvane.exe SaveJPG.DLL README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt uninstall.exe; do
     [ -f "$folder/$name" ] || fail "$install\\$name is missing"
   done
-  for name in Morvane.exe SaveJPG.DLL README.txt; do
+  for name in Morvane.exe SaveJPG.DLL README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do
     cmp -s "$folder/$name" "$work/zip/Morvane/$name" || fail "the installed $name is not the zip's"
   done
   [ -f "$folder/uninstall.exe" ] && pass "files in $install"

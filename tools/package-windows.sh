@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Windows packages of Morvane into DIST_DIR (default dist):
 #   Morvane-<version>-win64.zip    a folder Morvane/ with Morvane.exe,
-#                                  SaveJPG.DLL and README.txt
+#                                  SaveJPG.DLL, README.txt, LICENSE.txt
+#                                  (Morvane's licence) and
+#                                  THIRD-PARTY-NOTICES.txt (the licences of
+#                                  what the two files link in)
 #   Morvane-<version>-setup.exe    the installer (packaging/windows/morvane.nsi)
 #
 #   tools/package-windows.sh [DIST_DIR]
@@ -10,13 +13,13 @@
 # folder of its own (MORVANE_PACKAGE_BUILD, default build-windows-package in
 # the project), so a test build in build-windows is left as it is. The
 # packaged copies are stripped of their symbols. NSIS is installed with
-# apt-get when missing. tools/check-windows-packages.sh tries both packages
-# under Wine.
+# apt-get when missing. The text files are written as Notepad wants them.
+# tools/check-windows-packages.sh tries both packages under Wine.
 set -euo pipefail
 
 case ${1:-} in
   -h | --help)
-    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'
     exit 0
     ;;
 esac
@@ -55,10 +58,87 @@ rm -rf "$build/package"
 mkdir -p "$stage"
 x86_64-w64-mingw32-strip -o "$stage/Morvane.exe" "$build/Morvane.exe"
 x86_64-w64-mingw32-strip -o "$stage/SaveJPG.DLL" "$build/SaveJPG.DLL"
-# The read-me as Notepad wants it: UTF-8 with a byte-order mark (or it is
+# The notices that the licences of what is linked in ask binaries to carry:
+# libjpeg-turbo's (in SaveJPG.DLL) and the mingw-w64 runtime's and
+# winpthreads' (in both files), as tools/build-windows.sh put them beside
+# the libraries.
+third_party_notices() {
+  local licenses=$build/third-party/prefix/share/licenses jpeg mingw
+  jpeg=$(find "$licenses" -maxdepth 1 -name 'libjpeg-turbo-*' 2>/dev/null | sort | tail -n 1)
+  mingw=$(find "$licenses" -maxdepth 1 -name 'mingw-w64-*' 2>/dev/null | sort | tail -n 1)
+  if [ -z "$jpeg" ] || [ -z "$mingw" ]; then
+    echo "package-windows.sh: no licence texts in $licenses" >&2
+    return 1
+  fi
+  # The folders are named <name>-<version>.
+  local jpeg_name mingw_name
+  jpeg_name="libjpeg-turbo ${jpeg##*-}"
+  mingw_name="mingw-w64 ${mingw##*-}"
+  cat <<EOF
+Morvane $version for Windows: notices of the software it contains
+======================================================================
+
+Morvane.exe と SaveJPG.DLL には、以下のソフトウェアの一部が組み込まれています。
+それぞれのライセンスに従い、その著作権表示とライセンス条項をここに記載します。
+Morvane 自身のライセンスは LICENSE.txt にあります。
+
+Morvane.exe and SaveJPG.DLL contain parts of the software below, linked in.
+As their licences ask, their copyright notices and licence terms follow.
+Morvane's own licence is in LICENSE.txt.
+
+  1. $jpeg_name (in SaveJPG.DLL)
+  2. the $mingw_name runtime (in Morvane.exe and SaveJPG.DLL)
+  3. winpthreads, of $mingw_name (in Morvane.exe and SaveJPG.DLL)
+
+The GCC runtime libraries in both files, libgcc and libstdc++, come under
+the GNU GPL version 3 with the GCC Runtime Library Exception, which asks
+for no notice in programs built with GCC.
+
+
+1. $jpeg_name
+======================================================================
+
+This software is based in part on the work of the Independent JPEG Group.
+
+----------------------------------------------------------------------
+LICENSE.md
+----------------------------------------------------------------------
+
+$(cat "$jpeg/LICENSE.md")
+
+----------------------------------------------------------------------
+The IJG License (README.ijg, LEGAL ISSUES)
+----------------------------------------------------------------------
+
+$(sed -n '/^LEGAL ISSUES$/,/^REFERENCES$/p' "$jpeg/README.ijg" | sed '$d')
+
+----------------------------------------------------------------------
+The zlib License of the SIMD extensions (simd/nasm/jsimdext.inc)
+----------------------------------------------------------------------
+
+$(cat "$jpeg/zlib-simd.txt")
+
+
+2. The $mingw_name runtime
+======================================================================
+
+$(cat "$mingw/COPYING.MinGW-w64-runtime.txt")
+
+
+3. winpthreads
+======================================================================
+
+$(cat "$mingw/COPYING.winpthreads")
+EOF
+}
+
+# A text file as Notepad wants it: UTF-8 with a byte-order mark (or it is
 # read as Shift-JIS on a Japanese system) and CR LF line ends.
-sed "s/@VERSION@/$version/; s/\$/\r/" "$root/packaging/windows/README.txt" |
-  { printf '\xef\xbb\xbf' && cat; } >"$stage/README.txt"
+notepad_text() { sed 's/\r$//; s/$/\r/' | { printf '\xef\xbb\xbf' && cat; }; }
+sed "s/@VERSION@/$version/" "$root/packaging/windows/README.txt" | notepad_text >"$stage/README.txt"
+notepad_text <"$root/LICENSE" >"$stage/LICENSE.txt"
+notices=$(third_party_notices)
+notepad_text <<<"$notices" >"$stage/THIRD-PARTY-NOTICES.txt"
 
 # The zip: one folder, the files dated from the last commit (or now).
 zip=$dist/Morvane-$version-win64.zip
@@ -71,7 +151,7 @@ with zipfile.ZipFile(target + ".part", "w", zipfile.ZIP_DEFLATED, compresslevel=
     folder = zipfile.ZipInfo("Morvane/", stamp)
     folder.external_attr = 0o40755 << 16 | 0x10
     archive.writestr(folder, b"")
-    for name in ("Morvane.exe", "SaveJPG.DLL", "README.txt"):
+    for name in ("Morvane.exe", "SaveJPG.DLL", "README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"):
         entry = zipfile.ZipInfo("Morvane/" + name, stamp)
         entry.external_attr = 0o100644 << 16
         entry.compress_type = zipfile.ZIP_DEFLATED

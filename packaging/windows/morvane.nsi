@@ -1,6 +1,6 @@
 ; The Windows installer of Morvane: a 64-bit NSIS installer in Japanese and
-; English that installs Morvane.exe, SaveJPG.DLL and README.txt for the
-; current user (%LOCALAPPDATA%\Programs\Morvane, no administrator rights) or
+; English that installs Morvane.exe, SaveJPG.DLL, README.txt, LICENSE.txt
+; and THIRD-PARTY-NOTICES.txt for the current user (%LOCALAPPDATA%\Programs\Morvane, no administrator rights) or
 ; for all users (C:\Program Files\Morvane, asks for them), with a Start menu
 ; entry (the settings window), a "Send to" entry and an uninstaller listed
 ; in Settings > Apps. The uninstaller removes what was installed and leaves
@@ -8,8 +8,8 @@
 ; program, which keeps that folder.
 ;
 ; tools/package-windows.sh runs it:
-;   makensis -DVERSION=1.26 -DPROGRAM_DIR=<folder with Morvane.exe, SaveJPG.DLL,
-;            README.txt> -DICON=<morvane.ico> -DOUTFILE=<setup.exe> morvane.nsi
+;   makensis -DVERSION=1.26 -DPROGRAM_DIR=<folder with those five files>
+;            -DICON=<morvane.ico> -DOUTFILE=<setup.exe> morvane.nsi
 ;
 ; Command line of the installer: /S silent, /CurrentUser or /AllUsers (the
 ; page that asks is then skipped), /D=<folder> (last). A silent /AllUsers
@@ -246,6 +246,8 @@ Section "Morvane"
   File "${PROGRAM_DIR}/Morvane.exe"
   File "${PROGRAM_DIR}/SaveJPG.DLL"
   File "${PROGRAM_DIR}/README.txt"
+  File "${PROGRAM_DIR}/LICENSE.txt"
+  File "${PROGRAM_DIR}/THIRD-PARTY-NOTICES.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateShortcut "$SMPROGRAMS\Morvane.lnk" "$INSTDIR\Morvane.exe" "" "$INSTDIR\Morvane.exe" 0 \
@@ -308,6 +310,8 @@ Section "Uninstall"
   Delete "$INSTDIR\Morvane.exe"
   Delete "$INSTDIR\SaveJPG.DLL"
   Delete "$INSTDIR\README.txt"
+  Delete "$INSTDIR\LICENSE.txt"
+  Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
   Delete "$INSTDIR\uninstall.exe"
   ; Only an empty folder goes: a Morvane.ini saved here keeps it.
   RMDir "$INSTDIR"

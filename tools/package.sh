@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package: a Release build without the tests in
 # build-package/, then `cpack -G DEB`, which leaves
-# dist/morvane_<version>-<release>_amd64.deb. When tools/package-windows.sh
-# is there, the Windows packages are built into dist/ too.
+# dist/morvane_<version>-<release>_amd64.deb. It needs only what
+# tools/install-deps.sh installs and installs nothing itself; the Windows
+# packages are their own step (tools/package-windows.sh).
 #   tools/package.sh            (after tools/install-deps.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,7 +35,3 @@ rm -rf "$build/cpack"
 mkdir -p dist
 mv "$build"/cpack/*.deb dist/
 ls -l dist/*.deb
-
-if [ -f tools/package-windows.sh ]; then
-  tools/package-windows.sh dist
-fi

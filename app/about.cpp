@@ -34,6 +34,11 @@ std::u16string UsageText() {
          name + u" " + help_switches +
          u" | --version\n"
          u"\n"
+         u"名前 / Names:\n"
+         u"  .BMP で終わる名前を変換します (大文字・小文字は問いません)。\n"
+         u"  Names ending in .BMP, in any letter case, are converted.\n" +
+         std::u16string(kHowNamesArrive) +
+         u"\n"
          u"設定ファイル / Settings file:\n"
          u"  " +
          settings_file +

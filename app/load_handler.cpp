@@ -130,19 +130,17 @@ StartUpOutcome OutcomeOf(const Form1& form, int64_t file_count) {
 
 }  // namespace
 
-StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
+StartUpOutcome RunLoadHandler(Form1& form, const CommandLine& command_line,
                               const StartUpParts& parts) {
   StoredSettings stored;
   RunStep([&] { stored = parts.load_settings(form.Quality, form.Progressive); });
   RunStep([&] { ShowStoredSettings(form, stored); });
   form.ConvertedCount = 0;
-  if (command_line.empty()) return StartUpOutcome::kShowWindow;
+  if (CommandLineText(command_line).empty()) return StartUpOutcome::kShowWindow;
 
-  // Every look-up comes before the first conversion: a name split from the
-  // command line holds no "." before its ".BMP", while the name of every
-  // JPEG the batch writes holds one, so no name can be looked up through a
-  // JPEG of the batch, and nothing else is written while names are looked
-  // up. The look-ups may remember what they have seen.
+  // Every look-up comes before the first conversion, and the batch writes
+  // nothing while names are looked up: the look-ups may remember what they
+  // have seen.
   std::optional<LookUpMemo> memo;
   memo.emplace();
   FileList list;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "settings/settings.h"
 #include "ui/form1.h"
 
@@ -36,9 +37,10 @@ enum class StartUpOutcome {
   kSomeConverted,
 };
 
-// Runs start-up and, for a non-empty command line, the batch and its
-// summary message. Every step runs under the resume-next rule; never throws.
-StartUpOutcome RunLoadHandler(Form1& form, std::u16string_view command_line,
+// Runs start-up and, for a non-empty command line (CommandLineText not
+// empty), the batch and its summary message. Every step runs under the
+// resume-next rule; never throws.
+StartUpOutcome RunLoadHandler(Form1& form, const CommandLine& command_line,
                               const StartUpParts& parts);
 
 // Exit status of a batch: 0 all converted, 1 none, 2 some.

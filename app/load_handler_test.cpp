@@ -43,7 +43,7 @@ class BatchTest : public ::testing::Test {
 
   void MakeFile(const std::string& relative) { temp_.AddFile(relative, "BM"); }
 
-  StartUpOutcome Run(std::u16string_view command_line) {
+  StartUpOutcome Run(const CommandLine& command_line) {
     StartUpParts parts;
     parts.load_settings = [this](uint8_t& quality, int16_t& progressive) {
       quality = quality_;
@@ -79,10 +79,20 @@ class BatchTest : public ::testing::Test {
 };
 
 TEST_F(BatchTest, EmptyCommandLineShowsWindowAndConvertsNothing) {
-  EXPECT_EQ(Run(u""), StartUpOutcome::kShowWindow);
+  using Arguments = std::vector<std::u16string>;
+  // No argument and a single empty one join to the empty text.
+  for (const CommandLine& empty :
+       {CommandLine(u""), CommandLine(Arguments{}), CommandLine(Arguments{u""})}) {
+    EXPECT_EQ(Run(empty), StartUpOutcome::kShowWindow);
+    EXPECT_TRUE(calls_.empty());
+    EXPECT_TRUE(view_.messages.empty());
+    EXPECT_EQ(form_.Quality, 85);
+  }
+  // Two empty arguments join to a blank: a batch that finds nothing.
+  EXPECT_EQ(Run(Arguments{u"", u""}), StartUpOutcome::kNoneConverted);
   EXPECT_TRUE(calls_.empty());
-  EXPECT_TRUE(view_.messages.empty());
-  EXPECT_EQ(form_.Quality, 85);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, u"変換に失敗しました。");
 }
 
 TEST_F(BatchTest, WritesBesideSourcesUnderLongNames) {
@@ -160,8 +170,10 @@ TEST_F(BatchTest, MissingNamesReachEncoderOnlyUnderSourceFolderRule) {
 }
 
 TEST_F(BatchTest, NoBitmapNameGivesFailureMessage) {
-  MakeFile("Pics/a.bmp");
-  EXPECT_EQ(Run(base_ + u"/Pics/a.bmp " + base_ + u"/Pics/a.Bmp"), StartUpOutcome::kNoneConverted);
+  MakeFile("Pics/a.txt");
+  MakeFile("Pics/a.bmp.jpg");
+  EXPECT_EQ(Run(base_ + u"/Pics/a.txt " + base_ + u"/Pics/a.bmp.jpg"),
+            StartUpOutcome::kNoneConverted);
   EXPECT_TRUE(calls_.empty());
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].text, u"変換に失敗しました。");
@@ -275,7 +287,7 @@ class SideBySideTest : public BatchTest {
 
   // Runs the batch on a fresh copy of the folder `pristine_`, then removes
   // what it wrote.
-  BatchEffects RunOn(unsigned workers, std::u16string_view command_line) {
+  BatchEffects RunOn(unsigned workers, const std::u16string& command_line) {
     fs::remove_all(temp_.path());
     fs::copy(pristine_, temp_.path(), fs::copy_options::recursive);
     workers_ = workers;
@@ -297,7 +309,7 @@ class SideBySideTest : public BatchTest {
 
   // Expects every side-by-side run to leave what the run one after the
   // other leaves.
-  void ExpectSameAsOneAfterTheOther(std::u16string_view command_line) {
+  void ExpectSameAsOneAfterTheOther(const std::u16string& command_line) {
     fs::remove_all(pristine_);
     fs::copy(temp_.path(), pristine_, fs::copy_options::recursive);
     const BatchEffects expected = RunOn(1, command_line);

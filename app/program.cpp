@@ -29,8 +29,8 @@ unsigned WorkersFromEnvironment() {
 }  // namespace
 
 int RunProgram(int argc, const char* const* argv) {
-  const std::u16string command_line = CommandLineText(argc, argv);
-  if (const std::optional<std::u16string> answer = AnswerAbout(command_line)) {
+  const CommandLine command_line = ProcessCommandLine(argc, argv);
+  if (const std::optional<std::u16string> answer = AnswerAbout(CommandLineText(command_line))) {
     ShowAnswer(*answer);
     return 0;
   }

@@ -1,9 +1,12 @@
 #include "filelist/command_line.h"
 
 #include <cstddef>
+#include <optional>
 #include <utility>
+#include <variant>
 
 #include "core/resume_next.h"
+#include "core/text.h"
 #include "filelist/file_path.h"
 
 namespace morvane {
@@ -11,28 +14,56 @@ namespace {
 
 constexpr char16_t kDot = u'.';
 constexpr char16_t kBlank = u' ';
+constexpr char16_t kQuote = u'"';
 constexpr std::u16string_view kBitmapExtension = u".BMP";
 
-// The state of the one pass over the command line. Each lettered step (the
-// letters in the comments) is one unit of the resume-next rule and makes one
-// assignment, so a step that fails leaves the state as it was.
+// ".BMP" in any letter case: Windows keeps names in the case they were
+// given, and Paint saves "photo.bmp".
+bool IsBitmapExtension(std::u16string_view extension) {
+  return EqualIgnoringAsciiCase(extension, kBitmapExtension);
+}
+
+bool EndsWithBitmapExtension(std::u16string_view name) {
+  return name.size() >= kBitmapExtension.size() &&
+         IsBitmapExtension(name.substr(name.size() - kBitmapExtension.size()));
+}
+
+// The state of the one pass over the command line. Each step of the
+// unquoted rules (the letters in the comments) is one unit of the
+// resume-next rule and makes one assignment, so a step that fails leaves
+// the state as it was.
 class Splitter {
  public:
+  // One character of a command line given as one text.
   void TakeCharacter(char16_t ch) {
-    if (ch == kDot) {
-      RunStep([&] { pending_extension_ = kDot; });  // A
-      RunStep([&] { in_extension_ = true; });       // B
-    } else if (in_extension_ && ch != kBlank) {
-      RunStep([&] { pending_extension_ += ch; });  // C
-    } else if (in_extension_) {
-      EndExtensionAtBlank();
+    if (place_ == Place::kInQuotes) {
+      if (ch == kQuote) {
+        place_ = Place::kAfterQuotes;
+      } else {
+        RunStep([&] { quoted_name_ += ch; });
+      }
+    } else if (place_ == Place::kAfterQuotes && ch == kBlank) {
+      // The blank that ends a quoted name goes nowhere.
+      EndQuotedName(quoted_joined_);
     } else {
-      RunStep([&] { Slot(list_.ScannedNames) += ch; });  // K
+      if (place_ == Place::kAfterQuotes) {
+        // Text right after the closing quote: the quoted name and the
+        // unquoted name that begins here are joined, and both go.
+        EndQuotedName(true);
+        unquoted_joined_ = true;
+      }
+      TakeUnquotedCharacter(ch);
     }
+    previous_ = ch;
   }
 
+  // One argument of a command line given as a list: a whole name.
+  void TakeArgument(std::u16string_view argument) { TakeWholeName(argument); }
+
   FileList Finish() && {
-    if (pending_extension_ == kBitmapExtension) {
+    // The end of the text ends a quoted name, its quote closed or not.
+    if (place_ != Place::kUnquoted) EndQuotedName(quoted_joined_);
+    if (!unquoted_joined_ && IsBitmapExtension(pending_extension_)) {
       RunStep([&] { Slot(list_.ScannedNames) += pending_extension_; });  // L
       RunStep([&] { RecordTail(); });                                    // M
     } else {
@@ -48,8 +79,25 @@ class Splitter {
   }
 
  private:
+  enum class Place { kUnquoted, kInQuotes, kAfterQuotes };
+
+  void TakeUnquotedCharacter(char16_t ch) {
+    if (ch == kQuote) {
+      OpenQuotes();
+    } else if (ch == kDot) {
+      RunStep([&] { pending_extension_ = kDot; });  // A
+      RunStep([&] { in_extension_ = true; });       // B
+    } else if (in_extension_ && ch != kBlank) {
+      RunStep([&] { pending_extension_ += ch; });  // C
+    } else if (in_extension_) {
+      EndExtensionAtBlank();
+    } else {
+      RunStep([&] { Slot(list_.ScannedNames) += ch; });  // K
+    }
+  }
+
   void EndExtensionAtBlank() {
-    if (pending_extension_ == kBitmapExtension) {
+    if (!unquoted_joined_ && IsBitmapExtension(pending_extension_)) {
       RunStep([&] { Slot(list_.ScannedNames) += pending_extension_; });  // D
       RunStep([&] { RecordTail(); });                                    // E
       RunStep([&] { ++name_index_; });                                   // F
@@ -58,6 +106,36 @@ class Splitter {
     }
     RunStep([&] { in_extension_ = false; });       // H
     RunStep([&] { pending_extension_.clear(); });  // J
+    unquoted_joined_ = false;
+  }
+
+  // The unquoted name being gathered has no complete ".BMP" (a blank would
+  // have ended it): it is thrown away. The quoted name is joined to what
+  // stands right before its quote unless that is a blank or nothing.
+  void OpenQuotes() {
+    RunStep([&] { Slot(list_.ScannedNames).clear(); });  // as G
+    RunStep([&] { in_extension_ = false; });             // as H
+    RunStep([&] { pending_extension_.clear(); });        // as J
+    unquoted_joined_ = false;
+    quoted_joined_ = previous_.has_value() && *previous_ != kBlank;
+    quoted_name_.clear();
+    place_ = Place::kInQuotes;
+  }
+
+  void EndQuotedName(bool joined) {
+    if (!joined) TakeWholeName(quoted_name_);
+    quoted_name_.clear();
+    place_ = Place::kUnquoted;
+  }
+
+  // A name given whole (quoted, or one argument), taken as an unquoted name
+  // is at the blank after its ".BMP". Slot n holds nothing of another name
+  // here.
+  void TakeWholeName(std::u16string_view name) {
+    if (!EndsWithBitmapExtension(name)) return;
+    RunStep([&] { Slot(list_.ScannedNames) = name; });  // as D
+    RunStep([&] { RecordTail(); });                     // as E
+    RunStep([&] { ++name_index_; });                    // as F
   }
 
   // The tail of the long form, however long: FileName reaches back only 255
@@ -81,13 +159,29 @@ class Splitter {
   int64_t name_index_ = 1;
   std::u16string pending_extension_;
   bool in_extension_ = false;
+  // Where the pass stands: in unquoted text, inside quotes, or right after
+  // a closing quote, where the next character tells whether the quoted name
+  // stands apart.
+  Place place_ = Place::kUnquoted;
+  std::u16string quoted_name_;
+  // The quoted name being read is joined to the text before it.
+  bool quoted_joined_ = false;
+  // The unquoted name being gathered is joined to a quoted name before it.
+  bool unquoted_joined_ = false;
+  std::optional<char16_t> previous_;
 };
 
 }  // namespace
 
-FileList SplitCommandLine(std::u16string_view command_line) {
+FileList SplitCommandLine(const CommandLine& command_line) {
   Splitter splitter;
-  for (const char16_t ch : command_line) splitter.TakeCharacter(ch);
+  if (const auto* text = std::get_if<std::u16string>(&command_line)) {
+    for (const char16_t ch : *text) splitter.TakeCharacter(ch);
+  } else {
+    for (const std::u16string& argument : std::get<std::vector<std::u16string>>(command_line)) {
+      splitter.TakeArgument(argument);
+    }
+  }
   return std::move(splitter).Finish();
 }
 

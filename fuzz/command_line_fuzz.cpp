@@ -1,6 +1,9 @@
-// Fuzz target for the command line: the bytes are the arguments as one text.
-// Splits it into names and expands every name to its long form, looking
-// them up in a small fixed tree that is made once and then only read.
+// Fuzz target for the command line. The bytes are the command line twice
+// over: as one text, as Windows hands it over, and cut at each NUL byte into
+// a list of arguments, as POSIX systems hand it over. Splits each into names
+// and expands every name to its long form, looking them up in a small fixed
+// tree that is made once and then only read.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,7 +11,9 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/text.h"
 #include "filelist/command_line.h"
 #include "filelist/file_path.h"
 #include "platform/platform.h"
@@ -46,22 +51,19 @@ void MakeLookUpTree() {
 
 bool StartsWithSeparator(std::u16string_view text) { return !text.empty() && text[0] == u'/'; }
 
-}  // namespace
+bool EndsWithBitmapExtension(std::u16string_view name) {
+  return name.size() >= 4 && morvane::EqualIgnoringAsciiCase(name.substr(name.size() - 4), u".BMP");
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > kLongestCommandLine) return 0;
-  MakeLookUpTree();
-  const std::u16string text =
-      morvane::FromSystemText(std::string_view(reinterpret_cast<const char*>(data), size));
-
-  const morvane::FileList list = morvane::SplitCommandLine(text);
+// The names of `list` and their long forms hold together.
+void CheckFileList(const morvane::FileList& list) {
   Check(list.FileCount >= 0);
   const auto count = static_cast<size_t>(list.FileCount);
   Check(list.ScannedNames.size() > count && list.NameTails.size() > count);
 
   for (size_t n = 1; n <= count; ++n) {
     const std::u16string& name = list.ScannedNames[n];
-    Check(name.empty() || name.ends_with(u".BMP"));
+    Check(name.empty() || EndsWithBitmapExtension(name));
     Check(list.NameTails[n].empty() || StartsWithSeparator(list.NameTails[n]));
     std::u16string long_form;
     try {
@@ -74,5 +76,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(StartsWithSeparator(long_form));
     Check(morvane::FPath(long_form) == long_form);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > kLongestCommandLine) return 0;
+  MakeLookUpTree();
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+
+  CheckFileList(morvane::SplitCommandLine(morvane::FromSystemText(bytes)));
+
+  // Each argument is a name as it stands: the names are the arguments that
+  // end in ".BMP", in their order.
+  std::vector<std::u16string> arguments;
+  for (size_t start = 0; start <= size;) {
+    const size_t end = std::min(bytes.find('\0', start), size);
+    arguments.push_back(morvane::FromSystemText(bytes.substr(start, end - start)));
+    start = end + 1;
+  }
+  const morvane::FileList list = morvane::SplitCommandLine(arguments);
+  CheckFileList(list);
+  std::vector<std::u16string> expected{std::u16string()};
+  for (const std::u16string& argument : arguments) {
+    if (EndsWithBitmapExtension(argument)) expected.push_back(argument);
+  }
+  Check(std::vector<std::u16string>(list.ScannedNames.begin(),
+                                    list.ScannedNames.begin() + list.FileCount + 1) == expected);
   return 0;
 }

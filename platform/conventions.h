@@ -1,7 +1,8 @@
 // How this system writes paths and names its libraries: the separator of
 // path components, the drive part that starts a path, making a relative
 // path absolute, the file names of the encoder library and of the program,
-// and how its programs are asked for their usage. Each system
+// how names arrive on its command line, and how its programs are asked for
+// their usage. Each system
 // defines them in its own conventions_*.cpp.
 #pragma once
 
@@ -39,6 +40,10 @@ extern const std::u16string_view kDesktopModuleFileName;
 // The program's file name as its users type it: "morvane" on POSIX
 // systems, "Morvane.exe" on Windows.
 extern const std::u16string_view kProgramFileName;
+
+// How this system hands names to the program, as the usage tells it: lines
+// in Japanese and in English, each indented by two blanks and ending in LF.
+extern const std::u16string_view kHowNamesArrive;
 
 // The switch that asks this system's programs for their usage besides
 // "--help": "/?" on Windows; empty on POSIX systems, where "/?" is a path.

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 namespace morvane {
 
@@ -104,10 +106,29 @@ bool FolderWritable(std::u16string_view folder);
 // folder (SHGetKnownFolderPath), otherwise %APPDATA% when it is set.
 std::optional<std::u16string> UserConfigFolder();
 
-// The arguments after the program's own name, joined by one blank each. On
-// Windows `argc` and `argv` are not used: the text after the program's name
-// in GetCommandLineW, as ArgumentsAfterProgramName gives it.
-std::u16string CommandLineText(int argc, const char* const* argv);
+// The command line as the system hands it over, after the program's own
+// name. On Windows one text, which the program cuts into names itself; on
+// POSIX systems the list of arguments, each of them one whole name.
+using CommandLine = std::variant<std::u16string, std::vector<std::u16string>>;
+
+// This process's command line. On POSIX systems the arguments after the
+// program's name; on Windows `argc` and `argv` are not used: the text after
+// the program's name in GetCommandLineW, as ArgumentsAfterProgramName gives
+// it.
+CommandLine ProcessCommandLine(int argc, const char* const* argv);
+
+// The command line as one text: the text itself, or the arguments joined by
+// one blank each. Empty when there is no argument or a single empty one.
+inline std::u16string CommandLineText(const CommandLine& command_line) {
+  if (const auto* text = std::get_if<std::u16string>(&command_line)) return *text;
+  const auto& arguments = std::get<std::vector<std::u16string>>(command_line);
+  std::u16string joined;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    if (i > 0) joined.push_back(u' ');
+    joined += arguments[i];
+  }
+  return joined;
+}
 
 // What ReadWholeFile found under a path.
 enum class FileRead { kRead, kMissing, kUnreadable };

@@ -466,13 +466,10 @@ std::u16string ExecutableFolder() {
   return folder;
 }
 
-std::u16string CommandLineText(int argc, const char* const* argv) {
-  std::u16string text;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) text.push_back(u' ');
-    text += FromSystemText(argv[i]);
-  }
-  return text;
+CommandLine ProcessCommandLine(int argc, const char* const* argv) {
+  std::vector<std::u16string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(FromSystemText(argv[i]));
+  return arguments;
 }
 
 bool EntryExists(std::u16string_view path) {

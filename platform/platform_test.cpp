@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "core/step_failure.h"
@@ -328,10 +329,18 @@ TEST(CreateFolderWithParents, MakesEachMissingFolderPrivateAndKeepsExistingOnes)
   EXPECT_FALSE(CreateFolderWithParents(temp.Text() + u"/file"));
 }
 
-TEST(CommandLineText, JoinsArgumentsWithOneBlank) {
-  const char* argv[] = {"morvane", "/a b/x.BMP", "", "/c.BMP"};
-  EXPECT_EQ(CommandLineText(4, argv), u"/a b/x.BMP  /c.BMP");
-  EXPECT_EQ(CommandLineText(1, argv), u"");
+// Each argument comes whole, any bytes included; joined, they give the text
+// that decides between the window, the switches and a batch.
+TEST(ProcessCommandLine, GivesEachArgumentWhole) {
+  const char* argv[] = {"morvane", "/a b/x.BMP", "", "/\"c\".BMP", "caf\xe9.bmp"};
+  const CommandLine command_line = ProcessCommandLine(5, argv);
+  EXPECT_EQ(std::get<std::vector<std::u16string>>(command_line),
+            (std::vector<std::u16string>{u"/a b/x.BMP", u"", u"/\"c\".BMP", u"caf\xDCE9.bmp"}));
+  EXPECT_EQ(CommandLineText(command_line), u"/a b/x.BMP  /\"c\".BMP caf\xDCE9.bmp");
+  EXPECT_EQ(CommandLineText(ProcessCommandLine(1, argv)), u"");
+  EXPECT_EQ(CommandLineText(ProcessCommandLine(3, argv)), u"/a b/x.BMP ");
+  EXPECT_EQ(CommandLineText(CommandLine(std::vector<std::u16string>{u""})), u"");
+  EXPECT_EQ(CommandLineText(CommandLine(std::vector<std::u16string>{u"", u""})), u" ");
 }
 
 }  // namespace

@@ -192,7 +192,7 @@ std::u16string ExecutableFolder() {
   return FromWide(buffer);
 }
 
-std::u16string CommandLineText(int, const char* const*) {
+CommandLine ProcessCommandLine(int, const char* const*) {
   // The C runtime's argv has lost the quotes and the exact blanks, and went
   // through the ANSI code page: the program reads the line as Windows keeps it.
   const wchar_t* whole = ::GetCommandLineW();

@@ -93,7 +93,18 @@ class ProgramTest : public ::testing::Test {
                                        0644);
     }
     const std::string program = (bin() / "morvane").string();
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    // Through the shell, the program is "$0" of its line.
+    const std::string shell = "/bin/sh";
+    const std::string dash_c = "-c";
+    const std::string& started = shell_line_.empty() ? program : shell;
+    std::vector<char*> argv;
+    if (!shell_line_.empty()) {
+      for (const std::string* text :
+           {&shell, &dash_c, static_cast<const std::string*>(&shell_line_)}) {
+        argv.push_back(const_cast<char*>(text->c_str()));
+      }
+    }
+    argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     std::vector<std::string> env_texts;
@@ -120,13 +131,13 @@ class ProgramTest : public ::testing::Test {
         ::dup2(out, 1);
         ::dup2(err, 2);
         if (!BecomeOtherUser().empty()) ::_exit(126);
-        ::execve(program.c_str(), argv.data(), env.data());
+        ::execve(started.c_str(), argv.data(), env.data());
         ::_exit(127);
       }
     }
     if (as_other_user_
             ? pid > 0
-            : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), env.data()) == 0) {
+            : posix_spawn(&pid, started.c_str(), &actions, nullptr, argv.data(), env.data()) == 0) {
       int wait_status = 0;
       waitpid(pid, &wait_status, 0);
       result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
@@ -164,6 +175,7 @@ class ProgramTest : public ::testing::Test {
   std::string workers_;                 // MORVANE_WORKERS for the program; unset when empty
   std::vector<std::string> extra_env_;  // "NAME=value" added to the environment
   bool as_other_user_ = false;          // run through BecomeOtherUser
+  std::string shell_line_;              // when set, run by /bin/sh -c with this line
 };
 
 TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
@@ -294,11 +306,67 @@ TEST_F(ProgramTest, MissingOrBrokenEncoderLibraryFailsEveryFile) {
 }
 
 TEST_F(ProgramTest, NamesWithoutBitmapExtensionGiveFailureMessage) {
-  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
-  const RunResult run = Run({(pics() / "a.bmp").string()});
+  // A bitmap under another name is not taken: the name decides.
+  WriteFile(pics() / "a.txt", Bitmap24(TestPicture(8, 8)));
+  WriteFile(pics() / "a.bmp.old", Bitmap24(TestPicture(8, 8)));
+  const RunResult run = Run({(pics() / "a.txt").string(), (pics() / "a.bmp.old").string()});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
+}
+
+// Each argument is one whole name, as shells and file managers pass them:
+// blanks, dots in folder names and double quotes stay part of it, and
+// ".bmp" counts in any letter case. v1.0/A.BMP never reaches v1.BMP.
+TEST_F(ProgramTest, EachArgumentConvertsAsOneWholeName) {
+  const Picture picture = TestPicture(32, 24);
+  WriteFile(pics() / "My Holiday 1.bmp", Bitmap24(picture));
+  fs::create_directories(pics() / "v1.0");
+  WriteFile(pics() / "v1.0" / "A.BMP", Bitmap24(picture));
+  WriteFile(pics() / "v1.BMP", Bitmap24(TestPicture(8, 8)));
+  WriteFile(pics() / "say \"cheese\".Bmp", Bitmap24(picture));
+  WriteFile(pics() / "notes.txt", Bitmap24(picture));
+
+  const RunResult run =
+      Run({(pics() / "My Holiday 1.bmp").string(), (pics() / "v1.0" / "A.BMP").string(),
+           (pics() / "say \"cheese\".Bmp").string(), (pics() / "notes.txt").string()});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "変換完了\n3個のファイルを変換しました。\nフォルダ：" + pics().string() +
+                         "\n画質：85\n");
+  EXPECT_GT(Psnr(ReadJpeg(pics() / "My Holiday 1.jpg"), picture), 30.0);
+  EXPECT_GT(Psnr(ReadJpeg(pics() / "v1.0" / "A.jpg"), picture), 30.0);
+  EXPECT_GT(Psnr(ReadJpeg(pics() / "say \"cheese\".jpg"), picture), 30.0);
+  EXPECT_FALSE(fs::exists(pics() / "v1.jpg"));
+  EXPECT_FALSE(fs::exists(pics() / "notes.jpg"));
+}
+
+// A glob in the shell: every bitmap of the current folder by its relative
+// name, whatever its letter case, other files thrown away; here into the
+// chosen folder, whose own name holds a dot and a blank.
+TEST_F(ProgramTest, ShellGlobConvertsEveryBitmapIntoTheChosenFolder) {
+  for (const char* name : {"My Scan.bmp", "a.bmp", "b.Bmp", "c.BMP"}) {
+    WriteFile(pics() / name, Bitmap24(TestPicture(16, 12)));
+  }
+  WriteFile(pics() / "notes.txt", "not a picture");
+  const fs::path out = root_ / "out v2.0";
+  fs::create_directories(out);
+  WriteSettings("[Data]\r\nFolder=" + out.string() + "\r\nSet=Y\r\n");
+
+  CurrentFolderChange change(pics());
+  shell_line_ = "exec \"$0\" *";
+  const RunResult run = Run({});
+
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "変換完了\n4個のファイルを変換しました。\nフォルダ：" + out.string() + "\n画質：85\n");
+  std::vector<std::string> written;
+  for (const fs::directory_entry& entry : fs::directory_iterator(out)) {
+    EXPECT_NO_THROW(ReadJpeg(entry.path())) << entry.path();
+    written.push_back(entry.path().filename().string());
+  }
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, (std::vector<std::string>{"My Scan.jpg", "a.jpg", "b.jpg", "c.jpg"}));
 }
 
 TEST_F(ProgramTest, WithoutCommandLineOrDisplayExplainsAndWritesNothing) {

@@ -118,6 +118,58 @@ TEST_F(ProgramOnWindows, ChosenFolderAndQualityComeFromTheSettingsBesideTheProgr
   EXPECT_TRUE(IsJpeg(ReadText(pics / "a.jpg")));
 }
 
+// A drop as Explorer builds the line: long names in their stored letter
+// case, in double quotes when they hold a blank, a text file among them.
+TEST_F(ProgramOnWindows, DroppedNamesConvertQuotedWithBlanksAndDotsInAnyLetterCase) {
+  const fs::path pics = Folder(L"My Pictures v1.0");
+  WriteFile(pics / "Holiday 1.bmp", Bitmap(64, 48));
+  WriteFile(pics / "Scan.BMP", Bitmap(17, 5));
+  WriteFile(pics / "notes.txt", "a note");
+  const fs::path plain = Folder(L"plain");
+  WriteFile(plain / "x.bmp", Bitmap(8, 8));
+
+  const ProgramRun run =
+      Run(L"\"" + (pics / L"Holiday 1.bmp").native() + L"\" \"" + (pics / L"Scan.BMP").native() +
+          L"\" \"" + (pics / L"notes.txt").native() + L"\" " + (plain / L"x.bmp").native());
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].title, kTitle);
+  EXPECT_EQ(run.boxes[0].text, Summary(3, pics, 85));
+  EXPECT_EQ(Names(pics), (std::vector<std::wstring>{L"Holiday 1.bmp", L"Holiday 1.jpg", L"Scan.BMP",
+                                                    L"Scan.jpg", L"notes.txt"}));
+  EXPECT_TRUE(IsJpeg(ReadText(pics / "Holiday 1.jpg")));
+  EXPECT_TRUE(IsJpeg(ReadText(plain / "x.jpg")));
+}
+
+// Into the chosen folder under the long name, from a quoted name whose
+// folder holds a dot: v1.0\My Pic.bmp, never v1.bmp, which the same name
+// unquoted would reach.
+TEST_F(ProgramOnWindows, ChosenFolderTakesQuotedNamesWhole) {
+  const fs::path pics = Folder(L"v1.0");
+  const fs::path out = Folder(L"Chosen Out");
+  WriteFile(pics / "My Pic.bmp", Bitmap(40, 40));
+  WriteFile(root_.path() / "v1.bmp", Bitmap(8, 8));
+  WriteFile(bin() / "Morvane.ini", Ansi(L"[Data]\r\nFolder=" + out.native() + L"\r\nSet=Y\r\n"));
+
+  const ProgramRun run = Run(L"\"" + (pics / L"MY PIC.BMP").native() + L"\"");
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, out, 85));
+  EXPECT_EQ(Names(out), (std::vector<std::wstring>{L"My Pic.jpg"}));
+  EXPECT_TRUE(IsJpeg(ReadText(out / "My Pic.jpg")));
+
+  // A quote left open runs to the end of the line.
+  fs::remove(out / "My Pic.jpg");
+  const ProgramRun open_quote = Run(L"\"" + (pics / L"my pic.bmp").native());
+  ASSERT_EQ(open_quote.boxes.size(), 1u);
+  EXPECT_EQ(open_quote.boxes[0].text, Summary(1, out, 85));
+  EXPECT_EQ(Names(out), (std::vector<std::wstring>{L"My Pic.jpg"}));
+}
+
 TEST_F(ProgramOnWindows, ExitStatusSaysWhetherAllSomeOrNoneConverted) {
   const fs::path pics = Folder(L"pics");
   WriteFile(pics / "good.bmp", Bitmap(8, 8));

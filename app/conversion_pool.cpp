@@ -9,8 +9,8 @@
 #include <unordered_map>
 
 #include "core/resume_next.h"
-#include "core/text.h"
 #include "filelist/file_path.h"
+#include "platform/conventions.h"
 #include "platform/platform.h"
 
 namespace morvane {
@@ -43,14 +43,14 @@ class MemoryBudget {
   std::condition_variable freed_;
 };
 
-// The JPEG's file name in ASCII lower case: two paths with different keys
-// never name the same file, whatever folders or links lie before it and
-// whether the file system tells letter case apart.
+// The JPEG's file name under the system's rule for letter case in names:
+// two paths with different keys never name the same file, whatever folders
+// or links lie before it and whether the file system tells letter case
+// apart.
 std::u16string FileKey(const std::u16string& dest) {
   std::u16string key;
   if (!RunStep([&] { key = LastComponent(dest); })) key = dest;
-  for (char16_t& ch : key) ch = AsciiLower(ch);
-  return key;
+  return FileNameCaseKey(key);
 }
 
 // The calls as chains, each in name order, the chains ordered by their first

@@ -10,51 +10,77 @@
 namespace morvane {
 namespace {
 
-using SavetoJpegEntry = int16_t (*)(char*, char*, uint8_t, int16_t);
+// SavetoJPEG: paths in the system's narrow text.
+using NarrowEntry = int16_t (*)(char*, char*, uint8_t, int16_t);
+// SavetoJPEGW: paths in UTF-16, wchar_t being 16 bits where it is exported.
+using Utf16Entry = int16_t (*)(const char16_t*, const char16_t*, uint8_t, int16_t);
 
-// The entry point, found once however many threads call at the same time.
-// A load that throws leaves the flag unset, so a library that could not be
-// opened is tried again on the next call, as a failed load leaves nothing
-// behind.
-SavetoJpegEntry EntryPoint() {
-  static std::once_flag loaded;
-  static SavetoJpegEntry entry = nullptr;
-  std::call_once(loaded, [] {
-    void* library = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
-    if (library == nullptr) throw StepFailure("cannot open the encoder library");
-    void* symbol = FindEntryPoint(library, "SavetoJPEG");
-    if (symbol == nullptr) throw StepFailure("the encoder library lacks SavetoJPEG");
-    entry = reinterpret_cast<SavetoJpegEntry>(symbol);
-  });
+// The entry point this system's program calls, found once however many
+// threads call at the same time. A load that fails leaves nothing behind,
+// so the next call tries again. Not std::call_once: with mingw-w64's
+// posix-thread runtime a call_once whose function threw blocks every later
+// call, and a batch of two or more names would wait for ever on a missing
+// library.
+void* EntryPoint() {
+  static std::mutex mutex;
+  static void* entry = nullptr;
+  const std::lock_guard lock(mutex);
+  if (entry != nullptr) return entry;
+  void* library = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
+  if (library == nullptr) throw StepFailure("cannot open the encoder library");
+  const char* name = kEncoderTakesUtf16Paths ? "SavetoJPEGW" : "SavetoJPEG";
+  void* symbol = FindEntryPoint(library, name);
+  if (symbol == nullptr) throw StepFailure(std::string("the encoder library lacks ") + name);
+  entry = symbol;
   return entry;
 }
 
-std::vector<char> TerminatedBuffer(const std::u16string& text) {
-  const std::string narrow = ToSystemText(text);
-  std::vector<char> buffer(narrow.begin(), narrow.end());
-  buffer.push_back('\0');
+template <class Unit>
+std::vector<Unit> TerminatedBuffer(std::basic_string_view<Unit> text) {
+  std::vector<Unit> buffer(text.begin(), text.end());
+  buffer.push_back(Unit{0});
   return buffer;
 }
 
-// The buffer's text before its first NUL; the buffer always ends in one.
-std::u16string TextOfBuffer(const std::vector<char>& buffer) {
-  return FromSystemText(std::string_view(buffer.data()));
+// The buffer's text before its first NUL. The library may have overwritten
+// the final NUL: it is put back, so the read stays in bounds.
+template <class Unit>
+std::basic_string_view<Unit> TextOfBuffer(std::vector<Unit>& buffer) {
+  buffer.back() = Unit{0};
+  return std::basic_string_view<Unit>(buffer.data());
+}
+
+int16_t CallWithSystemText(void* entry, std::u16string& source, std::u16string& dest,
+                           uint8_t quality, int16_t progressive) {
+  std::vector<char> source_buffer = TerminatedBuffer<char>(ToSystemText(source));
+  std::vector<char> dest_buffer = TerminatedBuffer<char>(ToSystemText(dest));
+  const int16_t result = reinterpret_cast<NarrowEntry>(entry)(
+      source_buffer.data(), dest_buffer.data(), quality, progressive);
+  source = FromSystemText(TextOfBuffer(source_buffer));
+  dest = FromSystemText(TextOfBuffer(dest_buffer));
+  return result;
+}
+
+// The same contract with UTF-16 buffers: what the library writes into them,
+// within their length, comes back.
+int16_t CallWithUtf16(void* entry, std::u16string& source, std::u16string& dest, uint8_t quality,
+                      int16_t progressive) {
+  std::vector<char16_t> source_buffer = TerminatedBuffer<char16_t>(source);
+  std::vector<char16_t> dest_buffer = TerminatedBuffer<char16_t>(dest);
+  const int16_t result = reinterpret_cast<Utf16Entry>(entry)(
+      source_buffer.data(), dest_buffer.data(), quality, progressive);
+  source = TextOfBuffer(source_buffer);
+  dest = TextOfBuffer(dest_buffer);
+  return result;
 }
 
 }  // namespace
 
 int16_t SavetoJPEG(std::u16string& source, std::u16string& dest, uint8_t quality,
                    int16_t progressive) {
-  const SavetoJpegEntry entry = EntryPoint();
-  std::vector<char> source_buffer = TerminatedBuffer(source);
-  std::vector<char> dest_buffer = TerminatedBuffer(dest);
-  const int16_t result = entry(source_buffer.data(), dest_buffer.data(), quality, progressive);
-  // The library may have overwritten the final NUL; keep the read in bounds.
-  source_buffer.back() = '\0';
-  dest_buffer.back() = '\0';
-  source = TextOfBuffer(source_buffer);
-  dest = TextOfBuffer(dest_buffer);
-  return result;
+  void* entry = EntryPoint();
+  return kEncoderTakesUtf16Paths ? CallWithUtf16(entry, source, dest, quality, progressive)
+                                 : CallWithSystemText(entry, source, dest, quality, progressive);
 }
 
 }  // namespace morvane

@@ -9,6 +9,7 @@
 #include "core/resume_next.h"
 #include "filelist/file_path.h"
 #include "test_support/files.h"
+#include "test_support/windows_paths.h"
 
 namespace morvane {
 namespace {
@@ -58,6 +59,39 @@ TEST(FPathOnWindows, TakesRelativeNamesAgainstTheCurrentFolder) {
   EXPECT_EQ(relative, LongForm(temp) + u"\\Pics\\a.BMP");
   EXPECT_EQ(with_slash, LongForm(temp) + u"\\Pics\\a.BMP");
   EXPECT_EQ(missing, u"");
+}
+
+TEST(FPathOnWindows, KeepsANetworkShareAsTheDrivePart) {
+  const test_support::NetworkFolder share;
+  if (share.path().empty()) GTEST_SKIP() << share.why_not();
+  const fs::path pics = fs::path(share.path()) / L"Pics";
+  fs::create_directories(pics);
+  test_support::WriteFile(pics / L"a.BMP", "x");
+  const std::u16string folder = PathText(share.path());
+  EXPECT_EQ(FPath(folder + u"\\PICS\\A.BMP"), folder + u"\\Pics\\a.BMP");
+  EXPECT_EQ(FPath(folder + u"\\Pics\\\\a.BMP"), folder + u"\\Pics\\a.BMP");
+  EXPECT_EQ(FPath(folder + u"\\Pics\\b.BMP"), u"");
+}
+
+TEST(FPathOnWindows, TakesPathsLongerThan260Characters) {
+  if (!test_support::ThisProcessTakesLongPaths())
+    GTEST_SKIP() << "this process takes no long paths";
+  TempFolder temp;
+  const fs::path deep =
+      temp.path() / std::wstring(100, L'a') / std::wstring(100, L'b') / L"Pictures";
+  fs::create_directories(deep);
+  test_support::WriteFile(deep / L"Long Name.bmp", "x");
+  const std::u16string expected = PathText(deep / L"Long Name.bmp");
+  ASSERT_GT(expected.size(), 260u);
+  std::u16string upper = expected;
+  for (char16_t& ch : upper) {
+    if (ch >= u'a' && ch <= u'z') ch = static_cast<char16_t>(ch - u'a' + u'A');
+  }
+  EXPECT_EQ(FPath(upper), expected);
+  // The C runtime lists no folder this long, so the temporary folder's
+  // removal would not reach these.
+  for (fs::path made = deep / L"Long Name.bmp"; made != temp.path(); made = made.parent_path())
+    fs::remove(made);
 }
 
 TEST(FPathOnWindows, PathThatCannotBeLookedUpFails) {

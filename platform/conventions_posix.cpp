@@ -1,4 +1,5 @@
 // Paths and library names on Linux and other POSIX systems.
+#include "core/text.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
 
@@ -13,8 +14,15 @@ const std::u16string_view kHowNamesArrive =
     u"  引数ひとつが名前ひとつです (空白やピリオドもそのまま)。\n"
     u"  Each argument is one whole name, blanks and dots included.\n";
 const std::u16string_view kSystemHelpSwitch = u"";
+const bool kEncoderTakesUtf16Paths = false;
 
 size_t DrivePartLength(std::u16string_view) { return 0; }
+
+std::u16string FileNameCaseKey(std::u16string_view name) {
+  std::u16string key(name);
+  for (char16_t& ch : key) ch = AsciiLower(ch);
+  return key;
+}
 
 std::u16string MakeAbsolute(std::u16string_view path) {
   if (path.empty() || path.front() == kPathSeparator) return std::u16string(path);

@@ -23,7 +23,8 @@ namespace morvane {
 // FromSystemText and then ToSystemText.
 
 // UTF-16 -> the system's narrow text (UTF-8; on Windows the ANSI code page,
-// where a character it lacks becomes its default character). A unit U+DC80-U+DCFF that is
+// where a character it lacks becomes its default character, never a
+// look-alike: no best fit). A unit U+DC80-U+DCFF that is
 // not the second half of a surrogate pair becomes the byte it carries; any
 // other unpaired surrogate becomes U+FFFD (EF BF BD).
 std::string ToSystemText(std::u16string_view text);

@@ -54,6 +54,20 @@ bool MeansNotFound(DWORD error) {
   }
 }
 
+// No path the system takes is longer, and no file system of Windows keeps a
+// longer name: such a path cannot be looked up at all.
+constexpr size_t kLongestPath = 32767;
+constexpr size_t kLongestName = 255;
+
+bool HoldsTooLongName(std::u16string_view path) {
+  size_t length = 0;
+  for (const char16_t ch : path) {
+    length = ch == u'\\' || ch == u'/' ? 0 : length + 1;
+    if (length > kLongestName) return true;
+  }
+  return false;
+}
+
 class FileHandle {
  public:
   explicit FileHandle(HANDLE handle) : handle_(handle) {}
@@ -115,9 +129,13 @@ std::string ToSystemText(std::u16string_view text) {
   if (text.empty()) return {};
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int size = static_cast<int>(text.size());
-  const int length = ::WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+  // A character the code page lacks becomes its default character, never a
+  // look-alike ("ö" is not "o"): a name must not come out as another file's.
+  // UTF-8 as the ANSI code page has no look-alikes and takes no such flag.
+  const DWORD flags = ::GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int length = ::WideCharToMultiByte(CP_ACP, flags, wide, size, nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, wide, size, narrow.data(), length, nullptr, nullptr);
+  ::WideCharToMultiByte(CP_ACP, flags, wide, size, narrow.data(), length, nullptr, nullptr);
   return narrow;
 }
 
@@ -133,9 +151,11 @@ std::u16string FromSystemText(std::string_view text) {
 std::u16string LookUpEntry(std::u16string_view path) {
   const std::wstring wide = Wide(path);
   if (wide.empty()) return {};
-  // Without the "\\?\" form the system takes no longer path; it would
-  // report such a path as not found.
-  if (wide.size() >= MAX_PATH) FailLookUp(path, ERROR_FILENAME_EXCED_RANGE);
+  // A path past 260 characters is looked up as it is: the system takes it
+  // where long paths are enabled, as the program's manifest asks.
+  if (wide.size() > kLongestPath || HoldsTooLongName(path)) {
+    FailLookUp(path, ERROR_FILENAME_EXCED_RANGE);
+  }
   WIN32_FIND_DATAW found;
   const HANDLE search = ::FindFirstFileW(wide.c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {

@@ -12,6 +12,7 @@
 #include "platform/conventions.h"
 #include "platform/platform.h"
 #include "test_support/files.h"
+#include "test_support/windows_paths.h"
 
 namespace morvane {
 namespace {
@@ -51,8 +52,11 @@ TEST(SystemText, UsesTheAnsiCodePage) {
   // Windows' "\" is byte 0x5C, which is also the second byte of some
   // characters (表 is 0x95 0x5C): a whole character, not a separator.
   EXPECT_EQ(FromSystemText("\x95\x5c"), u"表");
-  // A character the code page lacks becomes its default character.
+  // A character the code page lacks becomes its default character, never a
+  // look-alike that names another file.
   EXPECT_EQ(ToSystemText(u"\u0E01"), "?");
+  EXPECT_EQ(ToSystemText(u"sch\u00F6n.BMP"), "sch?n.BMP");
+  EXPECT_EQ(ToSystemText(u"\u00C9t\u00E9"), "?t?");
 }
 
 TEST(LookUpEntry, GivesTheStoredLongName) {
@@ -83,9 +87,36 @@ TEST(LookUpEntry, GivesEmptyTextWhenNothingMatches) {
   EXPECT_EQ(LookUpEntry(u""), u"");
 }
 
+TEST(LookUpEntry, TakesPathsLongerThan260Characters) {
+  if (!test_support::ThisProcessTakesLongPaths())
+    GTEST_SKIP() << "this process takes no long paths";
+  TempFolder temp;
+  std::u16string path = PathText(temp.path());
+  for (const char16_t letter : {u'a', u'b', u'c'}) {
+    path += u"\\" + std::u16string(100, letter);
+    ASSERT_TRUE(::CreateDirectoryW(reinterpret_cast<const wchar_t*>(path.c_str()), nullptr));
+  }
+  path += u"\\Long.BMP";
+  ASSERT_GT(path.size(), 300u);
+  const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_WRITE,
+                                    0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ::CloseHandle(file);
+  EXPECT_EQ(LookUpEntry(path.substr(0, path.size() - 8) + u"LONG.bmp"), u"Long.BMP");
+  EXPECT_EQ(LookUpEntry(path.substr(0, path.size() - 8) + u"Other.BMP"), u"");
+  // The C runtime lists no folder this long, so the temporary folder's
+  // removal would not reach these.
+  for (fs::path made = path; made != temp.path(); made = made.parent_path()) fs::remove(made);
+}
+
 TEST(LookUpEntry, FailsOnPathsThatCannotBeLookedUp) {
   EXPECT_THROW(LookUpEntry(std::u16string(u"C:\\a\0b", 6)), StepFailure);
   EXPECT_THROW(LookUpEntry(u"C:\\" + std::u16string(300, u'a')), StepFailure);
+  EXPECT_THROW(LookUpEntry(u"C:\\" + std::u16string(256, u'a') + u"\\b"), StepFailure);
+  std::u16string past_the_systems_limit = u"C:";
+  while (past_the_systems_limit.size() <= 32767)
+    past_the_systems_limit += u"\\" + std::u16string(200, u'a');
+  EXPECT_THROW(LookUpEntry(past_the_systems_limit), StepFailure);
 }
 
 TEST(MakeAbsolute, TakesRelativeNamesAgainstTheCurrentFolder) {
@@ -102,11 +133,62 @@ TEST(MakeAbsolute, TakesRelativeNamesAgainstTheCurrentFolder) {
   }
 }
 
-TEST(DrivePartLength, RunsToTheFirstColon) {
-  EXPECT_EQ(DrivePartLength(u"C:\\PICS\\A.BMP"), 2u);
-  EXPECT_EQ(DrivePartLength(u"\\PICS\\A.BMP"), 0u);
-  EXPECT_EQ(DrivePartLength(u"ab\\c:d"), 5u);
+TEST(DrivePartLength, IsTheDriveOrTheNetworkShare) {
+  // clang-format off
+  const struct {
+    std::u16string_view path;
+    std::u16string_view drive;
+  } cases[] = {
+      {u"C:\\PICS\\A.BMP", u"C:"},
+      {u"\\PICS\\A.BMP", u""},
+      {u"ab\\c:d", u"ab\\c:"},
+      // Explorer hands over a file of a share without a drive letter so.
+      {u"\\\\server\\share\\folder\\A.BMP", u"\\\\server\\share"},
+      {u"\\\\server\\share\\A.BMP", u"\\\\server\\share"},
+      {u"\\\\server\\share", u"\\\\server\\share"},
+      {u"\\\\server", u"\\\\server"},
+      {u"\\\\srv\\d:\\x:y", u"\\\\srv\\d:"},
+      {u"\\\\?\\UNC\\server\\share\\A.BMP", u"\\\\?\\UNC\\server\\share"},
+      {u"\\\\.\\unc\\server\\share\\A.BMP", u"\\\\.\\unc\\server\\share"},
+      {u"\\\\?\\C:\\PICS\\A.BMP", u"\\\\?\\C:"},
+      {u"\\\\.\\C:\\A.BMP", u"\\\\.\\C:"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.path.substr(0, DrivePartLength(c.path)), c.drive) << ToSystemText(c.path);
+  }
   EXPECT_EQ(kPathSeparator, u'\\');
+}
+
+TEST(FileNameCaseKey, IsOneForNamesTheSystemTakesForOneFile) {
+  // clang-format off
+  const struct {
+    std::u16string_view a;
+    std::u16string_view b;
+    bool one_file;
+  } cases[] = {
+      {u"abc.jpg", u"ABC.JPG", true},
+      {u"\uFF21\uFF22\uFF23.jpg", u"\uFF41\uFF42\uFF43.jpg", true},  // full-width ABC, abc
+      {u"\u00C9.jpg", u"\u00E9.jpg", true},                            // É, é
+      {u"\u0391\u03A9.jpg", u"\u03B1\u03C9.jpg", true},                // ΑΩ, αω
+      {u"\uD55C.jpg", u"\uD55C.JPG", true},                             // 한
+      {u"sch\u00F6n.jpg", u"schon.jpg", false},
+      {u"\uFF21.jpg", u"A.jpg", false},
+      {u"a.jpg", u"b.jpg", false},
+      {u"\U0001F600.jpg", u"\U0001F601.jpg", false},  // emoji: surrogate pairs
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToSystemText(c.a) + " / " + ToSystemText(c.b));
+    EXPECT_EQ(FileNameCaseKey(c.a) == FileNameCaseKey(c.b), c.one_file);
+    // The system's own comparison of file names agrees.
+    const int compared = ::CompareStringOrdinal(
+        reinterpret_cast<const wchar_t*>(c.a.data()), static_cast<int>(c.a.size()),
+        reinterpret_cast<const wchar_t*>(c.b.data()), static_cast<int>(c.b.size()), TRUE);
+    EXPECT_EQ(compared == CSTR_EQUAL, c.one_file);
+  }
+  EXPECT_EQ(FileNameCaseKey(u""), u"");
+  EXPECT_EQ(FileNameCaseKey(u"\U0001F600"), u"\U0001F600");
 }
 
 TEST(ExecutableFolder, HoldsTheRunningProgram) {
@@ -174,6 +256,8 @@ TEST(OpenLibraryInProgramFolder, OpensOnlyWhatLiesInTheProgramsFolder) {
   void* encoder = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
   ASSERT_NE(encoder, nullptr);
   EXPECT_NE(FindEntryPoint(encoder, "SavetoJPEG"), nullptr);
+  EXPECT_NE(FindEntryPoint(encoder, "SavetoJPEGW"), nullptr);
+  EXPECT_TRUE(kEncoderTakesUtf16Paths);
   EXPECT_EQ(FindEntryPoint(encoder, "Missing"), nullptr);
   // A system library is found on the search path, never here.
   EXPECT_EQ(OpenLibraryInProgramFolder(u"version.dll"), nullptr);

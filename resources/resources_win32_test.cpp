@@ -122,13 +122,17 @@ TEST_F(ProgramResources, IconHolds32And16PixelPictures) {
   if (icon != nullptr) ::DestroyIcon(icon);
 }
 
-TEST_F(ProgramResources, ManifestAsksForCommonControls6AndPerMonitorDpi) {
+TEST_F(ProgramResources, ManifestAsksForCommonControls6PerMonitorDpiAndLongPaths) {
   const std::string manifest = Bytes(24, 1);  // RT_MANIFEST
   ASSERT_FALSE(manifest.empty());
   EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""),
             std::string::npos);
   EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
   EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+  // Windows reads the setting only under its own namespace.
+  EXPECT_NE(manifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/"
+                          "WindowsSettings\">true</longPathAware>"),
+            std::string::npos);
   // The ANSI code page stays the system's.
   EXPECT_EQ(manifest.find("activeCodePage"), std::string::npos);
 }

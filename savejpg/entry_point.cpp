@@ -58,11 +58,8 @@ RowFunction RowsOrFailure(BmpRowReader& rows) {
   };
 }
 
-int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t progressive) {
-  if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
-    return SAVEJPG_ERR_ARGUMENT;
-  const fs::path source_path = PathFromSystemText(source);
-  const fs::path dest_path = PathFromSystemText(dest);
+int16_t Convert(const fs::path& source_path, const fs::path& dest_path, uint8_t quality,
+                int16_t progressive) {
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
 
   SourceFile input;
@@ -70,6 +67,21 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   const BmpResult<BmpImage> decoded = DecodeBmp(input);
   if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
   return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive);
+}
+
+// What a conversion gives, its failures included: nothing is thrown out of
+// the library.
+template <class Conversion>
+int16_t ResultOf(Conversion conversion) {
+  try {
+    return conversion();
+  } catch (const JpegFailure& failure) {
+    return failure.code();
+  } catch (const std::bad_alloc&) {
+    return SAVEJPG_ERR_OUT_OF_MEMORY;
+  } catch (...) {
+    return SAVEJPG_ERR_INTERNAL;
+  }
 }
 
 }  // namespace
@@ -92,13 +104,23 @@ int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& 
 
 extern "C" SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,
                                           int16_t progressive) {
-  try {
-    return savejpg::Convert(source, dest, quality, progressive);
-  } catch (const savejpg::JpegFailure& failure) {
-    return failure.code();
-  } catch (const std::bad_alloc&) {
-    return SAVEJPG_ERR_OUT_OF_MEMORY;
-  } catch (...) {
-    return SAVEJPG_ERR_INTERNAL;
-  }
+  return savejpg::ResultOf([&]() -> int16_t {
+    if (source == nullptr || dest == nullptr || *source == '\0' || *dest == '\0')
+      return SAVEJPG_ERR_ARGUMENT;
+    return savejpg::Convert(savejpg::PathFromSystemText(source), savejpg::PathFromSystemText(dest),
+                            quality, progressive);
+  });
 }
+
+#if defined(_WIN32)
+// The paths as Windows keeps them, whatever the ANSI code page holds.
+extern "C" SAVEJPG_API int16_t SavetoJPEGW(const wchar_t* source, const wchar_t* dest,
+                                           uint8_t quality, int16_t progressive) {
+  return savejpg::ResultOf([&]() -> int16_t {
+    if (source == nullptr || dest == nullptr || *source == L'\0' || *dest == L'\0')
+      return SAVEJPG_ERR_ARGUMENT;
+    return savejpg::Convert(std::filesystem::path(source), std::filesystem::path(dest), quality,
+                            progressive);
+  });
+}
+#endif

@@ -1,6 +1,6 @@
 /* SaveJPG: converts one Windows bitmap (.bmp) file to a JPEG file.
  *
- * The library exports a single C entry point, meant to be loaded at run time
+ * The library exports a C entry point, meant to be loaded at run time
  * (dlopen / LoadLibrary) and called once per file:
  *
  *   int16_t SavetoJPEG(char* source, char* dest, uint8_t quality,
@@ -46,11 +46,26 @@
  * Returns SAVEJPG_OK (0) when dest was written, otherwise one of the values
  * below. Values from 100 on say why the bitmap was refused; nothing is
  * written for them.
+ *
+ * SaveJPG.DLL on Windows exports a second entry point, the same in all but
+ * its paths, which are UTF-16:
+ *
+ *   int16_t SavetoJPEGW(const wchar_t* source, const wchar_t* dest,
+ *                       uint8_t quality, int16_t progressive);
+ *
+ * It reaches every name Windows can hold, where SavetoJPEG reaches only the
+ * names that the ANSI code page holds (on a Japanese system no Korean, no
+ * emoji, no "ö"). Neither entry point writes into the path buffers. A path
+ * longer than 260 characters is opened where the calling program declares
+ * itself long-path aware and the system allows long paths.
  */
 #ifndef SAVEJPG_SAVEJPG_H
 #define SAVEJPG_SAVEJPG_H
 
 #include <stdint.h>
+#if defined(_WIN32)
+#include <wchar.h>
+#endif
 
 #if defined(_WIN32)
 #define SAVEJPG_API __declspec(dllexport)
@@ -101,6 +116,11 @@ enum SaveJpgResult {
 };
 
 SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality, int16_t progressive);
+
+#if defined(_WIN32)
+SAVEJPG_API int16_t SavetoJPEGW(const wchar_t* source, const wchar_t* dest, uint8_t quality,
+                                int16_t progressive);
+#endif
 
 #ifdef __cplusplus
 }

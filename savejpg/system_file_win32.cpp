@@ -1,5 +1,6 @@
-// File access by name on Windows: paths arrive in the ANSI code page and are
-// opened through the wide API, so any name that the code page holds works.
+// File access by name on Windows, always through the wide API: a path that
+// SavetoJPEG takes in the ANSI code page reaches any name the code page
+// holds, one that SavetoJPEGW takes in UTF-16 any name at all.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

@@ -1,5 +1,6 @@
 // SavetoJPEG on Windows: paths in the ANSI code page reach files of any name
-// the code page holds, and an existing JPEG is replaced whole.
+// the code page holds, SavetoJPEGW's UTF-16 paths any name at all, and an
+// existing JPEG is replaced whole.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include "test_support/bitmap.h"
 #include "test_support/files.h"
 #include "test_support/jpeg.h"
+#include "test_support/windows_paths.h"
 
 namespace savejpg_test {
 namespace {
@@ -35,6 +37,84 @@ TEST(SaveJpgOnWindows, ReachesJapaneseNamesThroughTheAnsiCodePage) {
   std::string dest = Ansi((folder / L"写真.jpg").native());
   ASSERT_EQ(SavetoJPEG(source.data(), dest.data(), 85, 0), SAVEJPG_OK);
   EXPECT_EQ(DecodeJpeg(ReadFile(folder / L"写真.jpg")).width, 9);
+}
+
+// `path` as the NUL-terminated UTF-16 text SavetoJPEGW takes.
+std::wstring Wide(const fs::path& path) { return path.native(); }
+
+std::vector<uint8_t> BitmapOfWidth(int width) { return Bitmap24({width, 5, &Smooth}); }
+
+TEST(SaveJpgOnWindows, WideEntryReachesNamesNoCodePageHolds) {
+  TempFolder dir;
+  const fs::path folder =
+      dir.path() / L"\uD55C\uAD6D\uC5B4 \u0395\u03BB\u03BB\u03AC\u03B4\u03B1";  // 한국어 Ελλάδα
+  fs::create_directories(folder);
+  const wchar_t* names[] = {L"\uC0AC\uC9C4",
+                            L"\u03A6\u03C9\u03C4\u03BF\u03B3\u03C1\u03B1\u03C6\u03AF\u03B1",
+                            L"\U0001F600 smile", L"sch\u00F6n"};  // 사진, Φωτογραφία
+  int width = 10;
+  for (const wchar_t* name : names) {
+    SCOPED_TRACE(Ansi(name));
+    const fs::path bitmap = folder / (std::wstring(name) + L".bmp");
+    WriteFile(bitmap, BitmapOfWidth(++width));
+    const std::wstring source = Wide(bitmap);
+    const std::wstring dest = Wide(folder / (std::wstring(name) + L".jpg"));
+    ASSERT_EQ(SavetoJPEGW(source.c_str(), dest.c_str(), 85, 0), SAVEJPG_OK);
+    EXPECT_EQ(DecodeJpeg(ReadFile(dest)).width, width);
+  }
+}
+
+TEST(SaveJpgOnWindows, WideEntryConvertsTheFileNamedNotALookAlike) {
+  TempFolder dir;
+  WriteFile(dir / L"sch\u00F6n.BMP", BitmapOfWidth(11));
+  WriteFile(dir / L"schon.BMP", BitmapOfWidth(12));
+  WriteFile(dir / L"schon.jpg", {1, 2, 3});
+  const std::wstring source = Wide(dir / L"sch\u00F6n.BMP");
+  const std::wstring dest = Wide(dir / L"sch\u00F6n.jpg");
+  ASSERT_EQ(SavetoJPEGW(source.c_str(), dest.c_str(), 85, -1), SAVEJPG_OK);
+  EXPECT_EQ(DecodeJpeg(ReadFile(dir / L"sch\u00F6n.jpg")).width, 11);
+  EXPECT_EQ(ReadFile(dir / L"schon.jpg"), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+TEST(SaveJpgOnWindows, WideEntryGivesTheSameResultsForBadArguments) {
+  TempFolder dir;
+  WriteFile(dir / "in.bmp", SmallBitmap());
+  WriteFile(dir / "bad.bmp", {'B', 'M', 1});
+  const std::wstring source = Wide(dir / "in.bmp"), dest = Wide(dir / "out.jpg");
+  EXPECT_EQ(SavetoJPEGW(nullptr, dest.c_str(), 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEGW(source.c_str(), nullptr, 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEGW(L"", dest.c_str(), 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEGW(source.c_str(), L"", 85, 0), SAVEJPG_ERR_ARGUMENT);
+  EXPECT_EQ(SavetoJPEGW(Wide(dir / "missing.bmp").c_str(), dest.c_str(), 85, 0),
+            SAVEJPG_ERR_OPEN_SOURCE);
+  EXPECT_EQ(SavetoJPEGW(source.c_str(), source.c_str(), 85, 0), SAVEJPG_ERR_SAME_FILE);
+  EXPECT_EQ(SavetoJPEGW(Wide(dir / "bad.bmp").c_str(), dest.c_str(), 85, 0), SAVEJPG_BMP_TRUNCATED);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"bad.bmp", "in.bmp"}));
+}
+
+TEST(SaveJpgOnWindows, ReachesPathsLongerThan260Characters) {
+  if (!ThisProcessTakesLongPaths()) GTEST_SKIP() << "this process takes no long paths";
+  TempFolder dir;
+  const fs::path deep = dir.path() / std::wstring(120, L'd') / std::wstring(120, L'e');
+  fs::create_directories(deep);
+  WriteFile(deep / L"in.bmp", SmallBitmap());
+  WriteFile(deep / L"out.jpg", {1, 2, 3});
+  const std::wstring source = Wide(deep / L"in.bmp"), dest = Wide(deep / L"out.jpg");
+  ASSERT_GT(dest.size(), 260u);
+  ASSERT_EQ(SavetoJPEGW(source.c_str(), dest.c_str(), 85, 0), SAVEJPG_OK);
+  EXPECT_EQ(DecodeJpeg(ReadFile(deep / L"out.jpg")).width, 9);
+  // The C runtime lists no folder this long: the system does.
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = ::FindFirstFileW((deep / L"*").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  do {
+    if (found.cFileName[0] != L'.') names.push_back(found.cFileName);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  EXPECT_EQ(names.size(), 2u);
+  for (const fs::path& made : {deep / L"out.jpg", deep / L"in.bmp", deep, deep.parent_path()})
+    fs::remove(made);
 }
 
 TEST(SaveJpgOnWindows, ReplacesAnExistingJpegAndLeavesNoTemporary) {

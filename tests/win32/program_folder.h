@@ -54,14 +54,14 @@ class ProgramOnWindows : public testing::Test {
     return RunProgram(Program(), CommandLine(arguments), root_.path().native());
   }
 
-  morvane::test_support::TempFolder root_;
-
- private:
+  // The folder of the test binary, where the program was built.
   static fs::path TestBinaryFolder() {
     wchar_t buffer[MAX_PATH];
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
     return fs::path(std::wstring(buffer, length)).parent_path();
   }
+
+  morvane::test_support::TempFolder root_;
 };
 
 }  // namespace morvane_test

@@ -14,10 +14,14 @@
 #include "run_program.h"
 #include "test_support/bitmap.h"
 #include "test_support/files.h"
+#include "test_support/jpeg.h"
+#include "test_support/windows_paths.h"
 
 namespace morvane_test {
 namespace {
 
+using morvane::test_support::DecodeJpeg;
+using morvane::test_support::ReadFile;
 using morvane::test_support::ReadText;
 using morvane::test_support::WriteFile;
 
@@ -92,6 +96,125 @@ TEST_F(ProgramOnWindows, JapaneseAndShortNamesReachTheirFiles) {
   EXPECT_TRUE(IsJpeg(ReadText(pics / L"表.jpg")));
   EXPECT_TRUE(IsJpeg(ReadText(pics / L"Long Picture Name.jpg")));
   EXPECT_EQ(Names(pics).size(), 4u);
+}
+
+TEST_F(ProgramOnWindows, NameOutsideTheCodePageConvertsItsOwnFileNotALookAlike) {
+  const fs::path pics = Folder(L"pics");
+  // "ö" is not in code page 932 (nor in many others); its look-alike "o" is.
+  WriteFile(pics / L"sch\u00F6n.BMP", Bitmap(21, 4));
+  WriteFile(pics / L"schon.BMP", Bitmap(34, 4));
+  WriteFile(pics / L"schon.jpg", "the user's other JPEG");
+
+  const ProgramRun run = Run((pics / L"sch\u00F6n.BMP").native());
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, pics, 85));
+  EXPECT_EQ(DecodeJpeg(ReadFile(pics / L"sch\u00F6n.jpg")).width, 21);
+  EXPECT_EQ(ReadText(pics / L"schon.jpg"), "the user's other JPEG");
+  EXPECT_EQ(Names(pics).size(), 4u);
+}
+
+TEST_F(ProgramOnWindows, KoreanGreekAndEmojiNamesConvert) {
+  const fs::path pics = Folder(L"\uD55C\uAD6D\uC5B4");                    // 한국어
+  const std::wstring names[] = {L"\uC0AC\uC9C4",                          // 사진
+                                L"\u0395\u03BB\u03BB\u03AC\u03B4\u03B1",  // Ελλάδα
+                                L"\U0001F600\U0001F308"};                 // 😀🌈
+  std::wstring line;
+  for (const std::wstring& name : names) {
+    WriteFile(pics / (name + L".BMP"), Bitmap(12, 9));
+    line += (line.empty() ? L"" : L" ") + (pics / (name + L".BMP")).native();
+  }
+
+  const ProgramRun run = Run(line);
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(3, pics, 85));
+  for (const std::wstring& name : names) {
+    EXPECT_TRUE(IsJpeg(ReadText(pics / (name + L".jpg")))) << Ansi(name);
+  }
+  EXPECT_EQ(Names(pics).size(), 6u);
+}
+
+TEST_F(ProgramOnWindows, MissingEncoderEndsABatchOfThreeNamesWithTheFailureMessage) {
+  const fs::path pics = Folder(L"pics");
+  std::wstring line;
+  for (const wchar_t* name : {L"a.BMP", L"b.BMP", L"c.BMP"}) {
+    WriteFile(pics / name, Bitmap(8, 8));
+    line += (line.empty() ? L"" : L" ") + (pics / name).native();
+  }
+  fs::remove(bin() / "SaveJPG.DLL");
+
+  const ProgramRun run = Run(line);
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 1u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].title, kTitle);
+  EXPECT_EQ(run.boxes[0].text, kFailed);
+  EXPECT_EQ(Names(pics), (std::vector<std::wstring>{L"a.BMP", L"b.BMP", L"c.BMP"}));
+}
+
+TEST_F(ProgramOnWindows, EncoderGetsUtf16PathsAndWhatItWritesIntoThemComesBack) {
+  // A library that fails the narrow call and, called wide, writes
+  // C:\사진\x.jpg into the JPEG path: the summary names its folder.
+  fs::copy_file(TestBinaryFolder() / "RewritingEncoder.dll", bin() / "SaveJPG.DLL",
+                fs::copy_options::overwrite_existing);
+  const fs::path pics = Folder(L"pics");
+  WriteFile(pics / "a.bmp", Bitmap(8, 8));
+
+  const ProgramRun run = Run((pics / L"a.BMP").native());
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, L"C:\\\uC0AC\uC9C4", 85));
+}
+
+TEST_F(ProgramOnWindows, NameOnANetworkShareConverts) {
+  const morvane::test_support::NetworkFolder share;
+  if (share.path().empty()) GTEST_SKIP() << share.why_not();
+  const fs::path pics = fs::path(share.path()) / L"Pics";
+  fs::create_directories(pics);
+  WriteFile(pics / L"Photo.bmp", Bitmap(16, 8));
+
+  // As Explorer passes a file of a share that has no drive letter.
+  const ProgramRun run = Run(share.path() + L"\\PICS\\PHOTO.BMP");
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, pics, 85));
+  EXPECT_TRUE(IsJpeg(ReadText(pics / L"Photo.jpg")));
+}
+
+TEST_F(ProgramOnWindows, NameLongerThan260CharactersConverts) {
+  if (!morvane::test_support::LongPathsEnabled())
+    GTEST_SKIP() << "the system does not allow long paths";
+  const fs::path pics = Folder(L"pics") / std::wstring(120, L'a') / std::wstring(120, L'b');
+  const std::wstring bitmap = (pics / L"Long.BMP").native();
+  ASSERT_GT(bitmap.size(), 260u);
+  // Made through "\\?\", which needs no long-path support of this program.
+  ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + pics.parent_path().native()).c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + pics.native()).c_str(), nullptr));
+  WriteFile(L"\\\\?\\" + bitmap, Bitmap(8, 8));
+
+  const ProgramRun run = Run(bitmap);
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, pics, 85));
+  EXPECT_TRUE(IsJpeg(ReadText(L"\\\\?\\" + (pics / L"Long.jpg").native())));
+  // The C runtime lists no folder this long, so the test folder's removal
+  // would not reach these.
+  for (const wchar_t* file : {L"Long.BMP", L"Long.jpg"})
+    ::DeleteFileW((L"\\\\?\\" + (pics / file).native()).c_str());
+  ::RemoveDirectoryW((L"\\\\?\\" + pics.native()).c_str());
+  ::RemoveDirectoryW((L"\\\\?\\" + pics.parent_path().native()).c_str());
 }
 
 TEST_F(ProgramOnWindows, ChosenFolderAndQualityComeFromTheSettingsBesideTheProgram) {

@@ -26,4 +26,9 @@ cp "$bitmap" "$prefix/pics/A.BMP" || fail "no bitmap at $bitmap"
 env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/morvane" "$prefix/pics/A.BMP" >/dev/null ||
   fail "the installed program did not convert"
 [ -s "$prefix/pics/A.jpg" ] || fail "no JPEG file"
+# The marker of an installed copy lies beside the program, which then names
+# the user's own settings file, even where its user may write into its folder.
+[ -f "$prefix/lib/morvane/Morvane.installed" ] || fail "lib/morvane/Morvane.installed is not installed"
+env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$prefix/config" "$prefix/bin/morvane" --help |
+  grep -qxF "  $prefix/config/Morvane/Morvane.ini" || fail "--help does not name the user's own file"
 echo "PASS"

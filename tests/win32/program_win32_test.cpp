@@ -173,5 +173,33 @@ TEST_F(ProgramOnWindows, HelpOrVersionAloneIsAnsweredInAMessageBox) {
   EXPECT_EQ(Names(bin()), (std::vector<std::wstring>{L"Morvane.exe", L"SaveJPG.DLL"}));
 }
 
+// Standard error exists for a program of the window system only when its
+// starter hands one down: then each name not converted is named there, in
+// the ANSI code page with CR LF, and the message box is the usual one.
+TEST_F(ProgramOnWindows, NamesNotConvertedGoToAStandardErrorHandedDown) {
+  const fs::path pics = Folder(L"pics");
+  WriteFile(pics / "notes.bmp", "These are my notes, not a picture at all.");
+  WriteFile(pics / "good.bmp", Bitmap(8, 8));
+  const fs::path errors = root_ / "errors.txt";
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  const HANDLE file = ::CreateFileW(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const std::wstring missing = (pics / L"missing.BMP").native();
+  const std::wstring notes = (pics / L"notes.BMP").native();
+  const ProgramRun run = RunProgram(
+      Program(), CommandLine(missing + L" " + notes + L" " + (pics / L"good.BMP").native()),
+      root_.path().native(), 30000, file);
+  ::CloseHandle(file);
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 2u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, L"", 85));
+  EXPECT_EQ(ReadText(errors),
+            Ansi(L"Morvane.exe: " + missing + L": 見つかりません / not found\r\n" +
+                 L"Morvane.exe: " + notes + L": ビットマップではありません / not a bitmap\r\n"));
+}
+
 }  // namespace
 }  // namespace morvane_test

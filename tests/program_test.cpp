@@ -334,11 +334,24 @@ TEST_F(ProgramTest, HelpOrVersionAloneIsAnsweredOnStandardOutput) {
   EXPECT_EQ(run.out, "Morvane " MORVANE_VERSION "\n");
   EXPECT_EQ(run.err, "");
 
+  // The usage as Linux programs give it: how to call, what it is, the
+  // settings file this run uses (a portable copy's, beside it), where more
+  // is told.
   run = Run({"--help"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.rfind("Morvane " MORVANE_VERSION "\n", 0), 0u) << run.out;
-  EXPECT_NE(run.out.find("\n  " + (bin() / "Morvane.ini").string() + "\n"), std::string::npos)
+  EXPECT_EQ(run.out.rfind("Usage: morvane [FILE.BMP]...\n"
+                          "  or:  morvane --help | --version\n"
+                          "\n"
+                          "Morvane " MORVANE_VERSION "\n",
+                          0),
+            0u)
       << run.out;
+  for (const std::string& part : std::vector<std::string>{
+           "\n  MORVANE_WORKERS=N  ", "\n  XDG_CONFIG_HOME  ", "\n  DISPLAY, WAYLAND_DISPLAY\n",
+           "\n  " + (bin() / "Morvane.ini").string() + "\n  ポータブルなコピー: ",
+           "\n詳しくは / See morvane(1).\n"}) {
+    EXPECT_NE(run.out.find(part), std::string::npos) << part << " in\n" << run.out;
+  }
   EXPECT_EQ(run.err, "");
 
   // Anything more, or anything else, is a batch that finds no bitmap.
@@ -490,6 +503,45 @@ TEST_F(ProgramTest, AnUnwritableOutputFolderIsNamedWithTheJpeg) {
                                       (locked / "a.jpg").string()) +
                          kFailureMessage);
   EXPECT_TRUE(fs::is_empty(locked));
+}
+
+// An installed copy (Morvane.installed beside it, as the packages put it)
+// takes root's settings, like anyone's, from root's own folder, never from
+// a Morvane.ini beside it; until root has one, from the system-wide file.
+TEST_F(ProgramTest, AnInstalledCopyReadsOnlyTheUsersOwnOrTheSystemsSettings) {
+  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
+  WriteSettings("[Data]\nRate=60\n");
+  WriteFile(bin() / "Morvane.installed", "");
+  const fs::path own = root_ / "config" / "Morvane" / "Morvane.ini";
+  const fs::path system = root_ / "xdg" / "Morvane" / "Morvane.ini";
+  fs::create_directories(own.parent_path());
+  fs::create_directories(system.parent_path());
+  WriteFile(system, "[Data]\nRate=70\n");
+  extra_env_ = {"XDG_CONFIG_HOME=" + (root_ / "config").string(),
+                "XDG_CONFIG_DIRS=" + (root_ / "missing").string() + ":" + (root_ / "xdg").string()};
+  auto summary = [&](int quality) {
+    return "変換完了\n1個のファイルを変換しました。\nフォルダ：" + pics().string() + "\n画質：" +
+           std::to_string(quality) + "\n";
+  };
+
+  EXPECT_EQ(Run({(pics() / "a.BMP").string()}).out, summary(70));
+  std::string help = Run({"--help"}).out;
+  EXPECT_NE(help.find("\n  " + own.string() + "\n  (それまでは / until then: " + system.string() +
+                      ")\n  インストールされたコピー: "),
+            std::string::npos)
+      << help;
+
+  WriteFile(own, "[Data]\nRate=95\n");
+  EXPECT_EQ(Run({(pics() / "a.BMP").string()}).out, summary(95));
+  help = Run({"--help"}).out;
+  EXPECT_NE(help.find("\n  " + own.string() + "\n  インストールされたコピー: "), std::string::npos)
+      << help;
+
+  // The same folder without the marker is a portable copy's.
+  fs::remove(bin() / "Morvane.installed");
+  EXPECT_EQ(Run({(pics() / "a.BMP").string()}).out, summary(60));
+  EXPECT_EQ(ReadText(bin() / "Morvane.ini"), "[Data]\nRate=60\n");
+  EXPECT_EQ(ReadText(system), "[Data]\nRate=70\n");
 }
 
 // The same batch run by the program held to one encoder call at a time and

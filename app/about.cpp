@@ -1,5 +1,6 @@
 #include "app/about.h"
 
+#include "app/about_system.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
 #include "settings/settings.h"
@@ -9,48 +10,59 @@ namespace {
 
 std::u16string VersionText() { return u"Morvane " + FromSystemText(MORVANE_VERSION); }
 
-std::u16string UsageText() {
-  const std::u16string name(kProgramFileName);
-  std::u16string settings_file;
+// The settings file this run uses, and the rule of this kind of copy.
+std::u16string SettingsLines(const SystemUsage& usage) {
+  SettingsLocation location{u"Morvane.ini", {}, {}};
+  bool installed = false;
   try {
-    settings_file = SettingsFilePath();
+    location = ProgramSettingsLocation();
+    installed = InstalledCopy(ExecutableFolder());
   } catch (const std::exception&) {
-    settings_file = u"Morvane.ini";
+    // Without the executable's folder the usage names the file alone.
   }
+  std::u16string lines = u"  " + (location.file.empty() ? u"(なし / none)" : location.file) + u"\n";
+  if (!location.defaults_file.empty()) {
+    lines += u"  (それまでは / until then: " + location.defaults_file + u")\n";
+  }
+  return lines + std::u16string(installed ? usage.installed_settings : usage.portable_settings);
+}
+
+std::u16string UsageText() {
+  const SystemUsage& usage = ThisSystemsUsage();
+  const std::u16string name(kProgramFileName);
   std::u16string help_switches = u"--help";
   if (!kSystemHelpSwitch.empty()) help_switches += u" | " + std::u16string(kSystemHelpSwitch);
-  return VersionText() +
-         u"\n"
-         u"ビットマップ (BMP) ファイルを JPEG に変換します。\n"
-         u"Converts bitmap (BMP) files to JPEG.\n"
-         u"\n"
-         u"  " +
-         name +
-         u"                  設定ウィンドウ / the settings window\n"
-         u"  " +
-         name +
-         u" FILE.BMP ...     変換 / convert each bitmap\n"
-         u"  " +
-         name + u" " + help_switches +
-         u" | --version\n"
-         u"\n"
-         u"名前 / Names:\n"
-         u"  .BMP で終わる名前を変換します (大文字・小文字は問いません)。\n"
-         u"  Names ending in .BMP, in any letter case, are converted.\n" +
-         std::u16string(kHowNamesArrive) +
-         u"\n"
-         u"設定ファイル / Settings file:\n"
-         u"  " +
-         settings_file +
-         u"\n"
-         u"  プログラムのフォルダに Morvane.ini があるか、そこに書き込めるときはそこ、\n"
-         u"  そうでなければユーザーの設定フォルダ (保存時に作成)。\n"
-         u"  Beside the program when it has one there or its folder is writable,\n"
-         u"  otherwise in the user's own settings folder (made on the first Save).\n"
-         u"\n"
-         u"終了状態 / Exit status:\n"
-         u"  0 すべて変換 / all converted, 1 変換なし / none converted,\n"
-         u"  2 一部を変換 / some converted\n";
+  std::u16string text = u"Usage: " + name + u" [FILE.BMP]...\n";
+  text += u"  or:  " + name + u" " + help_switches + u" | --version\n\n";
+  text += VersionText() + u"\n";
+  text +=
+      u"ビットマップ (BMP) ファイルを JPEG に変換します。\n"
+      u"名前がなければ設定ウィンドウを開きます。\n"
+      u"Converts bitmap (BMP) files to JPEG. Without names, opens the settings window.\n"
+      u"\n"
+      u"名前 / Names:\n";
+  text += usage.names;
+  text +=
+      u"\n"
+      u"オプション / Options:\n"
+      u"  --help             この説明 / this help\n"
+      u"  --version          バージョン / the version\n"
+      u"  (コマンドライン全体がそれだけのときに限る / only as the whole command line)\n"
+      u"\n"
+      u"環境変数 / Environment:\n"
+      u"  MORVANE_WORKERS=N  同時に変換する数 (1: 1 つずつ。未設定: コアの数)\n"
+      u"                     bitmaps at once (1: one by one; unset: one per core)\n";
+  text += usage.environment;
+  text += u"\n設定ファイル / Settings file:\n" + SettingsLines(usage);
+  text +=
+      u"\n"
+      u"終了状態 / Exit status:\n"
+      u"  0 すべて変換 / all converted, 1 変換なし / none converted,\n"
+      u"  2 一部を変換 / some converted\n"
+      u"  変換できなかった名前は理由とともに標準エラーに出ます。\n"
+      u"  Each name not converted is named on standard error with its reason.\n"
+      u"\n";
+  return text + std::u16string(usage.see_also);
 }
 
 }  // namespace

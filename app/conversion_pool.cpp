@@ -92,6 +92,7 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
         budget.Take(bytes);
         // A cancel may come while the call waits for its memory.
         if (!progress.cancel_requested()) {
+          conversion->started = true;
           conversion->completed = RunStep([&] {
             conversion->result =
                 convert(*conversion->source, *conversion->dest, quality, progressive);

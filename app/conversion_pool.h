@@ -17,7 +17,8 @@ namespace morvane {
 struct Conversion {
   std::u16string* source = nullptr;
   std::u16string* dest = nullptr;
-  bool completed = false;  // the call returned; false when it threw
+  bool started = false;    // the call was made; false when a cancel came first
+  bool completed = false;  // the call returned; false when it threw or was not made
   int16_t result = 0;      // what it returned
 };
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/conversion_pool.h"
+#include "app/failure_reasons.h"
 #include "core/resume_next.h"
 #include "core/text.h"
 #include "filelist/command_line.h"
@@ -108,6 +109,36 @@ std::u16string ShownFolderOf(const Form1& form, const StoredSettings& stored) {
   return shown;
 }
 
+// Why each name that has no reason yet was not converted, from its call.
+void NoteReasonsOfCalls(const std::vector<Conversion>& conversions,
+                        const std::vector<size_t>& names_called,
+                        std::vector<std::u16string>& reasons) {
+  for (size_t i = 0; i < conversions.size(); ++i) {
+    const Conversion& conversion = conversions[i];
+    std::u16string& reason = reasons[names_called[i]];
+    if (!reason.empty()) continue;
+    if (!conversion.started) {
+      reason = CancelledReason();
+    } else if (!conversion.completed) {
+      reason = EncoderUnreachableReason();
+    } else if (conversion.result != 0) {
+      reason = ReasonOfResult(conversion.result, *conversion.dest);
+    }
+  }
+}
+
+// One line for each name not converted, in name order.
+void ReportNotConverted(const FileList& list, const std::vector<std::u16string>& reasons,
+                        const StartUpParts& parts) {
+  if (!parts.report_not_converted) return;
+  std::u16string lines;
+  if (list.FileCount <= 0) lines = NoBitmapNamedLine();
+  for (size_t n = 1; n < reasons.size(); ++n) {
+    if (!reasons[n].empty()) lines += NotConvertedLine(list.ScannedNames[n], reasons[n]);
+  }
+  if (!lines.empty()) parts.report_not_converted(lines);
+}
+
 void ShowSummary(Form1& form, const StoredSettings& stored) {
   if (form.ConvertedCount > 0) {
     const std::u16string text = DecimalText(form.ConvertedCount) + std::u16string(kConvertedText) +
@@ -153,16 +184,26 @@ StartUpOutcome RunLoadHandler(Form1& form, const CommandLine& command_line,
   form.OutputPaths.assign(count + 1, std::u16string());
 
   // The names get their paths one after the other, then the encoder calls
-  // run side by side.
+  // run side by side. A name whose long form was not found is not found,
+  // whatever the encoder then says of the empty text.
   std::vector<Conversion> conversions;
+  std::vector<size_t> names_called;
+  std::vector<std::u16string> reasons(count + 1);
   for (size_t n = 1; n <= count; ++n) {
-    if (PrepareName(form, list, stored, n)) {
+    const bool call = PrepareName(form, list, stored, n);
+    if (!call || form.SourcePaths[n].empty()) reasons[n] = NotFoundReason();
+    if (call) {
       conversions.push_back({&form.SourcePaths[n], &form.OutputPaths[n]});
+      names_called.push_back(n);
     }
   }
   memo.reset();
   ConvertWhileViewWaits(form, conversions, parts);
   TakeResults(form, conversions);
+  RunStep([&] {
+    NoteReasonsOfCalls(conversions, names_called, reasons);
+    ReportNotConverted(list, reasons, parts);
+  });
 
   RunStep([&] { ShowSummary(form, stored); });
   return OutcomeOf(form, list.FileCount);

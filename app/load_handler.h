@@ -28,6 +28,12 @@ struct StartUpParts {
   // Memory the calls running at once may need together: 0 for the machine's
   // physical memory.
   uint64_t memory_bytes = 0;
+  // Where the batch says why names were not converted: called once, after
+  // the conversions and before the summary, with one line (ending in LF)
+  // for each such name in name order (NotConvertedLine), or the one line
+  // NoBitmapNamedLine when the command line names no bitmap. Not called
+  // when every name was converted; nothing is said when it is unset.
+  std::function<void(std::u16string_view lines)> report_not_converted;
 };
 
 enum class StartUpOutcome {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/batch_progress.h"
 #include "core/step_failure.h"
 #include "core/text.h"
 #include "platform/platform.h"
@@ -51,6 +53,9 @@ class BatchTest : public ::testing::Test {
       return stored_;
     };
     parts.workers = workers_;
+    parts.report_not_converted = [this](std::u16string_view lines) {
+      reports_.emplace_back(lines);
+    };
     parts.convert = [this](std::u16string& source, std::u16string& dest, uint8_t quality,
                            int16_t progressive) -> int16_t {
       if (fake_encoder_) return fake_encoder_(source, dest);
@@ -74,6 +79,7 @@ class BatchTest : public ::testing::Test {
   std::function<int16_t(const std::u16string& source, const std::u16string& dest)> fake_encoder_;
   std::vector<int16_t> results_;
   std::vector<Call> calls_;
+  std::vector<std::u16string> reports_;  // each call of report_not_converted
   RecordingView view_;
   Form1 form_{view_};
 };
@@ -149,11 +155,21 @@ TEST_F(BatchTest, LowerCaseSetSelectsSourceFolder) {
   EXPECT_EQ(calls_[0].dest, base_ + u"/Pics/a.jpg");
 }
 
+const std::u16string kNotFound = u"見つかりません / not found";
+
+std::u16string NotConverted(const std::u16string& name, std::u16string_view reason) {
+  return u"morvane: " + name + u": " + std::u16string(reason) + u"\n";
+}
+
 TEST_F(BatchTest, MissingNamesReachEncoderOnlyUnderSourceFolderRule) {
+  // Not found, whatever the encoder then says of the empty source.
+  results_ = {1};
   Run(base_ + u"/Pics/none.BMP");
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].source, u"");
   EXPECT_EQ(calls_[0].dest, u".jpg");
+  EXPECT_EQ(reports_,
+            std::vector<std::u16string>{NotConverted(base_ + u"/Pics/none.BMP", kNotFound)});
 
   // Without a tail the JPEG would land beside the chosen folder (/ou.jpg):
   // the name fails alone, uncounted, and the next one still converts.
@@ -167,6 +183,7 @@ TEST_F(BatchTest, MissingNamesReachEncoderOnlyUnderSourceFolderRule) {
   EXPECT_EQ(calls_[0].dest, u"/output/a.jpg");
   EXPECT_EQ(view_.messages.back().text,
             u"1個のファイルを変換しました。\r\nフォルダ：/output\r\n画質：85");
+  EXPECT_EQ(reports_.back(), NotConverted(base_ + u"/Pics/none.BMP", kNotFound));
 }
 
 TEST_F(BatchTest, NoBitmapNameGivesFailureMessage) {
@@ -179,6 +196,9 @@ TEST_F(BatchTest, NoBitmapNameGivesFailureMessage) {
   EXPECT_EQ(view_.messages[0].text, u"変換に失敗しました。");
   EXPECT_EQ(view_.messages[0].title, u"変換完了");
   EXPECT_EQ(view_.messages[0].icon, MessageIcon::kError);
+  EXPECT_EQ(reports_, std::vector<std::u16string>{
+                          u"morvane: 変換するビットマップ (.BMP) の名前がありません / "
+                          u"no bitmap (.BMP) named to convert\n"});
 }
 
 TEST_F(BatchTest, EncoderFailuresAreNotCounted) {
@@ -203,6 +223,27 @@ TEST_F(BatchTest, EncoderFailuresAreNotCounted) {
   results_ = {-1, 300};
   EXPECT_EQ(Run(names), StartUpOutcome::kNoneConverted);
   EXPECT_EQ(form_.LastResult, 0);
+
+  // Each failure is said once, in name order; a run that converts every
+  // name says nothing.
+  EXPECT_EQ(
+      reports_,
+      (std::vector<std::u16string>{
+          NotConverted(base_ + u"/Pics/a.BMP",
+                       u"読み込めません (ファイルでないか、読む権限がありません) / "
+                       u"cannot be read (not a file, or no permission to read it)") +
+              NotConverted(base_ + u"/Pics/b.BMP",
+                           u"読み込めません (ファイルでないか、読む権限がありません) / "
+                           u"cannot be read (not a file, or no permission to read it)"),
+          NotConverted(base_ + u"/Pics/a.BMP",
+                       u"変換ライブラリが名前を受け付けません / the encoder refused the names"),
+          NotConverted(base_ + u"/Pics/a.BMP",
+                       u"変換できません (結果 -1) / cannot convert (result -1)") +
+              NotConverted(base_ + u"/Pics/b.BMP",
+                           u"変換できません (結果 300) / cannot convert (result 300)")}));
+  results_ = {0, 0};
+  Run(names);
+  EXPECT_EQ(reports_.size(), 3u);
 }
 
 TEST_F(BatchTest, MissingEncoderEndsWithFailureMessage) {
@@ -210,6 +251,57 @@ TEST_F(BatchTest, MissingEncoderEndsWithFailureMessage) {
   encoder_missing_ = true;
   EXPECT_EQ(Run(base_ + u"/Pics/a.BMP"), StartUpOutcome::kNoneConverted);
   EXPECT_EQ(view_.messages.back().text, u"変換に失敗しました。");
+  EXPECT_EQ(reports_, std::vector<std::u16string>{NotConverted(
+                          base_ + u"/Pics/a.BMP",
+                          u"変換ライブラリ libSaveJPG.so を読み込めません / cannot load the "
+                          u"encoder library libSaveJPG.so")});
+}
+
+// A view that cancels the batch once its first call has started; that call
+// returns only then.
+class CancellingView : public RecordingView {
+ public:
+  void WaitForBatch(BatchProgress& progress) override {
+    while (!call_started.load()) std::this_thread::yield();
+    progress.RequestCancel();
+    cancelled.store(true);
+    progress.Wait();
+  }
+  std::atomic<bool> call_started{false};
+  std::atomic<bool> cancelled{false};
+};
+
+TEST(CancelledBatch, NamesEachNameNotConvertedAsCancelled) {
+  test_support::TempFolder temp;
+  std::u16string names;
+  for (const char* name : {"a", "b", "c"}) {
+    temp.AddFile(std::string(name) + ".bmp", "BM");
+    names += temp.Text() + u"/" + Ascii(name) + u".BMP ";
+  }
+  names.pop_back();
+  CancellingView view;
+  Form1 form(view);
+  StartUpParts parts;
+  parts.load_settings = [](uint8_t& quality, int16_t&) {
+    quality = 85;
+    return StoredSettings{};
+  };
+  parts.workers = 1;
+  parts.convert = [&](std::u16string&, std::u16string&, uint8_t, int16_t) -> int16_t {
+    view.call_started.store(true);
+    while (!view.cancelled.load()) std::this_thread::yield();
+    return 0;
+  };
+  std::vector<std::u16string> reports;
+  parts.report_not_converted = [&](std::u16string_view lines) { reports.emplace_back(lines); };
+
+  EXPECT_EQ(RunLoadHandler(form, names, parts), StartUpOutcome::kSomeConverted);
+  const std::u16string cancelled =
+      u"キャンセルしたため変換していません / not converted: the batch was cancelled";
+  EXPECT_EQ(reports, std::vector<std::u16string>{NotConverted(temp.Text() + u"/b.BMP", cancelled) +
+                                                 NotConverted(temp.Text() + u"/c.BMP", cancelled)});
+  EXPECT_EQ(view.messages.back().text,
+            u"1個のファイルを変換しました。\r\nフォルダ：" + temp.Text() + u"\r\n画質：85");
 }
 
 TEST_F(BatchTest, EveryNameIsConvertedAndCountedExactly) {
@@ -245,6 +337,7 @@ TEST_F(BatchTest, RelativeNamesAreFoundInCurrentFolder) {
 struct BatchEffects {
   std::map<std::string, std::string> files;
   std::vector<std::u16string> messages;
+  std::vector<std::u16string> reports;
   StartUpOutcome outcome;
   uint8_t last_result;
   uint64_t converted_count;
@@ -292,6 +385,7 @@ class SideBySideTest : public BatchTest {
     fs::copy(pristine_, temp_.path(), fs::copy_options::recursive);
     workers_ = workers;
     view_.messages.clear();
+    reports_.clear();
     BatchEffects effects;
     effects.outcome = Run(command_line);
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(temp_.path())) {
@@ -301,6 +395,7 @@ class SideBySideTest : public BatchTest {
       effects.files[entry.path().lexically_relative(temp_.path()).string()] = bytes;
     }
     for (const auto& message : view_.messages) effects.messages.push_back(message.text);
+    effects.reports = reports_;
     effects.last_result = form_.LastResult;
     effects.converted_count = form_.ConvertedCount;
     effects.output_paths = form_.OutputPaths;
@@ -318,6 +413,7 @@ class SideBySideTest : public BatchTest {
       const BatchEffects got = RunOn(4, command_line);
       EXPECT_EQ(got.files, expected.files) << "round " << round;
       EXPECT_EQ(got.messages, expected.messages) << "round " << round;
+      EXPECT_EQ(got.reports, expected.reports) << "round " << round;
       EXPECT_EQ(got.outcome, expected.outcome) << "round " << round;
       EXPECT_EQ(got.last_result, expected.last_result) << "round " << round;
       EXPECT_EQ(got.converted_count, expected.converted_count) << "round " << round;

@@ -45,6 +45,7 @@ int RunProgram(int argc, const char* const* argv) {
     return SavetoJPEG(source, dest, quality, progressive);
   };
   parts.workers = WorkersFromEnvironment();
+  parts.report_not_converted = [](std::u16string_view lines) { WriteToStandardError(lines); };
   const StartUpOutcome outcome = RunLoadHandler(form, command_line, parts);
   if (outcome == StartUpOutcome::kShowWindow) return view->RunWindow(form);
   return ExitStatusOf(outcome);

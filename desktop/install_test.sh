@@ -48,4 +48,9 @@ version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/morvane" --version) || 
 release=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$prefix/share/metainfo/$id.metainfo.xml" | head -n1)
 [ "$version" = "Morvane $release" ] ||
   fail "the metainfo's newest release is \"$release\", the program says \"$version\""
+# The marker of an installed copy lies beside the program, which then names
+# the user's own settings file, even where its user may write into its folder.
+[ -f "$prefix/lib/morvane/Morvane.installed" ] || fail "lib/morvane/Morvane.installed is not installed"
+env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME="$prefix/config" "$prefix/bin/morvane" --help |
+  grep -qxF "  $prefix/config/Morvane/Morvane.ini" || fail "--help does not name the user's own file"
 echo "PASS"

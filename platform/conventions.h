@@ -2,8 +2,8 @@
 // path components, the drive part that starts a path, making a relative
 // path absolute, when two file names name one file, the file names of the
 // encoder library and of the program, the text its encoder takes paths in,
-// how names arrive on its command line, and how its programs are asked for
-// their usage. Each system defines them in its own conventions_*.cpp.
+// and how its programs are asked for their usage. Each system defines them in its own
+// conventions_*.cpp.
 #pragma once
 
 #include <cstddef>
@@ -61,10 +61,6 @@ extern const std::u16string_view kDesktopModuleFileName;
 // The program's file name as its users type it: "morvane" on POSIX
 // systems, "Morvane.exe" on Windows.
 extern const std::u16string_view kProgramFileName;
-
-// How this system hands names to the program, as the usage tells it: lines
-// in Japanese and in English, each indented by two blanks and ending in LF.
-extern const std::u16string_view kHowNamesArrive;
 
 // The switch that asks this system's programs for their usage besides
 // "--help": "/?" on Windows; empty on POSIX systems, where "/?" is a path.

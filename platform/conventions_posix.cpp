@@ -10,9 +10,6 @@ const char16_t kPathSeparator = u'/';
 const std::u16string_view kEncoderLibraryFileName = u"libSaveJPG.so";
 const std::u16string_view kDesktopModuleFileName = u"libmorvane-qt.so";
 const std::u16string_view kProgramFileName = u"morvane";
-const std::u16string_view kHowNamesArrive =
-    u"  引数ひとつが名前ひとつです (空白やピリオドもそのまま)。\n"
-    u"  Each argument is one whole name, blanks and dots included.\n";
 const std::u16string_view kSystemHelpSwitch = u"";
 const bool kEncoderTakesUtf16Paths = false;
 

@@ -51,9 +51,6 @@ const char16_t kPathSeparator = u'\\';
 const std::u16string_view kEncoderLibraryFileName = u"SaveJPG.DLL";
 const std::u16string_view kDesktopModuleFileName = u"";
 const std::u16string_view kProgramFileName = u"Morvane.exe";
-const std::u16string_view kHowNamesArrive =
-    u"  \"\" で囲んだ名前は空白やピリオドを含めてそのまま使います。\n"
-    u"  A name in double quotes is taken whole, blanks and dots included.\n";
 const std::u16string_view kSystemHelpSwitch = u"/?";
 const bool kEncoderTakesUtf16Paths = true;
 

@@ -107,6 +107,13 @@ bool FolderWritable(std::u16string_view folder);
 // folder (SHGetKnownFolderPath), otherwise %APPDATA% when it is set.
 std::optional<std::u16string> UserConfigFolder();
 
+// The folders under which the system keeps its programs' settings for every
+// user, the one that counts most first, without a final separator. On POSIX
+// systems each absolute folder of $XDG_CONFIG_DIRS (":" between them), or
+// "/etc/xdg" when it names none; on Windows the common application-data
+// folder (C:\ProgramData), when the system names it.
+std::vector<std::u16string> SystemConfigFolders();
+
 // The command line as the system hands it over, after the program's own
 // name. On Windows one text, which the program cuts into names itself; on
 // POSIX systems the list of arguments, each of them one whole name.
@@ -170,6 +177,14 @@ void* FindEntryPoint(void* library, const char* name);
 // True when standard error goes to a terminal (a console on Windows), not
 // to a file, a pipe or nowhere.
 bool StandardErrorIsTerminal();
+
+// Writes `text` (lines ending in LF) to standard error, when the process
+// has one. On POSIX systems through the C library's stderr, in the
+// system's narrow text. On Windows, where a program of the window system
+// has a standard error only when its starter handed one down (a
+// redirection, a pipe), nothing otherwise: on a console in UTF-16, to a
+// file or a pipe in the ANSI code page, lines ending in CR LF.
+void WriteToStandardError(std::u16string_view text);
 
 // True when the environment names a graphical display (X11 or Wayland).
 // Whether a window can really be shown is decided by the window module.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -511,6 +512,23 @@ std::optional<std::u16string> UserConfigFolder() {
   return FromSystemText(*folder);
 }
 
+std::vector<std::u16string> SystemConfigFolders() {
+  std::vector<std::u16string> folders;
+  const char* listed = std::getenv("XDG_CONFIG_DIRS");
+  const std::string_view list = listed == nullptr ? "" : listed;
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(':', start);
+    if (end == std::string_view::npos) end = list.size();
+    std::string folder(list.substr(start, end - start));
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    // A relative folder would depend on where the program was started.
+    if (!folder.empty() && folder.front() == '/') folders.push_back(FromSystemText(folder));
+    start = end + 1;
+  }
+  if (folders.empty()) folders.push_back(u"/etc/xdg");
+  return folders;
+}
+
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   const std::string narrow = ToSystemText(path);
   if (narrow.find('\0') != std::string::npos) return {FileRead::kUnreadable, {}};
@@ -590,6 +608,12 @@ void* FindEntryPoint(void* library, const char* name) {
 }
 
 bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void WriteToStandardError(std::u16string_view text) {
+  const std::string bytes = ToSystemText(text);
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+  std::fflush(stderr);
+}
 
 bool DisplayNamed() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {

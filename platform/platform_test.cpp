@@ -308,6 +308,18 @@ TEST(UserConfigFolder, IsAnAbsoluteXdgConfigHomeOrElseConfigInTheHomeFolder) {
   EXPECT_EQ(UserConfigFolder(), from_database);
 }
 
+TEST(SystemConfigFolders, AreTheAbsoluteXdgConfigDirsInOrderOrElseEtcXdg) {
+  EnvironmentChange dirs("XDG_CONFIG_DIRS", "/etc/xdg/xdg-desk//:relative::/etc/xdg:/");
+  EXPECT_EQ(SystemConfigFolders(),
+            (std::vector<std::u16string>{u"/etc/xdg/xdg-desk", u"/etc/xdg", u"/"}));
+  for (const char* none : {"", ":", "relative:~/conf"}) {
+    dirs.Set(none);
+    EXPECT_EQ(SystemConfigFolders(), std::vector<std::u16string>{u"/etc/xdg"}) << none;
+  }
+  dirs.Set(nullptr);
+  EXPECT_EQ(SystemConfigFolders(), std::vector<std::u16string>{u"/etc/xdg"});
+}
+
 TEST(FolderWritable, OnlyAFolderThisUserMayCreateFilesIn) {
   TempFolder temp;
   temp.AddFile("file");

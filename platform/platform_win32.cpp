@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "core/resume_next.h"
 #include "platform/command_line_win32.h"
@@ -297,6 +298,18 @@ std::optional<std::u16string> UserConfigFolder() {
   return folder;
 }
 
+std::vector<std::u16string> SystemConfigFolders() {
+  PWSTR known = nullptr;
+  std::u16string folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &known))) {
+    folder = FromWide(known);
+  }
+  ::CoTaskMemFree(known);
+  while (folder.size() > 3 && folder.back() == kPathSeparator) folder.pop_back();
+  if (folder.empty()) return {};
+  return {folder};
+}
+
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   std::wstring wide;
   try {
@@ -406,6 +419,32 @@ bool StandardErrorIsTerminal() {
   // A program of the window system has no console of its own; standard
   // error is a console only when one was handed down to it.
   return _isatty(_fileno(stderr)) != 0;
+}
+
+void WriteToStandardError(std::u16string_view text) {
+  const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+  std::u16string lines;
+  for (const char16_t unit : text) {
+    if (unit == u'\n') lines += u'\r';
+    lines += unit;
+  }
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (::GetConsoleMode(handle, &mode)) {
+    const std::wstring wide(lines.begin(), lines.end());
+    ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  const std::string bytes = ToSystemText(lines);
+  // A pipe may take part of it at a time.
+  for (size_t done = 0; done < bytes.size(); done += written) {
+    if (!::WriteFile(handle, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written,
+                     nullptr) ||
+        written == 0) {
+      return;
+    }
+  }
 }
 
 bool DisplayNamed() { return true; }  // Windows always has its desktop

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "settings/location.h"
@@ -27,6 +28,43 @@ TEST(LocateSettings, AWritableProgramFolderKeepsTheFileBesideIt) {
   EXPECT_EQ(location.user_folder, u"");
   // The probe that told is gone.
   EXPECT_TRUE(program.Names().empty());
+}
+
+// The installer puts the marker beside the program: then even a folder the
+// user may write (an install for the current user; an administrator in
+// C:\Program Files) keeps no settings, and the user's own file is read, or
+// the system-wide one until it exists.
+TEST(LocateSettings, AnInstalledCopyKeepsTheSettingsInTheUsersFolderOnly) {
+  TempFolder temp;
+  temp.AddFile("program/Morvane.ini", "[Data]\r\nRate=60\r\n");
+  temp.AddFile("program/Morvane.installed", "");
+  temp.AddFile("ProgramData/Morvane/Morvane.ini", "[Data]\r\nRate=70\r\n");
+  const std::u16string program = PathText(temp / "program");
+  const std::u16string user = PathText(temp / "Roaming" / "Morvane");
+  const std::vector<std::u16string> system = {PathText(temp / "ProgramData" / "Morvane")};
+  SettingsLocation location = LocateSettings(program, user, system);
+  EXPECT_EQ(location.file, user + u"\\Morvane.ini");
+  EXPECT_EQ(location.user_folder, user);
+  EXPECT_EQ(location.FileToRead(), system[0] + u"\\Morvane.ini");
+
+  uint8_t quality = 0;
+  int16_t progressive = 0;
+  LoadSettingsFrom(location.FileToRead(), quality, progressive);
+  EXPECT_EQ(quality, 70);
+  ASSERT_TRUE(SaveSettingsAt(location, 42, 0, u"C:\\OUT", false));
+  location = LocateSettings(program, user, system);
+  EXPECT_EQ(location.FileToRead(), user + u"\\Morvane.ini");
+  LoadSettingsFrom(location.FileToRead(), quality, progressive);
+  EXPECT_EQ(quality, 42);
+  EXPECT_EQ(test_support::ReadText(temp / "program" / "Morvane.ini"), "[Data]\r\nRate=60\r\n");
+  EXPECT_EQ(test_support::ReadText(temp / "ProgramData" / "Morvane" / "Morvane.ini"),
+            "[Data]\r\nRate=70\r\n");
+
+  // Without the marker the same folder is a portable copy's.
+  fs::remove(temp / "program" / "Morvane.installed");
+  location = LocateSettings(program, user, system);
+  EXPECT_EQ(location.file, program + u"\\Morvane.ini");
+  EXPECT_EQ(location.FileToRead(), location.file);
 }
 
 TEST(LocateSettings, AFolderNoOneCanWriteSendsTheFileToTheUsersFolderMadeOnSave) {

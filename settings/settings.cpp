@@ -117,7 +117,7 @@ StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive) {
   // Without the executable's folder there is no file: every key reads as
   // missing.
   std::u16string settings_file;
-  RunStep([&] { settings_file = SettingsFilePath(); });
+  RunStep([&] { settings_file = ProgramSettingsLocation().FileToRead(); });
   return LoadSettingsFrom(settings_file, quality, progressive);
 }
 
@@ -162,6 +162,9 @@ bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t 
 
 bool SaveSettingsAt(const SettingsLocation& location, uint8_t quality, int16_t progressive,
                     std::u16string_view folder, bool option2_selected) {
+  // An installed copy whose user has no settings folder has nowhere to
+  // write.
+  if (location.file.empty()) return false;
   // The user's own folder is made on the first Save, never by a read.
   if (!location.user_folder.empty() && !CreateFolderWithParents(location.user_folder)) {
     return false;

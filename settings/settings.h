@@ -21,15 +21,19 @@ struct StoredSettings {
   std::u16string Rate, Prg, Folder, Set;
 };
 
-// The running program's settings file, ProgramSettingsLocation().file:
+// The running program's settings file, the one Save writes,
+// ProgramSettingsLocation().file (see location.h): for a portable copy
 // "<folder of the executable>/Morvane.ini" (the system's separator: "\" on
 // Windows, a single one when the folder is the root), or the file in the
 // user's own settings folder when the program's folder holds none and this
-// user cannot write into it. Throws StepFailure when the executable's folder
-// cannot be found.
+// user cannot write into it; for an installed copy always the user's own
+// file (empty when the system names no folder for it). Throws StepFailure
+// when the executable's folder cannot be found.
 std::u16string SettingsFilePath();
 
-// Reads the settings file at SettingsFilePath(). A missing file, section or
+// Reads the settings file of ProgramSettingsLocation(), FileToRead(): the
+// file at SettingsFilePath(), or the system-wide one while an installed
+// copy's user has none of their own. A missing file, section or
 // key reads as the empty text, and so does every key of an unreadable file:
 // one that cannot be read, is not a regular file, or holds more than 1 MiB. Sets `quality` to the
 // Rate converted by TextToByte, or to 85 when Rate is empty or does not convert; sets `progressive`
@@ -63,9 +67,10 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 [[nodiscard]] bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
                                 bool option2_selected);
 
-// As SaveSettings, with the settings file where `location` says. A user
-// folder that is missing is created first, with its missing parents; when it
-// cannot be, nothing is written and the result is false.
+// As SaveSettings, with the settings file where `location` says (its
+// `file`; never its `defaults_file`). A user folder that is missing is
+// created first, with its missing parents; when it cannot be, or when
+// `location` names no file, nothing is written and the result is false.
 [[nodiscard]] bool SaveSettingsAt(const SettingsLocation& location, uint8_t quality,
                                   int16_t progressive, std::u16string_view folder,
                                   bool option2_selected);

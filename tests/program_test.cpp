@@ -42,6 +42,13 @@ using morvane::test_support::ReadText;
 using morvane::test_support::TempFolder;
 using morvane::test_support::WriteFile;
 
+const std::string kFailureMessage = "変換完了\n変換に失敗しました。\n";
+
+// The line on standard error that names a name not converted.
+std::string NotConverted(const std::string& name, const std::string& reason) {
+  return "morvane: " + name + ": " + reason + "\n";
+}
+
 // A smooth picture with some edges, which JPEG keeps well.
 Picture TestPicture(int width, int height) {
   return {width, height, [width, height](int x, int y) {
@@ -264,7 +271,10 @@ TEST_F(ProgramTest, FifoNamedLikeABitmapFailsWithoutWaiting) {
   ASSERT_EQ(::mkfifo((pics() / "Pipe.BMP").c_str(), 0600), 0);
   const RunResult run = Run({(pics() / "Pipe.BMP").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_EQ(run.err, NotConverted((pics() / "Pipe.BMP").string(),
+                                  "読み込めません (ファイルでないか、読む権限がありません) / "
+                                  "cannot be read (not a file, or no permission to read it)") +
+                         kFailureMessage);
 }
 
 TEST_F(ProgramTest, BadSourceLeavesExistingJpegUntouched) {
@@ -275,7 +285,10 @@ TEST_F(ProgramTest, BadSourceLeavesExistingJpegUntouched) {
 
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_EQ(run.err, NotConverted((pics() / "bad.BMP").string(),
+                                  "ビットマップではないか、対応していない形式のヘッダーです / "
+                                  "not a bitmap, or its header is of a kind not supported") +
+                         kFailureMessage);
   EXPECT_EQ(ReadText(pics() / "bad.jpg"), "the user's earlier JPEG");
   EXPECT_EQ(std::distance(fs::directory_iterator(pics()), fs::directory_iterator()), 2);
 }
@@ -294,16 +307,23 @@ TEST_F(ProgramTest, SomeConvertedGivesStatusTwo) {
 TEST_F(ProgramTest, MissingOrBrokenEncoderLibraryFailsEveryFile) {
   WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
   fs::remove(bin() / "libSaveJPG.so");
+  const std::string unreachable = NotConverted(
+      (pics() / "a.BMP").string(),
+      "変換ライブラリ libSaveJPG.so を読み込めません / cannot load the encoder library "
+      "libSaveJPG.so");
   RunResult run = Run({(pics() / "a.BMP").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_EQ(run.err, unreachable + kFailureMessage);
 
   fs::copy_file(fs::path(MORVANE_BUILD_DIR) / "libNoEntryPoint.so", bin() / "libSaveJPG.so");
   run = Run({(pics() / "a.BMP").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_EQ(run.err, unreachable + kFailureMessage);
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
 }
+
+const std::string kNoBitmapNamed =
+    "morvane: 変換するビットマップ (.BMP) の名前がありません / no bitmap (.BMP) named to convert\n";
 
 TEST_F(ProgramTest, NamesWithoutBitmapExtensionGiveFailureMessage) {
   // A bitmap under another name is not taken: the name decides.
@@ -311,7 +331,7 @@ TEST_F(ProgramTest, NamesWithoutBitmapExtensionGiveFailureMessage) {
   WriteFile(pics() / "a.bmp.old", Bitmap24(TestPicture(8, 8)));
   const RunResult run = Run({(pics() / "a.txt").string(), (pics() / "a.bmp.old").string()});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n");
+  EXPECT_EQ(run.err, kNoBitmapNamed + kFailureMessage);
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
 }
 
@@ -382,20 +402,33 @@ TEST_F(ProgramTest, HelpOrVersionAloneIsAnsweredOnStandardOutput) {
   EXPECT_EQ(run.out, "Morvane " MORVANE_VERSION "\n");
   EXPECT_EQ(run.err, "");
 
+  // The usage as Linux programs give it: how to call, what it is, the
+  // settings file this run uses (a portable copy's, beside it), where more
+  // is told.
   run = Run({"--help"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out.rfind("Morvane " MORVANE_VERSION "\n", 0), 0u) << run.out;
-  EXPECT_NE(run.out.find("\n  " + (bin() / "Morvane.ini").string() + "\n"), std::string::npos)
+  EXPECT_EQ(run.out.rfind("Usage: morvane [FILE.BMP]...\n"
+                          "  or:  morvane --help | --version\n"
+                          "\n"
+                          "Morvane " MORVANE_VERSION "\n",
+                          0),
+            0u)
       << run.out;
+  for (const std::string& part : std::vector<std::string>{
+           "\n  MORVANE_WORKERS=N  ", "\n  XDG_CONFIG_HOME  ", "\n  DISPLAY, WAYLAND_DISPLAY\n",
+           "\n  " + (bin() / "Morvane.ini").string() + "\n  ポータブルなコピー: ",
+           "\n詳しくは / See morvane(1).\n"}) {
+    EXPECT_NE(run.out.find(part), std::string::npos) << part << " in\n" << run.out;
+  }
   EXPECT_EQ(run.err, "");
 
   // Anything more, or anything else, is a batch that finds no bitmap.
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-           {"--help", "x.BMP"}, {"--version", ""}, {"/?"}, {"--HELP"}, {"-h"}}) {
+           {"--help", "x.png"}, {"--version", ""}, {"/?"}, {"--HELP"}, {"-h"}}) {
     run = Run(args);
     EXPECT_EQ(run.status, 1) << args[0];
     EXPECT_EQ(run.out, "") << args[0];
-    EXPECT_EQ(run.err, "変換完了\n変換に失敗しました。\n") << args[0];
+    EXPECT_EQ(run.err, kNoBitmapNamed + kFailureMessage) << args[0];
   }
   EXPECT_FALSE(fs::exists(bin() / "Morvane.ini"));
 }
@@ -480,6 +513,103 @@ TEST_F(ProgramTest, NamesThatAreNotUtf8AreConvertedUnderTheirOwnBytes) {
   EXPECT_GT(Psnr(ReadJpeg(folder / "\x93\xFA\x96\x7B.jpg"), picture), 30.0);
   EXPECT_GT(Psnr(ReadJpeg(pics() / (sjis + ".jpg")), picture), 30.0);
   EXPECT_FALSE(fs::exists(pics() / (twin + ".jpg")));
+}
+
+// Each name not converted is named on standard error with its reason, in
+// name order although the calls run side by side; the summary is the same
+// as without them.
+TEST_F(ProgramTest, EachNameNotConvertedIsNamedWithItsReason) {
+  WriteFile(pics() / "good.bmp", Bitmap24(TestPicture(8, 8)));
+  WriteFile(pics() / "notes.bmp", "These are my notes, not a picture at all.");
+  morvane::test_support::BmpFields jpeg_inside;
+  jpeg_inside.bit_count = 0;
+  jpeg_inside.compression = 4;  // BI_JPEG: a JPEG inside, for printers
+  jpeg_inside.pixels = {0xFF, 0xD8, 0xFF, 0xD9};
+  WriteFile(pics() / "inside.bmp", morvane::test_support::BuildBmp(jpeg_inside));
+  std::vector<std::string> args;
+  for (const char* name : {"missing.BMP", "notes.BMP", "good.BMP", "inside.BMP"}) {
+    args.push_back((pics() / name).string());
+  }
+
+  const RunResult run = Run(args);
+
+  EXPECT_EQ(run.status, 2);
+  // The folder of the first name's output path, which is ".jpg" for a name
+  // not found.
+  EXPECT_EQ(run.out, "変換完了\n1個のファイルを変換しました。\nフォルダ：\n画質：85\n");
+  EXPECT_EQ(run.err, NotConverted(args[0], "見つかりません / not found") +
+                         NotConverted(args[1], "ビットマップではありません / not a bitmap") +
+                         NotConverted(args[3],
+                                      "対応していない種類のビットマップです (JPEG・PNG "
+                                      "の埋め込み、Huffman または RLE24 の圧縮) / a kind of "
+                                      "bitmap that is not supported (embedded JPEG or PNG, "
+                                      "Huffman or RLE24 compression)"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(pics()), fs::directory_iterator()), 4);
+}
+
+// A chosen folder the user cannot write: the JPEG's path is named, and the
+// failure message is the usual one.
+TEST_F(ProgramTest, AnUnwritableOutputFolderIsNamedWithTheJpeg) {
+  LetEveryoneReach(root_);
+  const fs::path locked = root_ / "locked";
+  fs::create_directories(locked);
+  fs::permissions(locked, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
+  GiveToOtherUser(pics());
+  WriteSettings("[Data]\nFolder=" + locked.string() + "\nSet=Y\n");
+  as_other_user_ = true;
+
+  const RunResult run = Run({(pics() / "A.BMP").string()});
+
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, NotConverted((pics() / "A.BMP").string(),
+                                  "JPEG を書き込めません (フォルダがないか、書き込めません) / "
+                                  "cannot write the JPEG (its folder is missing or not "
+                                  "writable): " +
+                                      (locked / "a.jpg").string()) +
+                         kFailureMessage);
+  EXPECT_TRUE(fs::is_empty(locked));
+}
+
+// An installed copy (Morvane.installed beside it, as the packages put it)
+// takes root's settings, like anyone's, from root's own folder, never from
+// a Morvane.ini beside it; until root has one, from the system-wide file.
+TEST_F(ProgramTest, AnInstalledCopyReadsOnlyTheUsersOwnOrTheSystemsSettings) {
+  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
+  WriteSettings("[Data]\nRate=60\n");
+  WriteFile(bin() / "Morvane.installed", "");
+  const fs::path own = root_ / "config" / "Morvane" / "Morvane.ini";
+  const fs::path system = root_ / "xdg" / "Morvane" / "Morvane.ini";
+  fs::create_directories(own.parent_path());
+  fs::create_directories(system.parent_path());
+  WriteFile(system, "[Data]\nRate=70\n");
+  extra_env_ = {"XDG_CONFIG_HOME=" + (root_ / "config").string(),
+                "XDG_CONFIG_DIRS=" + (root_ / "missing").string() + ":" + (root_ / "xdg").string()};
+  auto summary = [&](int quality) {
+    return "変換完了\n1個のファイルを変換しました。\nフォルダ：" + pics().string() + "\n画質：" +
+           std::to_string(quality) + "\n";
+  };
+
+  EXPECT_EQ(Run({(pics() / "a.BMP").string()}).out, summary(70));
+  std::string help = Run({"--help"}).out;
+  EXPECT_NE(help.find("\n  " + own.string() + "\n  (それまでは / until then: " + system.string() +
+                      ")\n  インストールされたコピー: "),
+            std::string::npos)
+      << help;
+
+  WriteFile(own, "[Data]\nRate=95\n");
+  EXPECT_EQ(Run({(pics() / "a.BMP").string()}).out, summary(95));
+  help = Run({"--help"}).out;
+  EXPECT_NE(help.find("\n  " + own.string() + "\n  インストールされたコピー: "), std::string::npos)
+      << help;
+
+  // The same folder without the marker is a portable copy's.
+  fs::remove(bin() / "Morvane.installed");
+  EXPECT_EQ(Run({(pics() / "a.BMP").string()}).out, summary(60));
+  EXPECT_EQ(ReadText(bin() / "Morvane.ini"), "[Data]\nRate=60\n");
+  EXPECT_EQ(ReadText(system), "[Data]\nRate=70\n");
 }
 
 // The same batch run by the program held to one encoder call at a time and

@@ -5,7 +5,7 @@
 # and desktop-file-validate without a remark, and so does the unpacked
 # package as a tree (the metainfo's desktop entry is there); a normal user
 # converts a bitmap through /usr/bin/morvane; `morvane --version`
-# names the version; the user's Save in the settings window (on Xvfb) writes
+# names the version; root's settings file is root's own; the user's Save in the settings window (on Xvfb) writes
 # ~/.config/Morvane/Morvane.ini; removing the package takes the program
 # away and leaves the user's settings; purging takes a settings file that
 # root saved beside the program too.
@@ -158,6 +158,16 @@ if [ "$got" = "$expected_version" ]; then
   pass "--version: $got"
 else
   fail "[--version] morvane --version printed \"$got\", not \"$expected_version\""
+fi
+
+# An installed copy: root's settings, like anyone's, in root's own folder.
+echo "== root's settings file (${SECONDS}s)"
+[ -f /usr/lib/morvane/Morvane.installed ] || fail "/usr/lib/morvane/Morvane.installed is not installed"
+got=$(env -u XDG_CONFIG_HOME HOME=/root /usr/bin/morvane --help 2>&1 | sed -n '/^設定ファイル/{n;p}')
+if [ "$got" = "  /root/.config/Morvane/Morvane.ini" ]; then
+  pass "root's settings file: ${got# }"
+else
+  fail "[per-user settings] morvane --help as root names \"$got\", not /root/.config/Morvane/Morvane.ini"
 fi
 
 # Needs the settings file per user when the program's folder is not

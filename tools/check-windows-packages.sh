@@ -8,11 +8,14 @@
 #    LICENSE.md, the IJG's terms and statement, the zlib licence of its SIMD
 #    code), the mingw-w64 runtime and winpthreads ask binaries to carry;
 #  - the installer, silent, for the current user and for all users: the
-#    files, the Start menu and "Send to" shortcuts and the Uninstall key are
-#    there; the installed Morvane.exe converts a bitmap (exit status 0), once
-#    started directly and once through the "Send to" shortcut; the silent
-#    uninstaller then leaves no program file, shortcut or key, and leaves the
-#    settings (%APPDATA%\Morvane, a Morvane.ini beside the program).
+#    files, the marker Morvane.installed, the Start menu and "Send to"
+#    shortcuts and the Uninstall key are there (a Morvane.ini that an earlier
+#    version saved beside a copy for the current user has moved to
+#    %APPDATA%\Morvane); the installed Morvane.exe converts a bitmap (exit
+#    status 0), once started directly and once through the "Send to"
+#    shortcut; the silent uninstaller then leaves no program file, shortcut
+#    or key, and leaves the settings (%APPDATA%\Morvane, a Morvane.ini beside
+#    the program).
 #
 #   tools/check-windows-packages.sh [DIST_DIR]
 #
@@ -195,10 +198,24 @@ check_install() { # MODE (CurrentUser or AllUsers)
   start_menu=$(unix_path "$start_menu")
   echo "The installer, /S /$mode"
 
+  # Settings that an earlier version saved beside a copy installed for the
+  # current user move to that user's own folder.
+  rm -rf "$settings_dir"
+  if [ "$mode" = CurrentUser ]; then
+    mkdir -p "$folder"
+    printf '[Data]\r\nRate=40\r\n' >"$folder/Morvane.ini"
+  fi
   status=0
   wine "$setup" /S "/$mode" </dev/null >/dev/null 2>&1 || status=$?
   if [ "$status" -eq 0 ]; then pass "installed"; else fail "the installer ended with status $status"; fi
-  for name in Morvane.exe SaveJPG.DLL README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt uninstall.exe; do
+  if [ "$mode" = CurrentUser ]; then
+    if [ -e "$folder/Morvane.ini" ] || ! grep -q '^Rate=40' "$settings_dir/Morvane.ini" 2>/dev/null; then
+      fail "the earlier Morvane.ini beside the program did not move to %APPDATA%\\Morvane"
+    else
+      pass "the earlier Morvane.ini moved to %APPDATA%\\Morvane"
+    fi
+  fi
+  for name in Morvane.exe SaveJPG.DLL README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt Morvane.installed uninstall.exe; do
     [ -f "$folder/$name" ] || fail "$install\\$name is missing"
   done
   for name in Morvane.exe SaveJPG.DLL README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt; do

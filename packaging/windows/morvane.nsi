@@ -1,11 +1,13 @@
 ; The Windows installer of Morvane: a 64-bit NSIS installer in Japanese and
-; English that installs Morvane.exe, SaveJPG.DLL, README.txt, LICENSE.txt
-; and THIRD-PARTY-NOTICES.txt for the current user (%LOCALAPPDATA%\Programs\Morvane, no administrator rights) or
+; English that installs Morvane.exe, SaveJPG.DLL, README.txt, LICENSE.txt,
+; THIRD-PARTY-NOTICES.txt and the marker Morvane.installed
+; (../Morvane.installed) for the current user
+; (%LOCALAPPDATA%\Programs\Morvane, no administrator rights) or
 ; for all users (C:\Program Files\Morvane, asks for them), with a Start menu
 ; entry (the settings window), a "Send to" entry and an uninstaller listed
 ; in Settings > Apps. The uninstaller removes what was installed and leaves
-; the settings: %APPDATA%\Morvane, and a Morvane.ini saved beside the
-; program, which keeps that folder.
+; the settings: %APPDATA%\Morvane, and a Morvane.ini that an earlier version
+; saved beside the program, which keeps that folder.
 ;
 ; tools/package-windows.sh runs it:
 ;   makensis -DVERSION=1.26 -DPROGRAM_DIR=<folder with those five files>
@@ -248,6 +250,20 @@ Section "Morvane"
   File "${PROGRAM_DIR}/README.txt"
   File "${PROGRAM_DIR}/LICENSE.txt"
   File "${PROGRAM_DIR}/THIRD-PARTY-NOTICES.txt"
+  ; Marks the copy as installed: Morvane.exe keeps every user's settings in
+  ; their own %APPDATA%\Morvane, never here. A copy installed by an earlier
+  ; version for this user kept them here: they move there, unless that user
+  ; has their own already.
+  File "${__FILEDIR__}/../Morvane.installed"
+  ${If} $AllUsers == 0
+  ${AndIf} ${FileExists} "$INSTDIR\Morvane.ini"
+  ${AndIfNot} ${FileExists} "$APPDATA\Morvane\Morvane.ini"
+    CreateDirectory "$APPDATA\Morvane"
+    CopyFiles /SILENT "$INSTDIR\Morvane.ini" "$APPDATA\Morvane\Morvane.ini"
+    ${If} ${FileExists} "$APPDATA\Morvane\Morvane.ini"
+      Delete "$INSTDIR\Morvane.ini"
+    ${EndIf}
+  ${EndIf}
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateShortcut "$SMPROGRAMS\Morvane.lnk" "$INSTDIR\Morvane.exe" "" "$INSTDIR\Morvane.exe" 0 \
@@ -312,6 +328,7 @@ Section "Uninstall"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\THIRD-PARTY-NOTICES.txt"
+  Delete "$INSTDIR\Morvane.installed"
   Delete "$INSTDIR\uninstall.exe"
   ; Only an empty folder goes: a Morvane.ini saved here keeps it.
   RMDir "$INSTDIR"

@@ -4,6 +4,9 @@
 // (tests/program_test.cpp), with Windows' line breaks.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -326,10 +329,18 @@ TEST_F(ProgramOnWindows, HelpOrVersionAloneIsAnsweredInAMessageBox) {
     EXPECT_EQ(run.exit_code, 0u) << help;
     ASSERT_EQ(run.boxes.size(), 1u) << help;
     EXPECT_EQ(run.boxes[0].title, L"Morvane");
-    EXPECT_EQ(run.boxes[0].text.rfind(version + L"\r\n", 0), 0u) << help;
-    EXPECT_NE(run.boxes[0].text.find(L"\r\n  " + (bin() / L"Morvane.ini").native() + L"\r\n"),
+    EXPECT_EQ(run.boxes[0].text.rfind(L"Usage: Morvane.exe [FILE.BMP]...\r\n"
+                                      L"  or:  Morvane.exe --help | /? | --version\r\n"
+                                      L"\r\n" +
+                                          version + L"\r\n",
+                                      0),
+              0u)
+        << help;
+    EXPECT_NE(run.boxes[0].text.find(L"\r\n  " + (bin() / L"Morvane.ini").native() +
+                                     L"\r\n  ポータブルなコピー: "),
               std::wstring::npos)
         << help;
+    EXPECT_NE(run.boxes[0].text.find(L"\r\n詳しくは / See README.txt."), std::wstring::npos);
   }
   const ProgramRun run = Run(L"--version");
   ASSERT_TRUE(run.ended);
@@ -346,6 +357,59 @@ TEST_F(ProgramOnWindows, HelpOrVersionAloneIsAnsweredInAMessageBox) {
   EXPECT_EQ(batch.boxes[0].title, kTitle);
   EXPECT_EQ(batch.boxes[0].text, kFailed);
   EXPECT_EQ(Names(bin()), (std::vector<std::wstring>{L"Morvane.exe", L"SaveJPG.DLL"}));
+}
+
+// Installed (the installer puts Morvane.installed beside it), even a
+// program in a folder its user may write keeps no settings there: the
+// usage names the user's own file in %APPDATA%, which a batch reads.
+TEST_F(ProgramOnWindows, AnInstalledCopyNamesTheUsersOwnSettingsFile) {
+  WriteFile(bin() / "Morvane.installed", "");
+  WriteFile(bin() / "Morvane.ini", "[Data]\r\nRate=60\r\n");
+  PWSTR appdata = nullptr;
+  ASSERT_TRUE(SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &appdata)));
+  const fs::path own = fs::path(appdata) / L"Morvane" / L"Morvane.ini";
+  ::CoTaskMemFree(appdata);
+
+  const ProgramRun run = Run(L"/?");
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_NE(run.boxes[0].text.find(L"\r\n  " + own.native() + L"\r\n"), std::wstring::npos)
+      << run.boxes[0].text;
+  EXPECT_NE(run.boxes[0].text.find(L"\r\n  インストールされたコピー: "), std::wstring::npos);
+  if (fs::exists(own)) return;  // someone's own settings: the quality is theirs
+  const fs::path pics = Folder(L"pics");
+  WriteFile(pics / "a.bmp", Bitmap(8, 8));
+  const ProgramRun batch = Run((pics / L"a.BMP").native());
+  ASSERT_EQ(batch.boxes.size(), 1u);
+  EXPECT_EQ(batch.boxes[0].text, Summary(1, pics, 85));
+  EXPECT_FALSE(fs::exists(own));
+}
+
+// Standard error exists for a program of the window system only when its
+// starter hands one down: then each name not converted is named there, in
+// the ANSI code page with CR LF, and the message box is the usual one.
+TEST_F(ProgramOnWindows, NamesNotConvertedGoToAStandardErrorHandedDown) {
+  const fs::path pics = Folder(L"pics");
+  WriteFile(pics / "notes.bmp", "These are my notes, not a picture at all.");
+  WriteFile(pics / "good.bmp", Bitmap(8, 8));
+  const fs::path errors = root_ / "errors.txt";
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  const HANDLE file = ::CreateFileW(errors.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const std::wstring missing = (pics / L"missing.BMP").native();
+  const std::wstring notes = (pics / L"notes.BMP").native();
+  const ProgramRun run = RunProgram(
+      Program(), CommandLine(missing + L" " + notes + L" " + (pics / L"good.BMP").native()),
+      root_.path().native(), 30000, file);
+  ::CloseHandle(file);
+
+  ASSERT_TRUE(run.ended);
+  EXPECT_EQ(run.exit_code, 2u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, Summary(1, L"", 85));
+  EXPECT_EQ(ReadText(errors),
+            Ansi(L"Morvane.exe: " + missing + L": 見つかりません / not found\r\n" +
+                 L"Morvane.exe: " + notes + L": ビットマップではありません / not a bitmap\r\n"));
 }
 
 }  // namespace

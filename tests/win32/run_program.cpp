@@ -37,12 +37,16 @@ LRESULT Send(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 }  // namespace
 
 RunningProgram::RunningProgram(const std::wstring& program, const std::wstring& command_line,
-                               const std::wstring& folder) {
+                               const std::wstring& folder, HANDLE error_output) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  if (error_output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = error_output;
+  }
   std::wstring line = command_line;  // CreateProcessW may write into it
-  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process_)) {
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, error_output != nullptr, 0,
+                        nullptr, folder.c_str(), &startup, &process_)) {
     start_error_ = ::GetLastError();
     process_ = {};
   }
@@ -132,8 +136,9 @@ HWND RunningProgram::Focus() const {
 }
 
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& command_line,
-                      const std::wstring& folder, unsigned long time_limit_ms) {
-  RunningProgram running(program, command_line, folder);
+                      const std::wstring& folder, unsigned long time_limit_ms,
+                      HANDLE error_output) {
+  RunningProgram running(program, command_line, folder, error_output);
   return running.WaitForEnd(time_limit_ms);
 }
 

@@ -28,11 +28,13 @@ struct ProgramRun {
 };
 
 // The program, started in `folder` with `command_line` as the whole line it
-// reads (GetCommandLineW). Stopped when the object goes, if still running.
+// reads (GetCommandLineW), with `error_output` (an inheritable handle) as
+// its standard error when one is given, otherwise none. Stopped when the
+// object goes, if still running.
 class RunningProgram {
  public:
   RunningProgram(const std::wstring& program, const std::wstring& command_line,
-                 const std::wstring& folder);
+                 const std::wstring& folder, HANDLE error_output = nullptr);
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
@@ -63,7 +65,8 @@ class RunningProgram {
 
 // Runs the program to its end, answering its message boxes (RunningProgram).
 ProgramRun RunProgram(const std::wstring& program, const std::wstring& command_line,
-                      const std::wstring& folder, unsigned long time_limit_ms = 30000);
+                      const std::wstring& folder, unsigned long time_limit_ms = 30000,
+                      HANDLE error_output = nullptr);
 
 // Controls of another process, read with sent messages that give up after
 // a while rather than hang the test.

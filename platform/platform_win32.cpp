@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -128,6 +129,31 @@ std::u16string FromSystemText(std::string_view text) {
   std::wstring wide(static_cast<size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
   return FromWide(wide);
+}
+
+std::optional<std::string> ToSystemTextExactly(std::u16string_view text) {
+  if (text.empty()) return std::string();
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int size = static_cast<int>(text.size());
+  // Without best fit, a character the code page lacks becomes the default
+  // character and says so; UTF-8 as the code page takes neither the flag nor
+  // the report, and refuses an unpaired surrogate instead.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL defaulted = FALSE;
+  BOOL* report = utf8 ? nullptr : &defaulted;
+  const int length = ::WideCharToMultiByte(CP_ACP, flags, wide, size, nullptr, 0, nullptr, report);
+  if (length <= 0 || defaulted) return std::nullopt;
+  std::string narrow(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, flags, wide, size, narrow.data(), length, nullptr, report);
+  if (defaulted) return std::nullopt;
+  // The promise is the way back: the narrow text must read as `text` again.
+  const int back = ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, nullptr, 0);
+  std::u16string again(static_cast<size_t>(back), u'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, reinterpret_cast<wchar_t*>(again.data()),
+                        back);
+  if (again != text) return std::nullopt;
+  return narrow;
 }
 
 std::u16string LookUpEntry(std::u16string_view path) {

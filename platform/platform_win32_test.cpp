@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "core/resume_next.h"
@@ -53,6 +54,18 @@ TEST(SystemText, UsesTheAnsiCodePage) {
   EXPECT_EQ(FromSystemText("\x95\x5c"), u"表");
   // A character the code page lacks becomes its default character.
   EXPECT_EQ(ToSystemText(u"\u0E01"), "?");
+}
+
+TEST(SystemText, ExactlyNeverBestFitsNorSubstitutes) {
+  if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
+  EXPECT_EQ(ToSystemTextExactly(u"D:\\変換 表"), "D:\\\x95\xcf\x8a\xb7 \x95\x5c");
+  EXPECT_EQ(ToSystemTextExactly(u""), "");
+  // Best fit would write "schon", and "¥" as the separator "\"; the others
+  // would become "?".
+  for (const std::u16string_view text :
+       {u"sch\u00f6n", u"\uC0AC\uC9C4", u"\u00A5", u"\u0E01", u"\U0001F600", u"a\xD800"}) {
+    EXPECT_EQ(ToSystemTextExactly(text), std::nullopt) << text.size();
+  }
 }
 
 TEST(LookUpEntry, GivesTheStoredLongName) {

@@ -149,8 +149,12 @@ std::string ReadFileStart(std::u16string_view path, size_t count);
 // it names is the one replaced, in its own folder, and the link is kept; a
 // link to a file that does not exist yet creates that file when its folder
 // exists. The permission bits of a file replaced are kept; a new file gets
-// 0644. Returns false (and leaves `path` and the file it names as they were)
-// on any failure.
+// 0644. On Windows the file replaced keeps its identity (ReplaceFileW): its
+// access rules where the file system has them and this user may set them,
+// its creation time and short name, and its hidden, system, archive and
+// not-indexed attributes; a file with the read-only attribute is not
+// replaced. Returns false (and leaves `path` and the file it names as they
+// were) on any failure.
 [[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes);
 
 // A library in the executable's folder, opened by its file name with its

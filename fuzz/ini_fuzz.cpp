@@ -1,10 +1,12 @@
 // Fuzz target for the settings file: the bytes are a settings file. Checks
 // that its text gives back the same bytes, reads the settings from it,
 // converts every value it holds, writes the settings into it and checks that
-// what was written reads back.
+// what was written reads back and that every line not written kept its
+// bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,13 +48,42 @@ void CheckWriteReadsBack(std::u16string_view content, std::u16string_view sectio
   Check(SetProfileString(*written, section, key, value) == written);
 }
 
+// The lines of a narrow or UTF-8 file, without their line ends (LF, and a
+// CR before it or ending the file), each with how often it occurs.
+std::map<std::string_view, size_t> LinesOf(std::string_view bytes) {
+  std::map<std::string_view, size_t> lines;
+  for (size_t begin = 0; begin < bytes.size();) {
+    const size_t feed = bytes.find('\n', begin);
+    const size_t end = feed == std::string_view::npos ? bytes.size() : feed + 1;
+    size_t text_end = feed == std::string_view::npos ? bytes.size() : feed;
+    if (text_end > begin && bytes[text_end - 1] == '\r') --text_end;
+    ++lines[bytes.substr(begin, text_end - begin)];
+    begin = end;
+  }
+  return lines;
+}
+
+// Every line of `before` but the four key lines that Save owns is in
+// `after` byte for byte.
+void CheckOtherLinesKept(std::string_view before, std::string_view after) {
+  std::map<std::string_view, size_t> left = LinesOf(after);
+  size_t replaced = 0;
+  for (const auto& [line, count] : LinesOf(before)) {
+    size_t& there = left[line];
+    const size_t kept = count < there ? count : there;
+    there -= kept;
+    replaced += count - kept;
+  }
+  Check(replaced <= 4);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const morvane::FileText file = morvane::DecodeFileText(bytes);
-  Check(morvane::EncodeFileText(file) == bytes);
-  const std::u16string& content = file.text;
+  const morvane::FileText file = morvane::FileText::Decode(bytes);
+  Check(file.Encode() == bytes);
+  const std::u16string& content = file.text();
 
   uint8_t quality = 0;
   int16_t progressive = 0;
@@ -75,10 +106,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         morvane::LoadSettingsFromContent(*saved, quality_again, progressive_again);
     Check(quality_again == quality);
     Check(again.Folder == AsRead(stored.Folder));
-    // The written file, in the input's encoding, reads as it was written.
-    morvane::FileText written = file;
-    written.text = *saved;
-    Check(morvane::DecodeFileText(morvane::EncodeFileText(written)).text == *saved);
+    // The written file, in the input's encoding, reads as it was written,
+    // and keeps the bytes of every line it does not own. A folder read from
+    // the file is one the file can hold.
+    const std::optional<std::string> written =
+        morvane::SettingsFileBytes(bytes, quality, progressive, stored.Folder, stored.Set == u"N");
+    Check(written.has_value());
+    Check(morvane::FileText::Decode(*written).text() == *saved);
+    if (file.encoding() == morvane::FileEncoding::kNarrow ||
+        file.encoding() == morvane::FileEncoding::kUtf8) {
+      CheckOtherLinesKept(bytes, *written);
+    }
   }
 
   // The input's first line chooses a section, key and value of its own.

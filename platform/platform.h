@@ -35,6 +35,21 @@ std::string ToSystemText(std::u16string_view text);
 // a cut sequence, so each of their bytes is carried that way.
 std::u16string FromSystemText(std::string_view text);
 
+// UTF-16 -> the system's narrow text, only when that text converts back
+// (FromSystemText) to exactly `text`: nothing is substituted, best-fitted or
+// dropped. Nothing when it would not: on Windows a character the ANSI code
+// page lacks ("ö" or Korean on code page 932) or an unpaired surrogate; on
+// Linux an unpaired surrogate outside U+DC80-U+DCFF, or carried bytes that
+// together would read back as another character.
+std::optional<std::string> ToSystemTextExactly(std::u16string_view text);
+
+// UTF-8 on every system, whatever the system's narrow text is: the
+// conversions that ToSystemText, FromSystemText and ToSystemTextExactly are
+// on Linux, bytes that are not UTF-8 carried the same way.
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view text);
+std::optional<std::string> ToUtf8Exactly(std::u16string_view text);
+
 // The directory look-up. `path` names a file or a folder, "/" separating
 // components. Every component is matched the way Windows matches it: an
 // exact name first, otherwise the first entry of that folder whose name is
@@ -163,8 +178,12 @@ std::string ReadFileStart(std::u16string_view path, size_t count);
 // it names is the one replaced, in its own folder, and the link is kept; a
 // link to a file that does not exist yet creates that file when its folder
 // exists. The permission bits of a file replaced are kept; a new file gets
-// 0644. Returns false (and leaves `path` and the file it names as they were)
-// on any failure.
+// 0644. On Windows the file replaced keeps its identity (ReplaceFileW): its
+// access rules where the file system has them and this user may set them,
+// its creation time and short name, and its hidden, system, archive and
+// not-indexed attributes; a file with the read-only attribute is not
+// replaced. Returns false (and leaves `path` and the file it names as they
+// were) on any failure.
 [[nodiscard]] bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes);
 
 // A library in the executable's folder, opened by its file name with its

@@ -337,6 +337,13 @@ std::optional<std::string> HomeFolder() {
 
 }  // namespace
 
+// On Linux the system's narrow text is UTF-8.
+std::string ToSystemText(std::u16string_view text) { return ToUtf8(text); }
+std::u16string FromSystemText(std::string_view text) { return FromUtf8(text); }
+std::optional<std::string> ToSystemTextExactly(std::u16string_view text) {
+  return ToUtf8Exactly(text);
+}
+
 LookUpMemo::LookUpMemo() : previous_(current_memo) { current_memo = new Memo; }
 
 LookUpMemo::~LookUpMemo() {

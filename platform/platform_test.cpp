@@ -69,6 +69,19 @@ TEST(SystemText, RoundTripsEveryByteStringThroughUtf16) {
   EXPECT_EQ(ToSystemText(u"\xD800z\xDC80"), "\xEF\xBF\xBDz\x80");
 }
 
+TEST(SystemText, ExactlyOnlyWhatReadsBackAsTheSameText) {
+  // What reads back unchanged, carried bytes included, is converted.
+  for (const std::u16string_view text : {u"", u"/出力 \U0001F600", u"caf\xDCE9", u"\xDCFFz"}) {
+    EXPECT_EQ(ToSystemTextExactly(text), ToSystemText(text)) << ToSystemText(text);
+  }
+  // An unpaired surrogate would come back as U+FFFD; bytes carried one by
+  // one that together are UTF-8 would come back as that character.
+  for (const std::u16string_view text :
+       {u"a\xD800", u"\xDBFFz", u"\xDC7F", u"\xDFFF", u"\xDCC3\xDCA9", u"\xDCE2\xDC82\xDCAC"}) {
+    EXPECT_EQ(ToSystemTextExactly(text), std::nullopt) << ToSystemText(text);
+  }
+}
+
 // Every answer under a memo, first and again from what it remembers, is
 // the answer without one: exact names first, then the first entry in name
 // order equal ignoring case, in the last component and in the folders.

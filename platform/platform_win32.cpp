@@ -6,9 +6,12 @@
 // After windows.h, which they need.
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <winioctl.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -147,6 +150,31 @@ std::u16string FromSystemText(std::string_view text) {
   std::wstring wide(static_cast<size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
   return FromWide(wide);
+}
+
+std::optional<std::string> ToSystemTextExactly(std::u16string_view text) {
+  if (text.empty()) return std::string();
+  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+  const int size = static_cast<int>(text.size());
+  // Without best fit, a character the code page lacks becomes the default
+  // character and says so; UTF-8 as the code page takes neither the flag nor
+  // the report, and refuses an unpaired surrogate instead.
+  const bool utf8 = ::GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL defaulted = FALSE;
+  BOOL* report = utf8 ? nullptr : &defaulted;
+  const int length = ::WideCharToMultiByte(CP_ACP, flags, wide, size, nullptr, 0, nullptr, report);
+  if (length <= 0 || defaulted) return std::nullopt;
+  std::string narrow(static_cast<size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_ACP, flags, wide, size, narrow.data(), length, nullptr, report);
+  if (defaulted) return std::nullopt;
+  // The promise is the way back: the narrow text must read as `text` again.
+  const int back = ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, nullptr, 0);
+  std::u16string again(static_cast<size_t>(back), u'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, narrow.data(), length, reinterpret_cast<wchar_t*>(again.data()),
+                        back);
+  if (again != text) return std::nullopt;
+  return narrow;
 }
 
 std::u16string LookUpEntry(std::u16string_view path) {
@@ -371,31 +399,165 @@ std::string ReadFileStart(std::u16string_view path, size_t count) {
   return start;
 }
 
+namespace {
+
+// Links followed before a chain is taken for a loop.
+constexpr int kMaxLinks = 32;
+
+// A link's target read from its own data: the reparse point of the entry
+// `link` itself, a symbolic link's substitute name, made absolute against
+// the link's folder when it is relative. Nothing when `link` is not a
+// symbolic link or its data cannot be read.
+std::optional<std::wstring> SymbolicLinkTarget(const std::wstring& link) {
+  FileHandle file(::CreateFileW(
+      link.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return std::nullopt;
+  std::string data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE, '\0');
+  DWORD got = 0;
+  if (!::DeviceIoControl(file.get(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(),
+                         static_cast<DWORD>(data.size()), &got, nullptr)) {
+    return std::nullopt;
+  }
+  // The symbolic link's data: its tag, then after 8 bytes the offset and
+  // length in bytes of the substitute name, and after 16 its flags; the
+  // names start at byte 20.
+  constexpr size_t kNames = 20;
+  if (got < kNames) return std::nullopt;
+  auto read16 = [&](size_t at) {
+    return static_cast<uint8_t>(data[at]) | static_cast<uint8_t>(data[at + 1]) << 8;
+  };
+  const uint32_t tag = static_cast<uint32_t>(read16(0)) | static_cast<uint32_t>(read16(2)) << 16;
+  if (tag != IO_REPARSE_TAG_SYMLINK) return std::nullopt;
+  const size_t offset = read16(8);
+  const size_t length = read16(10);
+  const bool relative = (read16(16) & SYMLINK_FLAG_RELATIVE) != 0;
+  if (length % 2 != 0 || kNames + offset + length > got) return std::nullopt;
+  std::wstring target(length / 2, L'\0');
+  std::memcpy(target.data(), data.data() + kNames + offset, length);
+  if (relative) {
+    const size_t separator = link.rfind(L'\\');
+    target = (separator == std::wstring::npos ? L"" : link.substr(0, separator + 1)) + target;
+  } else if (target.rfind(L"\\??\\UNC\\", 0) == 0) {
+    target.replace(0, 8, L"\\\\");  // the NT form of \\server\share
+  } else if (target.rfind(L"\\??\\", 0) == 0) {
+    target.erase(0, 4);  // the NT form of C:\...
+  }
+  return target;
+}
+
+// The file that writing to `path` writes, through its chain of symbolic
+// links: an existing file as the system resolves its final path; a link
+// whose file is missing, the path its chain ends in. `path` itself when it is
+// no link or cannot be opened. Nothing for a chain that does not end.
+std::optional<std::wstring> EndOfLinks(std::wstring path) {
+  for (int link = 0; link <= kMaxLinks; ++link) {
+    FileHandle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file.valid()) {
+      std::wstring final_path(MAX_PATH, L'\0');
+      DWORD length = ::GetFinalPathNameByHandleW(file.get(), final_path.data(),
+                                                 static_cast<DWORD>(final_path.size()), 0);
+      if (length >= final_path.size()) {
+        final_path.resize(length);
+        length = ::GetFinalPathNameByHandleW(file.get(), final_path.data(), length, 0);
+      }
+      if (length == 0 || length >= final_path.size()) return path;
+      final_path.resize(length);
+      return final_path;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return path;
+    std::optional<std::wstring> target = SymbolicLinkTarget(path);
+    if (!target) return path;
+    path = std::move(*target);
+  }
+  return std::nullopt;
+}
+
+// The attributes a replaced file keeps: Explorer's "hidden", the system
+// and archive flags, and indexing left out.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// A new file in `folder` holding `bytes`, flushed and closed, with
+// `attributes`; its path, or nothing.
+std::optional<std::wstring> WriteTemporaryFile(const std::u16string& folder, std::string_view bytes,
+                                               DWORD attributes) {
+  // A new name in the same folder, so that the move is a rename on one
+  // volume; CREATE_NEW never opens a file that is already there.
+  const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+  for (DWORD attempt = 0; attempt < 64; ++attempt) {
+    const std::u16string name =
+        u".morvane-" + FromSystemText(std::to_string(seed + attempt)) + u".tmp";
+    const std::wstring temp = Wide(JoinPath(folder, name));
+    FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+      return std::nullopt;
+    }
+    bool ok = WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
+    ok = file.Close() && ok;
+    ok = ok && (attributes == 0 || ::SetFileAttributesW(temp.c_str(), attributes));
+    if (ok) return temp;
+    ::DeleteFileW(temp.c_str());
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// Puts `temp` in the place of the existing file `target`, which keeps its
+// identity as the system knows it: creation time, short name, access rules
+// (where the file system has them and this user may set them) and
+// attributes. False, with `target` as it was, when it cannot be.
+bool ReplaceExistingFile(const std::wstring& target, const std::wstring& temp) {
+  // ReplaceFileW opens the file this way; a file that another program holds
+  // for itself is refused here, before anything is renamed (Wine would
+  // leave a stray "rf*.tmp" behind otherwise).
+  FileHandle check(::CreateFileW(target.c_str(), GENERIC_READ | DELETE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!check.valid()) return false;
+  check.Close();
+  if (::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                     REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                     nullptr)) {
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  // The old file is gone from its name already: the new one must take it,
+  // or stay where it is rather than be lost.
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    return ::MoveFileExW(temp.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  ::DeleteFileW(temp.c_str());
+  return false;
+}
+
+}  // namespace
+
 bool ReplaceFileAtomically(std::u16string_view path, std::string_view bytes) {
   try {
-    const std::wstring target = Wide(path);
-    const std::u16string folder = FolderOf(path);
-    // A new name in the same folder, so that the move is a rename on one
-    // volume; CREATE_NEW never opens a file that is already there.
-    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
-    for (DWORD attempt = 0; attempt < 64; ++attempt) {
-      const std::u16string name =
-          u".morvane-" + FromSystemText(std::to_string(seed + attempt)) + u".tmp";
-      const std::wstring temp = Wide(JoinPath(folder, name));
-      FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!file.valid()) {
-        if (::GetLastError() == ERROR_FILE_EXISTS) continue;
-        return false;
-      }
-      bool ok = WriteAll(file.get(), bytes) && ::FlushFileBuffers(file.get());
-      ok = file.Close() && ok;
-      ok = ok && ::MoveFileExW(temp.c_str(), target.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-      if (!ok) ::DeleteFileW(temp.c_str());
-      return ok;
+    const std::optional<std::wstring> found = EndOfLinks(Wide(path));
+    if (!found) return false;
+    const std::wstring& target = *found;
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    // A folder is no file to replace, and a read-only file says it is not
+    // to be written.
+    if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+      return false;
     }
-    return false;
+    const std::optional<std::wstring> temp = WriteTemporaryFile(
+        FolderOf(FromWide(target)), bytes, exists ? attributes & kKeptAttributes : 0);
+    if (!temp) return false;
+    if (exists) return ReplaceExistingFile(target, *temp);
+    const bool moved = ::MoveFileExW(temp->c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (!moved) ::DeleteFileW(temp->c_str());
+    return moved;
   } catch (const std::exception&) {
     return false;
   }

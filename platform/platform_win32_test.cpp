@@ -3,9 +3,13 @@
 // that the program's users have; tools/test-windows.sh runs Wine with it.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/resume_next.h"
 #include "platform/command_line_win32.h"
@@ -57,6 +61,18 @@ TEST(SystemText, UsesTheAnsiCodePage) {
   EXPECT_EQ(ToSystemText(u"\u0E01"), "?");
   EXPECT_EQ(ToSystemText(u"sch\u00F6n.BMP"), "sch?n.BMP");
   EXPECT_EQ(ToSystemText(u"\u00C9t\u00E9"), "?t?");
+}
+
+TEST(SystemText, ExactlyNeverBestFitsNorSubstitutes) {
+  if (::GetACP() != 932) GTEST_SKIP() << "needs code page 932, has " << ::GetACP();
+  EXPECT_EQ(ToSystemTextExactly(u"D:\\変換 表"), "D:\\\x95\xcf\x8a\xb7 \x95\x5c");
+  EXPECT_EQ(ToSystemTextExactly(u""), "");
+  // Best fit would write "schon", and "¥" as the separator "\"; the others
+  // would become "?".
+  for (const std::u16string_view text :
+       {u"sch\u00f6n", u"\uC0AC\uC9C4", u"\u00A5", u"\u0E01", u"\U0001F600", u"a\xD800"}) {
+    EXPECT_EQ(ToSystemTextExactly(text), std::nullopt) << text.size();
+  }
 }
 
 TEST(LookUpEntry, GivesTheStoredLongName) {
@@ -250,6 +266,181 @@ TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   fs::create_directory(temp.path() / "folder.ini");
   EXPECT_FALSE(ReplaceFileAtomically(PathText(temp.path()) + u"\\folder.ini", "x"));
   EXPECT_EQ(std::distance(fs::directory_iterator(temp.path()), fs::directory_iterator()), 2);
+}
+
+size_t EntryCount(const fs::path& folder) {
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+TEST(ReplaceFileAtomically, KeepsTheAttributesOfTheFileItReplaces) {
+  TempFolder temp;
+  const fs::path target = temp.path() / "Morvane.ini";
+  test_support::WriteFile(target, "old");
+  const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  ASSERT_TRUE(::SetFileAttributesW(target.c_str(), kept));
+  // Wine keeps no "not indexed" flag.
+  const DWORD before = ::GetFileAttributesW(target.c_str());
+  ASSERT_EQ(before | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, kept);
+  ASSERT_TRUE(ReplaceFileAtomically(PathText(target), "new"));
+  EXPECT_EQ(::GetFileAttributesW(target.c_str()), before);
+  EXPECT_EQ(test_support::ReadText(target), "new");
+  EXPECT_EQ(EntryCount(temp.path()), 1u);
+}
+
+TEST(ReplaceFileAtomically, LeavesAReadOnlyFileAsItIs) {
+  TempFolder temp;
+  const fs::path target = temp.path() / "Morvane.ini";
+  test_support::WriteFile(target, "old");
+  ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(ReplaceFileAtomically(PathText(target), "new"));
+  EXPECT_EQ(test_support::ReadText(target), "old");
+  EXPECT_EQ(EntryCount(temp.path()), 1u);
+  ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+bool RunningOnWine() {
+  return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Runs a Unix program under Wine, which does not wait for it, and waits
+// until `done` holds. False when it cannot be started or `done` never holds.
+template <class Condition>
+bool RunUnixProgram(const std::wstring& program, std::wstring arguments, Condition done) {
+  std::wstring command = program + L" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW((L"Z:" + program).c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  for (int wait = 0; wait < 500; ++wait) {
+    if (done()) return true;
+    ::Sleep(10);
+  }
+  return false;
+}
+
+// Symbolic links made for a test, each to a target relative to its own
+// folder: the system's own links where this user may make them; under
+// Wine, which makes none, links of the Unix system below it, which Wine
+// follows as Windows follows its own. Wine deletes the file such a link
+// names rather than the link, so those are removed with the object, before
+// the test's folder goes.
+class SymbolicLinks {
+ public:
+  ~SymbolicLinks() {
+    if (unix_links_.empty()) return;
+    RunUnixProgram(L"/bin/rm", L"-f" + unix_links_, [&] {
+      for (const fs::path& link : made_) {
+        if (::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+      }
+      return true;
+    });
+  }
+
+  // False when neither kind of link can be made.
+  bool Make(const fs::path& target, const fs::path& link) {
+    if (::CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                              SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) &&
+        ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      system_links_ = true;
+      return true;
+    }
+    const std::optional<std::wstring> unix_link = UnixName(link);
+    if (!unix_link) return false;
+    made_.push_back(link);
+    unix_links_ += L" \"" + *unix_link + L"\"";
+    return RunUnixProgram(L"/bin/ln",
+                          L"-s \"" + target.generic_wstring() + L"\" \"" + *unix_link + L"\"",
+                          [&] { return fs::exists(link); });
+  }
+
+  bool system_links() const { return system_links_; }
+
+ private:
+  static std::optional<std::wstring> UnixName(const fs::path& path) {
+    using Convert = char*(CDECL*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* const name = convert == nullptr ? nullptr : convert(path.c_str());
+    if (name == nullptr) return std::nullopt;
+    std::wstring wide;
+    for (const char* at = name; *at != '\0'; ++at) wide += static_cast<wchar_t>(*at);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return wide;
+  }
+
+  bool system_links_ = false;
+  std::vector<fs::path> made_;
+  std::wstring unix_links_;
+};
+
+TEST(ReplaceFileAtomically, WritesTheFileALinkNamesAndKeepsTheLink) {
+  TempFolder temp;
+  fs::create_directory(temp.path() / "real");
+  test_support::WriteFile(temp.path() / "real" / "settings.ini", "old");
+  SymbolicLinks links;
+  if (!links.Make(L"real\\settings.ini", temp.path() / "Morvane.ini") ||
+      !links.Make(L"Morvane.ini", temp.path() / "chain.ini")) {
+    GTEST_SKIP() << "this system makes no symbolic links for this user";
+  }
+  ASSERT_TRUE(ReplaceFileAtomically(PathText(temp.path() / "Morvane.ini"), "new"));
+  EXPECT_EQ(test_support::ReadText(temp.path() / "real" / "settings.ini"), "new");
+  ASSERT_TRUE(ReplaceFileAtomically(PathText(temp.path() / "chain.ini"), "chained"));
+  EXPECT_EQ(test_support::ReadText(temp.path() / "real" / "settings.ini"), "chained");
+  EXPECT_EQ(EntryCount(temp.path()), 3u);
+  EXPECT_EQ(EntryCount(temp.path() / "real"), 1u);
+  // Wine sees no link that leads nowhere; Windows' own link to a missing
+  // file makes that file.
+  if (!links.system_links()) return;
+  ASSERT_TRUE(links.Make(L"real\\made.ini", temp.path() / "dangling.ini"));
+  ASSERT_TRUE(ReplaceFileAtomically(PathText(temp.path() / "dangling.ini"), "made"));
+  EXPECT_EQ(test_support::ReadText(temp.path() / "real" / "made.ini"), "made");
+  EXPECT_TRUE(fs::is_symlink(temp.path() / "dangling.ini"));
+}
+
+// The file's access rules (its DACL) as text.
+std::wstring AccessRulesOf(const fs::path& file) {
+  DWORD size = 0;
+  ::GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  std::string descriptor(size, '\0');
+  LPWSTR text = nullptr;
+  if (size == 0 ||
+      !::GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), size,
+                          &size) ||
+      !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {
+    return L"(unreadable)";
+  }
+  std::wstring rules(text);
+  ::LocalFree(text);
+  return rules;
+}
+
+TEST(ReplaceFileAtomically, KeepsTheAccessRulesOfTheFileItReplaces) {
+  // Wine keeps access rules as Unix permissions, which a replaced file does
+  // not keep; only Windows shows this.
+  if (RunningOnWine()) GTEST_SKIP() << "Wine keeps no access rules of a replaced file";
+  TempFolder temp;
+  const fs::path target = temp.path() / "Morvane.ini";
+  test_support::WriteFile(target, "old");
+  // Rules of its own, not the folder's: the owner may do all, everyone else
+  // may only read.
+  PSECURITY_DESCRIPTOR own = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FA;;;OW)(A;;FR;;;WD)", SDDL_REVISION_1, &own, nullptr));
+  const bool set = ::SetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, own);
+  ::LocalFree(own);
+  ASSERT_TRUE(set);
+  const std::wstring before = AccessRulesOf(target);
+  ASSERT_TRUE(ReplaceFileAtomically(PathText(target), "new"));
+  EXPECT_EQ(AccessRulesOf(target), before);
+  EXPECT_EQ(test_support::ReadText(target), "new");
 }
 
 TEST(OpenLibraryInProgramFolder, OpensOnlyWhatLiesInTheProgramsFolder) {

@@ -1,6 +1,8 @@
-// UTF-8 <-> UTF-16 conversion, standard C++ only. Bytes that are not valid
-// UTF-8 are carried as the units U+DC80-U+DCFF, one per byte, so that every
-// name the file system holds and every line of a file comes back as it was.
+// UTF-8 <-> UTF-16 conversion, standard C++ only, on every system: the
+// system's narrow text on Linux, and a settings file with a UTF-8
+// byte-order mark everywhere. Bytes that are not valid UTF-8 are carried as
+// the units U+DC80-U+DCFF, one per byte, so that every name the file system
+// holds and every line of a file comes back as it was.
 #include <cstdint>
 #include <optional>
 
@@ -81,7 +83,7 @@ std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& pos) {
 
 }  // namespace
 
-std::string ToSystemText(std::u16string_view text) {
+std::string ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -100,7 +102,7 @@ std::string ToSystemText(std::u16string_view text) {
   return out;
 }
 
-std::u16string FromSystemText(std::string_view text) {
+std::u16string FromUtf8(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   size_t pos = 0;
@@ -113,6 +115,12 @@ std::u16string FromSystemText(std::string_view text) {
     }
   }
   return out;
+}
+
+std::optional<std::string> ToUtf8Exactly(std::u16string_view text) {
+  std::string narrow = ToUtf8(text);
+  if (FromUtf8(narrow) != text) return std::nullopt;
+  return narrow;
 }
 
 }  // namespace morvane

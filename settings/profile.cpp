@@ -28,12 +28,13 @@ Line ClassifyLine(std::u16string_view content, Line line) {
   const std::u16string_view trimmed = TrimBlanksAndTabs(text);
   if (trimmed.empty()) return line;
   if (trimmed.front() == u'[') {
-    const size_t close = trimmed.rfind(u']');
-    if (close != std::u16string_view::npos && close > 0) {
-      line.kind = LineKind::kSection;
-      line.name = TrimBlanksAndTabs(trimmed.substr(1, close - 1));
-      return line;
-    }
+    // As Windows reads it: the name ends at the first "]", or with the line
+    // when there is none; what follows the "]" is not looked at.
+    const size_t close = trimmed.find(u']');
+    line.kind = LineKind::kSection;
+    line.name = TrimBlanksAndTabs(
+        trimmed.substr(1, close == std::u16string_view::npos ? close : close - 1));
+    return line;
   }
   if (trimmed.front() == u';') {
     line.kind = LineKind::kComment;
@@ -121,7 +122,10 @@ bool HasLineBreak(std::u16string_view text) {
 
 bool CanStore(std::u16string_view section, std::u16string_view key, std::u16string_view value) {
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return false;
-  if (section.empty() || key.empty()) return false;
+  // A "]" would end the section's name early when it is read back.
+  if (section.empty() || key.empty() || section.find(u']') != std::u16string_view::npos) {
+    return false;
+  }
   return key.find(u'=') == std::u16string_view::npos && key.front() != u'[' && key.front() != u';';
 }
 

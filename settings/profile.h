@@ -5,8 +5,10 @@
 // line that is not written kept as it was.
 //
 // The file format: lines end in LF or CR LF. A line whose first non-blank
-// character is "[" opens a section named by the text up to the last "]" of
-// the line (blanks and tabs around the name dropped). A line whose first
+// character is "[" opens a section, as Windows reads it: named by the text
+// up to the first "]" of the line, or to the end of a line without one
+// (blanks and tabs around the name dropped), so "[Data] ; note [x]" and
+// "[Data" are both section Data. A line whose first
 // non-blank character is ";" is a comment. Any other line holding "=" is an
 // entry: its key is the text before the first "=", its value the text after
 // it. Lines before the first section belong to no section. Only the first
@@ -39,8 +41,8 @@ std::u16string GetProfileString(std::u16string_view file_content, std::u16string
 // end yet, as the Windows profile functions write.
 // Result: the new content, or nothing when the entry cannot be stored:
 // a line break in any of the three texts, an empty section or key name
-// (after dropping surrounding blanks and tabs), a key holding "=" or
-// beginning with "[" or ";".
+// (after dropping surrounding blanks and tabs), a section holding "]", a key
+// holding "=" or beginning with "[" or ";".
 [[nodiscard]] std::optional<std::u16string> SetProfileString(std::u16string_view file_content,
                                                              std::u16string_view section,
                                                              std::u16string_view key,

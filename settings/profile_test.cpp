@@ -67,6 +67,31 @@ TEST(GetProfileString, DropsOnePairOfMatchingQuotes) {
   }
 }
 
+TEST(GetProfileString, SectionNameEndsAtTheFirstBracketOrWithTheLine) {
+  // clang-format off
+  const struct {
+    std::u16string_view content, section, read;
+  } cases[] = {
+      // What follows the first "]" is not part of the name.
+      {u"[Data] ; note [x]\r\nRate=70\r\n", u"Data", u"70"},
+      {u"[Data]]\nRate=71\n", u"Data", u"71"},
+      {u"[ Data ]x=1]\nRate=72\n", u"Data", u"72"},
+      // A "[" line without "]" is a section all the same, named by the rest
+      // of the line.
+      {u"[Data\r\nRate=73\r\n", u"Data", u"73"},
+      {u"  [ Data \t\nRate=74\n", u"Data", u"74"},
+      // ... and so it ends the section before it.
+      {u"[Data]\nx=1\n[Other\nRate=75\n", u"Data", u"d"},
+      {u"[Data]\nx=1\n[Other\nRate=75\n", u"other", u"75"},
+      {u"[Data]\nx=1\n[\nRate=76\n", u"Data", u"d"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    EXPECT_EQ(GetProfileString(c.content, c.section, u"Rate", u"d"), c.read)
+        << std::string(c.content.begin(), c.content.end());
+  }
+}
+
 TEST(GetProfileString, SkipsByteOrderMark) {
   EXPECT_EQ(GetProfileString(u"\uFEFF[Data]\nSet=Y\n", u"Data", u"Set", u""), u"Y");
 }
@@ -108,6 +133,19 @@ TEST(SetProfileString, AddsMissingKeyAfterLastFilledLineOfItsSection) {
             u"[Data]\nSet=Y\n[Data]\nSet=N\n");
 }
 
+TEST(SetProfileString, WritesIntoSectionsAsWindowsReadsThem) {
+  // The section is found, not added again at the end.
+  EXPECT_EQ(SetProfileString(u"[Data] ; note [x]\r\nRate=1\r\n", u"Data", u"Set", u"Y"),
+            u"[Data] ; note [x]\r\nRate=1\r\nSet=Y\r\n");
+  EXPECT_EQ(SetProfileString(u"[Data\nRate=1\n", u"Data", u"Rate", u"2"), u"[Data\nRate=2\n");
+  // A key is added before a "[" line without "]", which opens the next
+  // section, never after it.
+  EXPECT_EQ(SetProfileString(u"[Data]\nRate=1\n[Other\nx=1\n", u"Data", u"Set", u"Y"),
+            u"[Data]\nRate=1\nSet=Y\n[Other\nx=1\n");
+  EXPECT_EQ(SetProfileString(u"[Data]\nRate=1\n[Other\nSet=N\n", u"Data", u"Set", u"Y"),
+            u"[Data]\nRate=1\nSet=Y\n[Other\nSet=N\n");
+}
+
 TEST(SetProfileString, AddsMissingSectionAtTheEndInTheFilesLineEnds) {
   EXPECT_EQ(SetProfileString(u"", u"Data", u"Rate", u"85"), u"[Data]\r\nRate=85\r\n");
   EXPECT_EQ(SetProfileString(u"\uFEFF", u"Data", u"Rate", u"85"), u"\uFEFF[Data]\r\nRate=85\r\n");
@@ -125,7 +163,7 @@ TEST(SetProfileString, RefusesWhatTheFileCannotHold) {
       {u"Data", u"Folder", u"/a\nb"}, {u"Data", u"Folder", u"/a\rb"}, {u"Da\nta", u"Folder", u"x"},
       {u"Data", u"Fol\nder", u"x"},   {u"", u"Folder", u"x"},         {u" \t", u"Folder", u"x"},
       {u"Data", u"", u"x"},           {u"Data", u"a=b", u"x"},        {u"Data", u"[a]", u"x"},
-      {u"Data", u";a", u"x"},
+      {u"Data", u";a", u"x"},         {u"Da]ta", u"Folder", u"x"},    {u"Data]", u"Folder", u"x"},
   };
   // clang-format on
   for (const auto& c : cases) {

@@ -85,6 +85,23 @@ int16_t ProgressiveFrom(std::u16string_view prg) {
   return *progressive;
 }
 
+// Hands `store` the four keys and their blank-padded values in the order
+// they are written; stops at the first it refuses. True when it took all.
+template <class Store>
+bool WriteFields(uint8_t quality, int16_t progressive, std::u16string_view folder,
+                 bool option2_selected, Store store) {
+  const std::pair<const Field&, std::u16string> values[] = {
+      {kRate, Padded(DecimalText(quality), kRate)},
+      {kPrg, Padded(progressive != 0 ? u"True" : u"False", kPrg)},
+      {kFolder, Padded(folder, kFolder)},
+      {kSet, Padded(option2_selected ? u"N" : u"Y", kSet)},
+  };
+  for (const auto& [field, value] : values) {
+    if (!store(field.key, value)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::u16string SettingsFilePath() { return ProgramSettingsLocation().file; }
@@ -108,8 +125,9 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& quality,
                                 int16_t& progressive) {
   std::u16string content;
-  RunStep(
-      [&] { content = DecodeFileText(ReadWholeFile(settings_file, kMaxFileBytes).bytes).text; });
+  RunStep([&] {
+    content = FileText::Decode(ReadWholeFile(settings_file, kMaxFileBytes).bytes).text();
+  });
   return LoadSettingsFromContent(content, quality, progressive);
 }
 
@@ -124,19 +142,33 @@ StoredSettings LoadSettings(uint8_t& quality, int16_t& progressive) {
 std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content, uint8_t quality,
                                                   int16_t progressive, std::u16string_view folder,
                                                   bool option2_selected) {
-  const std::pair<const Field&, std::u16string> values[] = {
-      {kRate, Padded(DecimalText(quality), kRate)},
-      {kPrg, Padded(progressive != 0 ? u"True" : u"False", kPrg)},
-      {kFolder, Padded(folder, kFolder)},
-      {kSet, Padded(option2_selected ? u"N" : u"Y", kSet)},
-  };
   std::u16string content(file_content);
-  for (const auto& [field, value] : values) {
-    std::optional<std::u16string> written = SetProfileString(content, kSection, field.key, value);
-    if (!written) return std::nullopt;
-    content = std::move(*written);
-  }
+  const bool stored = WriteFields(quality, progressive, folder, option2_selected,
+                                  [&](std::u16string_view key, std::u16string_view value) {
+                                    std::optional<std::u16string> written =
+                                        SetProfileString(content, kSection, key, value);
+                                    if (written) content = std::move(*written);
+                                    return written.has_value();
+                                  });
+  if (!stored) return std::nullopt;
   return content;
+}
+
+std::optional<std::string> SettingsFileBytes(std::string_view file_bytes, uint8_t quality,
+                                             int16_t progressive, std::u16string_view folder,
+                                             bool option2_selected) {
+  // One key at a time, so that each write is one changed line or one place
+  // where lines are added, and every other line keeps its bytes.
+  FileText file = FileText::Decode(file_bytes);
+  const bool stored = WriteFields(quality, progressive, folder, option2_selected,
+                                  [&](std::u16string_view key, std::u16string_view value) {
+                                    std::optional<std::u16string> written =
+                                        SetProfileString(file.text(), kSection, key, value);
+                                    if (written) file.SetText(std::move(*written));
+                                    return written.has_value();
+                                  });
+  if (!stored) return std::nullopt;
+  return file.Encode();
 }
 
 bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t progressive,
@@ -146,14 +178,9 @@ bool SaveSettingsTo(std::u16string_view settings_file, uint8_t quality, int16_t 
     // holds would be lost. A missing one is created.
     const FileContent existing = ReadWholeFile(settings_file, kMaxFileBytes);
     if (existing.status == FileRead::kUnreadable) return false;
-    // Written back in the file's own encoding, so that the lines not written
-    // keep their bytes.
-    FileText file = DecodeFileText(existing.bytes);
-    std::optional<std::u16string> content =
-        SettingsFileContent(file.text, quality, progressive, folder, option2_selected);
-    if (!content) return false;
-    file.text = std::move(*content);
-    return ReplaceFileAtomically(settings_file, EncodeFileText(file));
+    const std::optional<std::string> bytes =
+        SettingsFileBytes(existing.bytes, quality, progressive, folder, option2_selected);
+    return bytes && ReplaceFileAtomically(settings_file, *bytes);
   } catch (const std::exception&) {
     // A lack of memory: nothing was written.
     return false;

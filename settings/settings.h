@@ -2,8 +2,9 @@
 // user's own settings folder (see location.h): reading it into the quality, the progressive flag
 // and the stored texts at start-up, and writing it on Save. Section "Data" holds the keys Rate,
 // Prg, Folder and Set as blank-padded fields (widths 50, 5, 50, 2). The file is the system's narrow
-// text (UTF-8), or UTF-16 when it starts with a byte-order mark, and is written back in the
-// encoding it has (see file_text.h).
+// text (the ANSI code page on Windows, UTF-8 on Linux), or UTF-8 or UTF-16 when it starts with
+// that byte-order mark. Save writes only the key lines it owns, in the file's own encoding, and
+// keeps every other line byte for byte (see file_text.h).
 #pragma once
 
 #include <cstdint>
@@ -48,7 +49,7 @@ StoredSettings LoadSettingsFrom(std::u16string_view settings_file, uint8_t& qual
                                 int16_t& progressive);
 
 // As LoadSettings, with the settings file's text already read and decoded
-// (DecodeFileText).
+// (FileText::Decode).
 StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t& quality,
                                        int16_t& progressive);
 
@@ -62,8 +63,10 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 // missing file is created, an unreadable one (as for LoadSettings) is never
 // replaced.
 // Result: false when the file could not be written (it is then unchanged),
-// when it is unreadable, or when `folder` holds a line break, which the file
-// cannot hold.
+// when it is unreadable, or when `folder` is a text the file cannot hold:
+// one with a line break, or one its encoding cannot hold exactly (on
+// Windows a character the ANSI code page lacks, such as "ö" or Korean on
+// code page 932), which is never written as a look-alike.
 [[nodiscard]] bool SaveSettings(uint8_t quality, int16_t progressive, std::u16string_view folder,
                                 bool option2_selected);
 
@@ -85,5 +88,13 @@ StoredSettings LoadSettingsFromContent(std::u16string_view file_content, uint8_t
 std::optional<std::u16string> SettingsFileContent(std::u16string_view file_content, uint8_t quality,
                                                   int16_t progressive, std::u16string_view folder,
                                                   bool option2_selected);
+
+// The bytes SaveSettings writes over a file holding `file_bytes` (empty for
+// a missing file): the four key lines written in the file's encoding, every
+// other line as it was. Nothing when `folder` is a text the file cannot hold
+// (see SaveSettings).
+std::optional<std::string> SettingsFileBytes(std::string_view file_bytes, uint8_t quality,
+                                             int16_t progressive, std::u16string_view folder,
+                                             bool option2_selected);
 
 }  // namespace morvane

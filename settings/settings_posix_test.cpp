@@ -25,6 +25,23 @@ TEST(SaveSettings, KeepsTheBytesOfLatin1Lines) {
 }
 // clang-format on
 
+TEST(SaveSettings, RefusesAFolderThatWouldReadBackAsAnotherOne) {
+  SettingsFolder folder;
+  folder.Write("[Data]\nRate=50\n");
+  // An unpaired surrogate would be written as U+FFFD; carried bytes that
+  // together are UTF-8 would read back as "é".
+  for (const std::u16string_view typed : {u"/a\xD800z", u"/a\xDFFF", u"/a\xDCC3\xDCA9"}) {
+    EXPECT_FALSE(SaveSettingsTo(folder.File(), 85, 0, typed, false));
+    EXPECT_EQ(folder.Read(), "[Data]\nRate=50\n");
+    EXPECT_EQ(folder.EntryCount(), 1u);
+  }
+  // A Latin-1 byte as the file held it goes back as that byte.
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 85, 0, u"/caf\xDCE9", false));
+  EXPECT_EQ(folder.Read(), "[Data]\nRate=85" + Blanks(48) + "\nPrg=False\nFolder=/caf\xE9" +
+                               Blanks(45) + "\nSet=Y \n");
+  EXPECT_EQ(LoadFrom(folder).stored.Folder, u"/caf\xDCE9");
+}
+
 TEST(LoadSettings, ShortFieldsAreReadWithinTheirUtf8Bytes) {
   SettingsFolder folder;
   Loaded loaded;

@@ -60,6 +60,24 @@ TEST(SaveSettings, KeepsTheBytesOfShiftJisLines) {
                            "Folder=/OUT" + Blanks(46) + "\r\n"
                            "Set=Y \r\n");
 }
+
+TEST(SaveSettings, KeepsAUtf8FileWithItsMarkByteForByte) {
+  SettingsFolder folder;
+  // As Notepad saves it: the mark, CR LF, Japanese and other text in UTF-8,
+  // and a byte that is no UTF-8 at all.
+  const std::string head = "\xEF\xBB\xBF; 設定ファイル\r\n[他]\r\n値=ü €\r\n[Data]\r\n";
+  folder.Write(head + "Rate=95\r\n; \xFF kept\r\nPrg=True\r\n");
+  EXPECT_EQ(LoadFrom(folder).quality, 95);
+
+  // A folder that every system's code page may not hold, but UTF-8 does.
+  ASSERT_TRUE(SaveSettingsTo(folder.File(), 70, 0, u"/出力ö", true));
+  EXPECT_EQ(folder.Read(), head + "Rate=70" + Blanks(48) + "\r\n"
+                           "; \xFF kept\r\n"
+                           "Prg=False\r\n"
+                           "Folder=/出力ö" + Blanks(46) + "\r\n"
+                           "Set=N \r\n");
+  EXPECT_EQ(LoadFrom(folder).stored.Folder, u"/出力ö");
+}
 // clang-format on
 
 // The bytes of a UTF-16 file holding `text`.

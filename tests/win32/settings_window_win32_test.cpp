@@ -217,5 +217,54 @@ TEST_F(SettingsWindow, SaveWhileAnotherProgramHoldsTheFileSaysItFailedAndKeepsTh
             SettingsText(Padded(L"1", 50), L"True ", Padded(SomeFolder(), 50), L"Y "));
 }
 
+TEST_F(SettingsWindow, SaveKeepsAUtf8FileWithItsMarkAndWritesOnlyTheKeyLines) {
+  // As Notepad saves it: the mark, CR LF, text in UTF-8 that the ANSI code
+  // page does not hold ("ö", "ü").
+  const std::string head = "\xEF\xBB\xBF; 設定ファイル ö\r\n[Data]\r\n";
+  const std::string tail = "; 終わり ü\r\n";
+  WriteFile(settings_file(), head + "Rate=42\r\nPrg=True\r\nFolder=D:\\写真 ö\r\nSet=Y\r\n" + tail);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  EXPECT_EQ(TextOf(Child("Text1")), L"D:\\写真 ö");
+
+  PressKey(Child("Slider1"), VK_END);
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(Child("Label6")) == L"100"; }));
+  Click(Child("Command3"));
+
+  ASSERT_NO_FATAL_FAILURE(ExpectQuietEnd());
+  EXPECT_EQ(ReadText(settings_file()), head + "Rate=100" + std::string(47, ' ') +
+                                           "\r\nPrg=True \r\nFolder=D:\\写真 ö" +
+                                           std::string(43, ' ') + "\r\nSet=Y \r\n" + tail);
+}
+
+TEST_F(SettingsWindow, SaveOfAFolderTheCodePageCannotHoldSaysItFailedAndKeepsTheWindow) {
+  const std::string file = SettingsText(L"42", L"True", SomeFolder(), L"Y");
+  WriteFile(settings_file(), file);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  // Korean is in no code page that also holds "ö"; written as the code page
+  // would best fit it, the batch would put its files into another folder.
+  SetText(Child("Text1"), L"D:\\사진 schön");
+
+  Click(Child("Command3"));
+  const std::optional<MessageBoxSeen> box = program_->AnswerMessageBox();
+  const bool back =
+      WaitUntil([&] { return ::IsWindowEnabled(window_) != FALSE || !program_->running(); });
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->title, L"Morvane");
+  EXPECT_EQ(box->text, L"設定を保存できませんでした。");
+  EXPECT_TRUE(back);
+  ASSERT_TRUE(program_->running());
+  EXPECT_TRUE(::IsWindowVisible(window_));
+  EXPECT_EQ(ReadText(settings_file()), file);
+  EXPECT_EQ(BinNames(),
+            (std::vector<std::wstring>{L"Morvane.exe", L"Morvane.ini", L"SaveJPG.DLL"}));
+
+  // A folder it can hold saves.
+  SetText(Child("Text1"), L"E:\\later");
+  Click(Child("Command3"));
+  ASSERT_NO_FATAL_FAILURE(ExpectQuietEnd());
+  EXPECT_EQ(ReadText(settings_file()),
+            SettingsText(Padded(L"42", 50), L"True ", Padded(L"E:\\later", 50), L"Y "));
+}
+
 }  // namespace
 }  // namespace morvane_test

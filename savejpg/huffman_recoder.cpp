@@ -464,7 +464,7 @@ class GrowingArray {
 
  private:
   [[gnu::noinline]] void MakeRoom(size_t n) {
-    if (spill_) {
+    if (spill_ && capacity_ >= n) {
       spill_(All());
       spilled_ = true;
       size_ = 0;

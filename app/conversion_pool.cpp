@@ -66,12 +66,6 @@ std::vector<std::vector<Conversion*>> ChainsOf(std::vector<Conversion>& conversi
   return chains;
 }
 
-uint32_t LittleEndian(const unsigned char* bytes, int count) {
-  uint32_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-  return value;
-}
-
 }  // namespace
 
 void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
@@ -111,30 +105,6 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
   work();
   for (std::thread& worker : workers) worker.join();
   progress.Finish();
-}
-
-uint64_t BitmapMemoryEstimate(const std::u16string& source) {
-  constexpr uint64_t kFixedBytes = uint64_t{8} << 20;
-  constexpr uint64_t kBytesPerPixel = 3;
-  constexpr size_t kHeaderBytes = 26;
-  // Never opened in a way that waits: a FIFO named like a bitmap must not
-  // hold up the batch before the encoder refuses it.
-  const std::string start = ReadFileStart(source, kHeaderBytes);
-  if (start.size() < kHeaderBytes) return kFixedBytes;
-  const auto* header = reinterpret_cast<const unsigned char*>(start.data());
-  if (header[0] != 'B' || header[1] != 'M') return kFixedBytes;
-  uint64_t width = 0;
-  uint64_t height = 0;
-  if (LittleEndian(header + 14, 4) == 12) {  // the OS/2 header: 16-bit sizes
-    width = LittleEndian(header + 18, 2);
-    height = LittleEndian(header + 20, 2);
-  } else {
-    width = LittleEndian(header + 18, 4);
-    // A negative height is a top-down bitmap.
-    height = static_cast<uint64_t>(
-        std::abs(static_cast<int64_t>(static_cast<int32_t>(LittleEndian(header + 22, 4)))));
-  }
-  return kFixedBytes + width * height * kBytesPerPixel;
 }
 
 }  // namespace morvane

@@ -40,9 +40,4 @@ void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction&
                     uint8_t quality, int16_t progressive, const PoolLimits& limits,
                     BatchProgress& progress);
 
-// What converting the bitmap at `source` needs, from the size its header
-// gives: about 3 bytes a pixel for the JPEG's coefficients and a fixed part.
-// The fixed part alone when the header cannot be read.
-uint64_t BitmapMemoryEstimate(const std::u16string& source);
-
 }  // namespace morvane

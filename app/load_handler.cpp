@@ -6,6 +6,7 @@
 
 #include "app/conversion_pool.h"
 #include "app/failure_reasons.h"
+#include "app/memory_estimate.h"
 #include "core/resume_next.h"
 #include "core/text.h"
 #include "filelist/command_line.h"
@@ -61,12 +62,14 @@ void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
 }
 
 // One call runs alone whatever the limits: the machine is not asked.
-PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count) {
+PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count, uint8_t quality) {
   PoolLimits limits;
   if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
   limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : PhysicalMemoryBytes();
-  limits.memory_of = BitmapMemoryEstimate;
+  limits.memory_of = [quality](const std::u16string& source) {
+    return BitmapMemoryEstimate(source, quality);
+  };
   return limits;
 }
 
@@ -75,7 +78,7 @@ PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count) {
 void ConvertWhileViewWaits(Form1& form, std::vector<Conversion>& conversions,
                            const StartUpParts& parts) {
   BatchProgress progress(conversions.size());
-  const PoolLimits limits = LimitsOf(parts, conversions.size());
+  const PoolLimits limits = LimitsOf(parts, conversions.size(), form.Quality);
   auto convert_all = [&] {
     RunConversions(conversions, parts.convert, form.Quality, form.Progressive, limits, progress);
   };

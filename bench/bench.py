@@ -6,8 +6,10 @@ Each tool is paired with cjpeg run by run, the order alternating, and the
 table shows the median of the per-pair ratios of wall time and of CPU time
 (user and system), the median wall time, the median peak RSS, the output
 size and the PSNR against the source bitmap. A case whose file does not
-exist times the run that fails to find it.
-Usage: bench.py WORK_FOLDER BUILD_FOLDER RUNS CASE=FILE..."""
+exist times the run that fails to find it. Quality 85 unless the case names
+another (CASE=FILE@QUALITY); from 90 on cjpeg is given -sample 1x1, the
+full colour resolution the program codes from 90 on.
+Usage: bench.py WORK_FOLDER BUILD_FOLDER RUNS CASE=FILE[@QUALITY]..."""
 import os
 import re
 import shutil
@@ -55,7 +57,7 @@ def program_folders(work, build, quality, prefix="one-program"):
     """A copy of the program's folder per mode, its settings file beside it."""
     programs = {}
     for mode, prg in (("baseline", "False"), ("progressive", "True")):
-        folder = os.path.join(work, f"{prefix}-{mode}")
+        folder = os.path.join(work, f"{prefix}-{mode}" + ("" if quality == "85" else f"-q{quality}"))
         os.makedirs(folder, exist_ok=True)
         for file in ("morvane", "libSaveJPG.so"):
             shutil.copy2(os.path.join(build, file), folder)
@@ -86,12 +88,13 @@ def main():
     cli = os.path.join(build, "savejpg_cli")
     convert = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else shutil.which("convert")
     compare = "/usr/bin/compare" if os.path.exists("/usr/bin/compare") else shutil.which("compare")
-    q = "85"
-    programs = program_folders(work, build, q)
     print("| case | mode | tool | time / cjpeg time (median of pairs) | CPU time / cjpeg CPU time "
           "(median of pairs) | median time ms | peak RSS MB | size bytes | PSNR dB |")
     print("|---|---|---|---|---|---|---|---|---|")
-    for case, source in cases:
+    for case, spec in cases:
+        source, _, q = spec.partition("@")
+        q = q or "85"
+        programs = program_folders(work, build, q)
         exists = os.path.exists(source)
         pixels = 0
         if exists:
@@ -102,6 +105,8 @@ def main():
         named, named_out = program_source(work, case, source)
         for mode in ("baseline", "progressive"):
             flag = ["-optimize"] if mode == "baseline" else ["-progressive"]
+            if int(q) >= 90:
+                flag += ["-sample", "1x1"]
             out = {name: os.path.join(work, f"{case}-{mode}-{name}.jpg") for name in ("cjpeg", "SavetoJPEG", "convert")}
             out["Morvane"] = named_out
             tools = {

@@ -1,10 +1,12 @@
 // Writes a photo-like test bitmap for the benchmark: smooth gradients,
-// soft shapes with hard edges, and fine noise.
-//   make_bmp WIDTH HEIGHT BITS out.bmp     (BITS 24, 32 or 8)
+// soft shapes with hard edges, and fine noise; or, with "noise", nothing but
+// noise, the content whose JPEG takes the most memory and time.
+//   make_bmp WIDTH HEIGHT BITS out.bmp [noise]     (BITS 24, 32 or 8)
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -18,10 +20,11 @@ uint8_t Clamp(double v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: make_bmp WIDTH HEIGHT BITS(24|32|8) out.bmp\n");
+  if (argc != 5 && !(argc == 6 && std::string(argv[5]) == "noise")) {
+    std::fprintf(stderr, "usage: make_bmp WIDTH HEIGHT BITS(24|32|8) out.bmp [noise]\n");
     return 2;
   }
+  const bool only_noise = argc == 6;
   const int w = std::atoi(argv[1]), h = std::atoi(argv[2]), bpp = std::atoi(argv[3]);
   if (w <= 0 || h <= 0 || (bpp != 24 && bpp != 32 && bpp != 8)) return 2;
   const uint32_t stride = (static_cast<uint32_t>(w) * bpp + 31) / 32 * 4;
@@ -64,6 +67,13 @@ int main(int argc, char** argv) {
       if ((x / (w / 8 + 1) + y / (h / 6 + 1)) % 5 == 0) G *= 0.6;               // blocks
       seed = seed * 1664525u + 1013904223u;
       const double noise = (int(seed >> 24) - 128) / 16.0;
+      if (only_noise) {
+        for (int c = 0; c < bpp / 8; ++c) {
+          seed = seed * 1664525u + 1013904223u;
+          row[x * (bpp / 8) + c] = static_cast<uint8_t>(seed >> 24);
+        }
+        continue;
+      }
       const uint8_t cr = Clamp(R + noise), cg = Clamp(G + noise), cb = Clamp(B + noise);
       if (bpp == 8) {
         row[x] = static_cast<uint8_t>((cr + 25) / 51 + (cg + 21) / 42 * 6 + (cb + 25) / 51 * 42);

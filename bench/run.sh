@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Benchmark of one file through the program and through SavetoJPEG alone
-# against cjpeg and ImageMagick's convert (and of a missing file), then of
+# against cjpeg and ImageMagick's convert (and of a missing file, and of
+# noise at quality 100, the content that takes the most memory), then of
 # the program converting a batch of 24 full-HD bitmaps in one run against
 # cjpeg on every core and ImageMagick's mogrify.
 #   bench/run.sh [RUNS]          (RUNS for the large case and the batch,
@@ -32,17 +33,19 @@ fi
 cmake --build "$build" --target savejpg_cli morvane SaveJPG >/dev/null
 g++ -O2 -std=c++20 -o "$work/make_bmp" "$here/make_bmp.cpp"
 
-mk() { [ -f "$work/$1.bmp" ] || "$work/make_bmp" "$2" "$3" "$4" "$work/$1.bmp"; }
+mk() { [ -f "$work/$1.bmp" ] || "$work/make_bmp" "$2" "$3" "$4" "$work/$1.bmp" ${5:+"$5"}; }
 mk small 640 480 24
 mk medium 1920 1080 24
 mk large 6000 4000 24
 mk medium32 1920 1080 32
 mk medium8 1920 1080 8
+mk noise 4000 3000 24 noise
 
 echo "bench: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), libjpeg-turbo $(dpkg-query -W -f '${Version}' libjpeg62-turbo 2>/dev/null || echo '?'), $runs runs" >&2
 # "missing" names no file: the run that only finds that out.
 rm -f "$work/missing.bmp"
 python3 "$here/bench.py" "$work" "$build" "$runs" \
   small="$work/small.bmp" medium="$work/medium.bmp" large="$work/large.bmp" \
-  medium32="$work/medium32.bmp" medium8="$work/medium8.bmp" missing="$work/missing.bmp"
+  medium32="$work/medium32.bmp" medium8="$work/medium8.bmp" missing="$work/missing.bmp" \
+  noise="$work/noise.bmp@100"
 python3 "$here/batch.py" "$work" "$build" "$runs" $(for i in $(seq 24); do echo "$work/medium.bmp"; done)

@@ -41,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.y_dpi = DotsPerInch(image.header.y_pixels_per_metre);
     options.icc_profile = image.icc_profile;
     options.memory_limit = 64 << 20;
+    // Now and then the recoding may keep little: some progressive scans are
+    // then made twice, or libjpeg's own way codes the picture.
+    if (size % 3 == 0) options.recoding_limit = (size % 16 + 1) * 16 * 1024;
     MemorySink out;
     try {
       WriteJpeg(

@@ -168,10 +168,16 @@ struct FileContent {
 // or a device, and never reads more than `max_bytes` + 1 bytes.
 FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes);
 
+struct FileStart {
+  std::string bytes;  // the first bytes of the file
+  uint64_t size = 0;  // of the whole file
+};
+
 // The first `count` bytes of the regular file at `path` (fewer when it is
-// shorter), or the empty text when it cannot be read or is not a regular
-// file. Returns at once for a FIFO or a device, as ReadWholeFile does.
-std::string ReadFileStart(std::u16string_view path, size_t count);
+// shorter) and its size, or nothing when it cannot be read or is not a
+// regular file. Returns at once for a FIFO or a device, as ReadWholeFile
+// does.
+FileStart ReadFileStart(std::u16string_view path, size_t count);
 
 // Writes `bytes` to a temporary file in the folder of `path` and renames it
 // over `path`. When `path` is a symbolic link (or a chain of them), the file

@@ -554,17 +554,18 @@ FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   return content;
 }
 
-std::string ReadFileStart(std::u16string_view path, size_t count) {
+FileStart ReadFileStart(std::u16string_view path, size_t count) {
   const std::string narrow = ToSystemText(path);
   if (narrow.find('\0') != std::string::npos) return {};
   const int fd = ::open(narrow.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return {};
-  std::string start;
+  FileStart start;
   struct stat info;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    start.resize(count);
-    const ssize_t got = ::pread(fd, start.data(), count, 0);
-    start.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    start.bytes.resize(count);
+    const ssize_t got = ::pread(fd, start.bytes.data(), count, 0);
+    start.bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    start.size = static_cast<uint64_t>(info.st_size);
   }
   ::close(fd);
   return start;

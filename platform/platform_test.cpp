@@ -271,10 +271,13 @@ TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
   }
   // The start of a file, by the same rule.
   for (const char* name : {"fifo", "zero", "folder", "dangling"}) {
-    EXPECT_EQ(ReadFileStart(temp.Text() + u"/" + Ascii(name), 4), "") << name;
+    const FileStart start = ReadFileStart(temp.Text() + u"/" + Ascii(name), 4);
+    EXPECT_EQ(start.bytes, "") << name;
+    EXPECT_EQ(start.size, 0u) << name;
   }
-  EXPECT_EQ(ReadFileStart(temp.Text() + u"/link", 4), "0123");
-  EXPECT_EQ(ReadFileStart(temp.Text() + u"/ten", 26), "0123456789");
+  EXPECT_EQ(ReadFileStart(temp.Text() + u"/link", 4).bytes, "0123");
+  EXPECT_EQ(ReadFileStart(temp.Text() + u"/link", 4).size, 10u);
+  EXPECT_EQ(ReadFileStart(temp.Text() + u"/ten", 26).bytes, "0123456789");
 }
 
 // Sets or unsets an environment variable for a scope.

@@ -381,7 +381,7 @@ FileContent ReadWholeFile(std::u16string_view path, size_t max_bytes) {
   return {FileRead::kRead, std::move(content)};
 }
 
-std::string ReadFileStart(std::u16string_view path, size_t count) {
+FileStart ReadFileStart(std::u16string_view path, size_t count) {
   std::wstring wide;
   try {
     wide = Wide(path);
@@ -392,10 +392,13 @@ std::string ReadFileStart(std::u16string_view path, size_t count) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return {};
-  std::string start(count, '\0');
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file.get(), &size)) return {};
+  FileStart start{std::string(count, '\0'), static_cast<uint64_t>(size.QuadPart)};
   DWORD got = 0;
-  if (!::ReadFile(file.get(), start.data(), static_cast<DWORD>(count), &got, nullptr)) return {};
-  start.resize(got);
+  if (!::ReadFile(file.get(), start.bytes.data(), static_cast<DWORD>(count), &got, nullptr))
+    return {};
+  start.bytes.resize(got);
   return start;
 }
 

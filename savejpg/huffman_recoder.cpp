@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
@@ -425,32 +426,76 @@ Layout ReadLayout(std::span<const uint8_t> jpeg) {
   return layout;
 }
 
+[[noreturn]] void OutOfMemory() {
+  throw JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY,
+                    "recoding the Huffman tables: more memory than it may take");
+}
+
 // An array filled through a pointer, with room made before each block
 // rather than checked for each value; its memory is taken as it is written.
+// It grows while what it holds, while growing too, stays within `limit`
+// values; past that it hands what it holds to the function given to
+// SpillTo and starts again at its beginning, or without one fails as out of
+// memory.
 template <typename T>
 class GrowingArray {
  public:
-  explicit GrowingArray(size_t capacity) : data_(new T[capacity]), capacity_(capacity) {}
+  GrowingArray(size_t capacity, size_t limit)
+      : data_(new T[capacity]), capacity_(capacity), limit_(limit) {}
   // Room for `n` more after `end`; returns where `end` now is.
   T* RoomFor(T* end, size_t n) {
     size_ = static_cast<size_t>(end - data_.get());
-    if (capacity_ - size_ < n) {
-      capacity_ = std::max(capacity_ * 2, size_ + n);
-      std::unique_ptr<T[]> bigger(new T[capacity_]);
-      std::copy(data_.get(), data_.get() + size_, bigger.get());
-      data_ = std::move(bigger);
-    }
+    if (capacity_ - size_ < n) [[unlikely]]
+      MakeRoom(n);
     return data_.get() + size_;
   }
   T* Begin() { return data_.get(); }
   void End(T* end) { size_ = static_cast<size_t>(end - data_.get()); }
   const T* Data() const { return data_.get(); }
   std::span<const T> All() const { return {data_.get(), size_}; }
+  size_t Capacity() const { return capacity_; }
+  // From now on a full array is handed to `spill`; Spilled() says whether
+  // it was since.
+  void SpillTo(std::function<void(std::span<const T>)> spill) {
+    spill_ = std::move(spill);
+    spilled_ = false;
+  }
+  bool Spilled() const { return spilled_; }
 
  private:
+  [[gnu::noinline]] void MakeRoom(size_t n) {
+    if (spill_ && capacity_ >= n) {
+      spill_(All());
+      spilled_ = true;
+      size_ = 0;
+      return;
+    }
+    // The old array is held until it is copied.
+    if (capacity_ > limit_ || size_ + n > limit_ - capacity_) OutOfMemory();
+    capacity_ = std::min(std::max(capacity_ * 2, size_ + n), limit_ - capacity_);
+    std::unique_ptr<T[]> bigger(new T[capacity_]);
+    std::copy(data_.get(), data_.get() + size_, bigger.get());
+    data_ = std::move(bigger);
+  }
+
   std::unique_ptr<T[]> data_;
-  size_t capacity_, size_ = 0;
+  size_t capacity_, limit_, size_ = 0;
+  std::function<void(std::span<const T>)> spill_;
+  bool spilled_ = false;
 };
+
+// With QuickToReadTable's tables each block's DC takes 4 bits or more and
+// each AC symbol 8 bits or more, with at least one extra bit for a value
+// that is not 0. So a scan of `bytes` bytes and `blocks` blocks codes at
+// most bytes + blocks / 2 symbols and 8 * bytes / 9 AC values not 0; the
+// arrays for them have room for one block more.
+uint64_t SymbolRoom(uint64_t bytes, uint64_t blocks) { return bytes + blocks / 2 + 64; }
+uint64_t ValueRoom(uint64_t bytes) { return bytes * 8 / 9 + 64; }
+
+// What a Plane keeps for each block, and the fewest symbols a progressive
+// scan is made with (more are written as they come: see RecodeAsProgressive).
+constexpr uint64_t kPlaneBytesPerBlock = sizeof(int16_t) + 5 * sizeof(uint64_t);
+constexpr uint64_t kSmallestSymbolRoom = 1024;
 
 // The scan's symbols in order, each with its table slot and extra bits:
 // extra bits << 16 | their length << 11 | slot << 8 | symbol.
@@ -506,7 +551,7 @@ bool AllQuick(const Layout& layout, const std::optional<DecodeTable> (&tables)[k
 template <bool kQuick>
 Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  const std::optional<DecodeTable> (&tables)[kTableSlots],
-                 std::vector<std::array<int64_t, 257>>& counts) {
+                 std::vector<std::array<int64_t, 257>>& counts, uint64_t memory_limit) {
   struct Tables {
     const DecodeTable *dc, *ac;
     uint32_t dc_slot, ac_slot;  // shifted into place
@@ -518,8 +563,9 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                    static_cast<uint32_t>(block.ac) << 8,
                    counts[static_cast<size_t>(block.dc)].data(),
                    counts[static_cast<size_t>(block.ac)].data()});
-  // Every symbol takes 4 bits or more in the quick tables.
-  Symbols symbols(jpeg.size() * 2 + 64);
+  const uint64_t room = SymbolRoom(jpeg.size(), layout.mcus * layout.mcu.size());
+  if (room > memory_limit / sizeof(uint32_t)) OutOfMemory();
+  Symbols symbols(room, memory_limit / sizeof(uint32_t));
   uint32_t* out = symbols.Begin();
   BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
   for (uint64_t m = 0; m < layout.mcus; ++m) {
@@ -544,9 +590,9 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
 
 Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  const std::optional<DecodeTable> (&tables)[kTableSlots],
-                 std::vector<std::array<int64_t, 257>>& counts) {
-  return AllQuick(layout, tables) ? ReadScan<true>(jpeg, layout, tables, counts)
-                                  : ReadScan<false>(jpeg, layout, tables, counts);
+                 std::vector<std::array<int64_t, 257>>& counts, uint64_t memory_limit) {
+  return AllQuick(layout, tables) ? ReadScan<true>(jpeg, layout, tables, counts, memory_limit)
+                                  : ReadScan<false>(jpeg, layout, tables, counts, memory_limit);
 }
 
 // One table as a DHT segment holds it: class and number, the counts of
@@ -640,10 +686,12 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
   std::copy(masks, masks + 4, nonzero);
 }
 
+// Compiled apart from RecodeAsProgressive: inlined there, its loop came out
+// with a fifth more instructions.
 template <bool kQuick>
-std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
-                                    const std::optional<DecodeTable> (&tables)[kTableSlots],
-                                    GrowingArray<int16_t>& values) {
+[[gnu::noinline]] std::vector<Plane> ReadCoefficients(
+    std::span<const uint8_t> jpeg, const Layout& layout,
+    const std::optional<DecodeTable> (&tables)[kTableSlots], GrowingArray<int16_t>& values) {
   const MaxSampling max(layout);
   if (layout.scan_components.size() != layout.frame.size()) Fail("a scan without every component");
   const bool interleaved = layout.frame.size() > 1;
@@ -924,6 +972,77 @@ void ReadyDecodeTables(const Layout& layout, std::optional<DecodeTable> (&decode
     if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
 }
 
+// Fails for a scan the progressive coder cannot make for a picture of
+// `components` components.
+void CheckScan(const ProgressiveScan& scan, size_t components) {
+  if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
+      scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
+      (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13 ||
+      scan.ah < 0 || scan.ah > 13)
+    Fail("a scan the script cannot have");
+  for (int i = 0; i < scan.components; ++i)
+    if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= components)
+      Fail("a scan of a component the picture lacks");
+}
+
+// Makes the symbols of `scan` with `coder`, block by block in the scan's
+// order.
+void MakeScan(const ProgressiveScan& scan, const Layout& layout, const std::vector<Plane>& planes,
+              const int16_t* values, ProgressiveScanCoder& coder) {
+  const bool dc = scan.ss == 0, first = scan.ah == 0;
+  const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);
+  const auto frame = [&](int index) -> const FrameComponent& {
+    return layout.frame[static_cast<size_t>(index)];
+  };
+  if (dc && first) {
+    ForEachBlock(scan, layout, planes, values, [&](int index, const CodedBlock& block) {
+      coder.DcFirst(block, index, Slot(0, frame(index).dc_table), scan.al);
+    });
+  } else if (dc) {
+    ForEachBlock(scan, layout, planes, values,
+                 [&](int, const CodedBlock& block) { coder.DcRefine(block, scan.al); });
+  } else if (first) {
+    ForEachBlock(scan, layout, planes, values, [&](int index, const CodedBlock& block) {
+      coder.AcFirst(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
+    });
+  } else {
+    ForEachBlock(scan, layout, planes, values, [&](int index, const CodedBlock& block) {
+      coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
+    });
+  }
+  coder.Finish();
+}
+
+// The tables fitted to the counts of `coder`'s symbols, each once, as DHT
+// segments, then the scan's header; `fitted` gets the tables.
+std::vector<uint8_t> ScanHeader(const ProgressiveScan& scan, const Layout& layout,
+                                ProgressiveScanCoder& coder, const TableBuilder& build,
+                                std::optional<HuffmanTable> (&fitted)[kTableSlots]) {
+  const bool dc = scan.ss == 0, first = scan.ah == 0;
+  std::vector<uint8_t> header;
+  for (int i = 0; i < scan.components; ++i) {
+    const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
+    const std::pair<int, int> wanted[2] = {{0, dc && first ? c.dc_table : -1},
+                                           {1, scan.se != 0 ? c.ac_table : -1}};
+    for (const auto& [table_class, id] : wanted) {
+      if (id < 0 || fitted[Slot(table_class, id)]) continue;
+      fitted[Slot(table_class, id)] = build(coder.Counts(Slot(table_class, id)));
+      AppendTable(header, table_class, id, *fitted[Slot(table_class, id)]);
+    }
+  }
+  const size_t length = 2 + 1 + 2 * static_cast<size_t>(scan.components) + 3;
+  header.insert(header.end(), {0xFF, kSos, 0, static_cast<uint8_t>(length),
+                               static_cast<uint8_t>(scan.components)});
+  for (int i = 0; i < scan.components; ++i) {
+    const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
+    const int td = dc && first ? c.dc_table : 0, ta = scan.se != 0 ? c.ac_table : 0;
+    header.insert(header.end(), {static_cast<uint8_t>(c.id), static_cast<uint8_t>(td << 4 | ta)});
+  }
+  header.insert(header.end(), {static_cast<uint8_t>(scan.ss), static_cast<uint8_t>(scan.se),
+                               static_cast<uint8_t>(scan.ah << 4 | scan.al)});
+  return header;
+}
+
 }  // namespace
 
 HuffmanTable QuickToReadTable(int table_class) {
@@ -935,14 +1054,20 @@ HuffmanTable QuickToReadTable(int table_class) {
   return table;
 }
 
+uint64_t RecodingMemory(uint64_t bytes, uint64_t blocks, bool progressive) {
+  if (!progressive) return SymbolRoom(bytes, blocks) * sizeof(uint32_t);
+  return ValueRoom(bytes) * sizeof(int16_t) + blocks * kPlaneBytesPerBlock +
+         kSmallestSymbolRoom * sizeof(uint32_t);
+}
+
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
-                            JpegSink& sink) {
+                            JpegSink& sink, uint64_t memory_limit) {
   const Layout layout = ReadLayout(jpeg);
   std::optional<DecodeTable> decode[kTableSlots];
   ReadyDecodeTables(layout, decode);
 
   std::vector<std::array<int64_t, 257>> counts(kTableSlots);
-  const Symbols symbols = ReadScan(jpeg, layout, decode, counts);
+  const Symbols symbols = ReadScan(jpeg, layout, decode, counts, memory_limit);
 
   // A table fitted to each used table's counts.
   bool used[kTableSlots] = {};
@@ -966,13 +1091,21 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
   out.Append(jpeg.last(2));
 }
 
-void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const ProgressiveScan> scans,
-                         const TableBuilder& build, JpegSink& sink) {
+void RecodeAsProgressive(std::vector<uint8_t>&& first_coding,
+                         std::span<const ProgressiveScan> scans, const TableBuilder& build,
+                         JpegSink& sink, uint64_t memory_limit) {
+  std::vector<uint8_t> owned = std::move(first_coding);
+  const std::span<const uint8_t> jpeg = owned;
   const Layout layout = ReadLayout(jpeg);
   std::optional<DecodeTable> decode[kTableSlots];
   ReadyDecodeTables(layout, decode);
-  // A value takes 4 bits or more in the quick tables.
-  GrowingArray<int16_t> values(jpeg.size() * 2 + 64);
+  const uint64_t plane_bytes = layout.mcus * layout.mcu.size() * kPlaneBytesPerBlock;
+  const uint64_t value_room = ValueRoom(jpeg.size());
+  if (RecodingMemory(jpeg.size(), layout.mcus * layout.mcu.size(), true) > memory_limit)
+    OutOfMemory();
+  GrowingArray<int16_t> values(
+      value_room,
+      (memory_limit - plane_bytes - kSmallestSymbolRoom * sizeof(uint32_t)) / sizeof(int16_t));
   const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode, values);
 
   // The markers as they were up to the frame, which becomes progressive;
@@ -987,69 +1120,34 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
     out.Append(bytes);
   }
 
-  Symbols symbols(jpeg.size() + 256);
+  // The first coding is read: its memory goes to the scans' symbols.
+  const uint64_t left = memory_limit - plane_bytes - values.Capacity() * sizeof(int16_t);
+  const uint64_t room =
+      (left > UINT64_MAX - owned.capacity() ? UINT64_MAX : left + owned.capacity()) /
+      sizeof(uint32_t);
+  Symbols symbols(std::min<uint64_t>(room, jpeg.size() + 256), 0);
+  owned = std::vector<uint8_t>();
   for (const ProgressiveScan& scan : scans) {
-    if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
-        scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
-        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13 ||
-        scan.ah < 0 || scan.ah > 13)
-      Fail("a scan the script cannot have");
-    for (int i = 0; i < scan.components; ++i)
-      if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= planes.size())
-        Fail("a scan of a component the picture lacks");
-    ProgressiveScanCoder coder(symbols);
-    const bool dc = scan.ss == 0, first = scan.ah == 0;
-    const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);
-    const auto frame = [&](int index) -> const FrameComponent& {
-      return layout.frame[static_cast<size_t>(index)];
-    };
-    if (dc && first) {
-      ForEachBlock(scan, layout, planes, values.Data(), [&](int index, const CodedBlock& block) {
-        coder.DcFirst(block, index, Slot(0, frame(index).dc_table), scan.al);
-      });
-    } else if (dc) {
-      ForEachBlock(scan, layout, planes, values.Data(),
-                   [&](int, const CodedBlock& block) { coder.DcRefine(block, scan.al); });
-    } else if (first) {
-      ForEachBlock(scan, layout, planes, values.Data(), [&](int index, const CodedBlock& block) {
-        coder.AcFirst(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
-      });
-    } else {
-      ForEachBlock(scan, layout, planes, values.Data(), [&](int index, const CodedBlock& block) {
-        coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
-      });
-    }
-    coder.Finish();
-
-    // Tables fitted to this scan, each written once before it, then the
-    // scan's header and its symbols.
+    CheckScan(scan, planes.size());
+    // The symbols are made once, counted, and written with the tables
+    // fitted to the counts; those that did not all fit in memory are made
+    // again and written as they come (libjpeg makes every scan twice).
     std::optional<HuffmanTable> fitted[kTableSlots];
-    std::vector<uint8_t> header;
-    for (int i = 0; i < scan.components; ++i) {
-      const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
-      const std::pair<int, int> wanted[2] = {{0, dc && first ? c.dc_table : -1},
-                                             {1, scan.se != 0 ? c.ac_table : -1}};
-      for (const auto& [table_class, id] : wanted) {
-        if (id < 0 || fitted[Slot(table_class, id)]) continue;
-        fitted[Slot(table_class, id)] = build(coder.Counts(Slot(table_class, id)));
-        AppendTable(header, table_class, id, *fitted[Slot(table_class, id)]);
-      }
+    std::vector<uint32_t> codes;
+    symbols.SpillTo([](std::span<const uint32_t>) {});
+    for (bool counting = true;; counting = false) {
+      ProgressiveScanCoder coder(symbols);
+      MakeScan(scan, layout, planes, values.Data(), coder);
+      if (!counting) break;
+      out.Append(ScanHeader(scan, layout, coder, build, fitted));
+      codes = CodesOf(fitted);
+      if (!symbols.Spilled()) break;
+      symbols.SpillTo([&](std::span<const uint32_t> some) { out.PutSymbols(some, codes); });
     }
-    const size_t length = 2 + 1 + 2 * static_cast<size_t>(scan.components) + 3;
-    header.insert(header.end(), {0xFF, kSos, 0, static_cast<uint8_t>(length),
-                                 static_cast<uint8_t>(scan.components)});
-    for (int i = 0; i < scan.components; ++i) {
-      const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
-      const int td = dc && first ? c.dc_table : 0, ta = scan.se != 0 ? c.ac_table : 0;
-      header.insert(header.end(), {static_cast<uint8_t>(c.id), static_cast<uint8_t>(td << 4 | ta)});
-    }
-    header.insert(header.end(), {static_cast<uint8_t>(scan.ss), static_cast<uint8_t>(scan.se),
-                                 static_cast<uint8_t>(scan.ah << 4 | scan.al)});
-    out.Append(header);
-    out.PutSymbols(symbols.All(), CodesOf(fitted));
+    out.PutSymbols(symbols.All(), codes);
     out.Finish();
   }
-  out.Append(jpeg.last(2));
+  out.Append(std::array<uint8_t, 2>{0xFF, kEoi});
 }
 
 }  // namespace savejpg

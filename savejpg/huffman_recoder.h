@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "jpeg_writer.h"
 
@@ -39,14 +40,23 @@ using TableBuilder = std::function<HuffmanTable(std::array<int64_t, 257>& count)
 // length that are their own symbols (4 bits for DC, class 0; 8 for AC).
 HuffmanTable QuickToReadTable(int table_class);
 
+// What RecodeWithFittedTables (progressive false) or RecodeAsProgressive
+// (true) keep at most besides their input, for a first coding of `bytes`
+// bytes and `blocks` 8x8 blocks made with QuickToReadTable's tables: the
+// least memory_limit they work within.
+uint64_t RecodingMemory(uint64_t bytes, uint64_t blocks, bool progressive);
+
 // Writes `jpeg` again to `sink` with every Huffman table used by its scan
 // built by `build` from the counts of that table's symbols: the markers
 // before the scan are copied, the tables' own markers rewritten, the scan
 // coded again. `jpeg` must be a baseline JPEG of one scan without restart
 // markers, as libjpeg writes it; anything else throws
-// JpegFailure(SAVEJPG_ERR_ENCODER), as do bytes that do not decode.
+// JpegFailure(SAVEJPG_ERR_ENCODER), as do bytes that do not decode. What it
+// keeps besides `jpeg` stays within `memory_limit` bytes; when it would
+// need more, it throws JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY) before
+// writing anything.
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
-                            JpegSink& sink);
+                            JpegSink& sink, uint64_t memory_limit = UINT64_MAX);
 
 // One scan of a progressive JPEG: its components (indices in the frame),
 // its band of coefficients and their bits (successive approximation).
@@ -59,8 +69,14 @@ struct ProgressiveScan {
 // Writes `jpeg`, as RecodeWithFittedTables takes it, as a progressive JPEG
 // of `scans` with the same coefficients, each scan with tables built by
 // `build` from the counts of its own symbols: the JPEG libjpeg writes for
-// that script.
-void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const ProgressiveScan> scans,
-                         const TableBuilder& build, JpegSink& sink);
+// that script. What it keeps besides `jpeg` stays within `memory_limit`
+// bytes (when it would need more, it throws
+// JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY) before writing anything); once it
+// has read `jpeg` it frees it and keeps the symbols of a scan in what is
+// left of both. A scan whose symbols do not fit there is made twice, once
+// to count them and once to write them.
+void RecodeAsProgressive(std::vector<uint8_t>&& jpeg, std::span<const ProgressiveScan> scans,
+                         const TableBuilder& build, JpegSink& sink,
+                         uint64_t memory_limit = UINT64_MAX);
 
 }  // namespace savejpg

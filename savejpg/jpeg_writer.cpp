@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <new>
+#include <optional>
 
 #include "huffman_recoder.h"
 #include "savejpg.h"
@@ -18,6 +20,9 @@ namespace savejpg {
 namespace {
 
 constexpr size_t kOutputBuffer = 64 * 1024;
+// What the recoding of any picture may keep, however few its coefficients:
+// less than libjpeg and the program take in any case.
+constexpr uint64_t kSmallestAllowance = 256 * 1024;
 
 [[noreturn]] void ThrowOnError(j_common_ptr cinfo) {
   char message[JMSG_LENGTH_MAX] = {};
@@ -31,11 +36,19 @@ constexpr size_t kOutputBuffer = 64 * 1024;
 void IgnoreMessage(j_common_ptr, int) {}
 void IgnoreOutput(j_common_ptr) {}
 
-// Destination manager collecting output in one big buffer for the sink.
+// Destination manager handing libjpeg's output to a sink in large pieces.
 struct Destination {
   jpeg_destination_mgr mgr;  // first, so a jpeg_destination_mgr* is a Destination*
   JpegSink* sink;
   std::vector<uint8_t> buffer;
+
+  explicit Destination(JpegSink& to) : mgr{}, sink(&to), buffer(kOutputBuffer) {
+    mgr.init_destination = Init;
+    mgr.empty_output_buffer = Empty;
+    mgr.term_destination = Term;
+  }
+  // Bytes libjpeg has written that the sink has not had yet.
+  size_t Waiting() const { return buffer.size() - mgr.free_in_buffer; }
 
   static Destination& Of(j_compress_ptr cinfo) {
     return *reinterpret_cast<Destination*>(cinfo->dest);
@@ -53,7 +66,7 @@ struct Destination {
   }
   static void Term(j_compress_ptr cinfo) {
     Destination& d = Of(cinfo);
-    d.sink->Write(d.buffer.data(), d.buffer.size() - d.mgr.free_in_buffer);
+    d.sink->Write(d.buffer.data(), d.Waiting());
   }
 };
 
@@ -92,8 +105,8 @@ J_COLOR_SPACE ColourSpace(RowFormat format) {
   return JCS_UNKNOWN;
 }
 
-// What libjpeg's fitted tables would keep of the picture: the coefficients of
-// every component, in whole MCUs.
+// What libjpeg keeps of the picture for its fitted tables or progressive
+// scans: the coefficients of every component, in whole MCUs.
 uint64_t CoefficientBytes(const jpeg_compress_struct& cinfo) {
   const auto up = [](uint64_t a, uint64_t b) { return (a + b - 1) / b; };
   uint64_t h_max = 1, v_max = 1;
@@ -160,34 +173,16 @@ std::vector<ProgressiveScan> ProgressionOf(RowFormat format) {
   return scans;
 }
 
-}  // namespace
-
-uint16_t DotsPerInch(int32_t pixels_per_metre) {
-  if (pixels_per_metre <= 0) return 0;
-  // 1 inch = 0.0254 m; rounded to nearest in integers.
-  const int64_t dpi = (int64_t{pixels_per_metre} * 254 + 5000) / 10000;
-  return dpi > 65535 ? 0 : static_cast<uint16_t>(dpi);
-}
-
-void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
-               const JpegOptions& options, JpegSink& sink) {
-  Compressor c;
-  jpeg_compress_struct& cinfo = c.cinfo;
-
-  Destination dest{};
-  dest.sink = &sink;
-  dest.buffer.resize(kOutputBuffer);
-  dest.mgr.init_destination = Destination::Init;
-  dest.mgr.empty_output_buffer = Destination::Empty;
-  dest.mgr.term_destination = Destination::Term;
-  cinfo.dest = &dest.mgr;
+// Sets `cinfo` up for the picture: its size and colours, the quality and
+// sampling, the density, and the most libjpeg may allocate.
+void SetUp(jpeg_compress_struct& cinfo, uint32_t width, uint32_t height, RowFormat format,
+           const JpegOptions& options) {
   if (options.memory_limit != 0) {
     // Past the limit libjpeg would need a backing store, which it does not
     // have: it stops with an error instead of allocating.
     cinfo.mem->max_memory_to_use =
         static_cast<long>(std::min<uint64_t>(options.memory_limit, LONG_MAX));
   }
-
   cinfo.image_width = width;
   cinfo.image_height = height;
   cinfo.input_components = static_cast<int>(BytesPerPixel(format));
@@ -206,50 +201,196 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
       cinfo.comp_info[i].v_samp_factor = 1;
     }
   }
-  // Pictures are coded first as baseline with tables quick to read back,
-  // then again, as baseline or progressive, with tables fitted to their
-  // symbols (huffman_recoder.h).
-  const bool recode = !options.libjpeg_fits_tables;
-  MemorySink first_coding;
-  if (recode) {
-    // libjpeg would refuse a picture whose coefficients need more than the
-    // limit before reading a row; so does this way, which keeps only those
-    // that are not 0.
-    if (options.memory_limit != 0 && CoefficientBytes(cinfo) > options.memory_limit)
-      throw JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY, "the picture needs more memory than allowed");
-    // Address space for the first coding; the system gives the pages as it
-    // is written.
-    first_coding.bytes.reserve(std::min<uint64_t>(uint64_t{width} * height / 2, 64 << 20) + 4096);
-    dest.sink = &first_coding;
-    UseQuickToReadTables(cinfo);
-  }
-  cinfo.optimize_coding = recode ? FALSE : TRUE;
-  if (options.progressive && !recode) jpeg_simple_progression(&cinfo);
   if (options.x_dpi != 0 && options.y_dpi != 0) {
     cinfo.density_unit = 1;  // dots per inch
     cinfo.X_density = options.x_dpi;
     cinfo.Y_density = options.y_dpi;
   }
+}
 
+// Codes the picture's rows into the destination of `cinfo`, as set up, the
+// profile before them; calls after_row(rows given so far) after each row.
+template <typename AfterRow>
+void CompressRows(jpeg_compress_struct& cinfo, const RowFunction& rows,
+                  std::span<const uint8_t> icc_profile, AfterRow after_row) {
   jpeg_start_compress(&cinfo, TRUE);
-  if (!options.icc_profile.empty())
-    jpeg_write_icc_profile(&cinfo, options.icc_profile.data(),
-                           static_cast<unsigned int>(options.icc_profile.size()));
-  for (uint32_t y = 0; y < height; ++y) {
+  if (!icc_profile.empty())
+    jpeg_write_icc_profile(&cinfo, icc_profile.data(),
+                           static_cast<unsigned int>(icc_profile.size()));
+  for (uint32_t y = 0; y < cinfo.image_height; ++y) {
     // libjpeg only reads input rows; its API just lacks const.
     JSAMPROW row = const_cast<JSAMPLE*>(rows(y));
     jpeg_write_scanlines(&cinfo, &row, 1);
+    after_row(y + 1);
   }
   jpeg_finish_compress(&cinfo);
-  if (recode) {
-    const TableBuilder fit = [&cinfo](std::array<int64_t, 257>& count) {
-      return FittedTable(&cinfo, count);
-    };
-    if (options.progressive)
-      RecodeAsProgressive(first_coding.bytes, ProgressionOf(format), fit, sink);
-    else
-      RecodeWithFittedTables(first_coding.bytes, fit, sink);
+}
+
+// libjpeg's own way: it keeps the coefficients of the whole picture and
+// makes each scan twice, once to count its symbols for the fitted tables
+// and once to write them.
+void WriteWithLibjpegsTables(uint32_t width, uint32_t height, RowFormat format,
+                             const RowFunction& rows, const JpegOptions& options, JpegSink& sink) {
+  Compressor c;
+  Destination dest(sink);
+  c.cinfo.dest = &dest.mgr;
+  SetUp(c.cinfo, width, height, format, options);
+  c.cinfo.optimize_coding = TRUE;
+  if (options.progressive) jpeg_simple_progression(&c.cinfo);
+  CompressRows(c.cinfo, rows, options.icc_profile, [](uint32_t) {});
+}
+
+// Thrown while the picture is coded first when its recoding would keep
+// more than libjpeg's own way.
+struct RecodingTooLarge {};
+
+// The first coding, kept in memory up to `limit` bytes: one more throws
+// RecodingTooLarge.
+class FirstCoding final : public JpegSink {
+ public:
+  FirstCoding(uint64_t limit, uint64_t expected) : limit_(limit) {
+    bytes.reserve(std::min(limit, expected));
   }
+  void Write(const uint8_t* data, size_t size) override {
+    if (size > limit_ - bytes.size()) throw RecodingTooLarge{};
+    if (size > bytes.capacity() - bytes.size())
+      bytes.reserve(
+          std::min<uint64_t>(limit_, std::max(bytes.capacity() * 2, bytes.size() + size)));
+    bytes.insert(bytes.end(), data, data + size);
+  }
+  std::vector<uint8_t> bytes;
+
+ private:
+  uint64_t limit_;
+};
+
+// The longest first coding that leaves room for its recoding within
+// `allowance`, with the first coding's own room as large.
+uint64_t LongestFirstCoding(uint64_t allowance, uint64_t blocks, bool progressive) {
+  const auto fits = [&](uint64_t bytes) {
+    const uint64_t recoding = RecodingMemory(bytes, blocks, progressive);
+    return recoding <= allowance && bytes <= allowance - recoding;
+  };
+  uint64_t low = 0, high = allowance;
+  if (!fits(low)) return 0;
+  while (low < high) {
+    const uint64_t middle = low + (high - low + 1) / 2;
+    if (fits(middle))
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  return low;
+}
+
+// Codes the picture once into memory, as baseline with tables quick to
+// read back, with `c` set up for it. nullopt when the recoding with it
+// would keep more than `allowance`: as soon as the bytes pass what leaves
+// room for the recoding, or, once a sixteenth of the rows is coded, the
+// bytes so far, scaled to the whole picture, would.
+std::optional<std::vector<uint8_t>> CodeFirst(Compressor& c, const RowFunction& rows,
+                                              const JpegOptions& options, uint64_t allowance) {
+  jpeg_compress_struct& cinfo = c.cinfo;
+  const uint64_t blocks = CoefficientBytes(cinfo) / sizeof(JBLOCK);
+  const uint64_t limit = LongestFirstCoding(allowance, blocks, options.progressive);
+  const uint64_t pixels = uint64_t{cinfo.image_width} * cinfo.image_height;
+  // Address space for a photograph's first coding; the system gives the
+  // pages as it is written.
+  FirstCoding first(limit, std::min<uint64_t>(pixels / 2, 64 << 20) + 4096);
+  Destination dest(first);
+  cinfo.dest = &dest.mgr;
+  UseQuickToReadTables(cinfo);
+  const uint64_t height = cinfo.image_height;
+  try {
+    CompressRows(cinfo, rows, options.icc_profile, [&](uint32_t done) {
+      const uint64_t coded = first.bytes.size() + dest.Waiting();
+      if (done * 16 >= height && coded * height > limit * done) throw RecodingTooLarge{};
+    });
+  } catch (const RecodingTooLarge&) {
+    return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+  return std::move(first.bytes);
+}
+
+// Passes bytes on to a sink, counting them.
+class CountingSink final : public JpegSink {
+ public:
+  explicit CountingSink(JpegSink& sink) : sink_(sink) {}
+  void Write(const uint8_t* data, size_t size) override {
+    written_ += size;
+    sink_.Write(data, size);
+  }
+  uint64_t Written() const { return written_; }
+
+ private:
+  JpegSink& sink_;
+  uint64_t written_ = 0;
+};
+
+// The picture coded first with tables quick to read back, then again with
+// tables fitted to its symbols, baseline or progressive (huffman_recoder.h),
+// keeping no more than `allowance`. False, with nothing written, when that
+// would take more.
+bool WriteRecoded(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+                  const JpegOptions& options, uint64_t allowance, JpegSink& sink) {
+  Compressor c;
+  SetUp(c.cinfo, width, height, format, options);
+  std::optional<std::vector<uint8_t>> first = CodeFirst(c, rows, options, allowance);
+  if (!first) return false;
+  const TableBuilder fit = [&c](std::array<int64_t, 257>& count) {
+    return FittedTable(&c.cinfo, count);
+  };
+  CountingSink counted(sink);
+  const uint64_t left = allowance - std::min<uint64_t>(allowance, first->capacity());
+  try {
+    if (options.progressive)
+      RecodeAsProgressive(std::move(*first), ProgressionOf(format), fit, counted, left);
+    else
+      RecodeWithFittedTables(*first, fit, counted, left);
+  } catch (const JpegFailure& failure) {
+    if (failure.code() != SAVEJPG_ERR_OUT_OF_MEMORY || counted.Written() != 0) throw;
+    return false;
+  } catch (const std::bad_alloc&) {
+    if (counted.Written() != 0) throw;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+uint16_t DotsPerInch(int32_t pixels_per_metre) {
+  if (pixels_per_metre <= 0) return 0;
+  // 1 inch = 0.0254 m; rounded to nearest in integers.
+  const int64_t dpi = (int64_t{pixels_per_metre} * 254 + 5000) / 10000;
+  return dpi > 65535 ? 0 : static_cast<uint16_t>(dpi);
+}
+
+uint64_t CoefficientBytes(uint32_t width, uint32_t height, RowFormat format, int quality) {
+  Compressor c;
+  JpegOptions options;
+  options.quality = quality;
+  SetUp(c.cinfo, width, height, format, options);
+  return CoefficientBytes(c.cinfo);
+}
+
+void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+               const JpegOptions& options, JpegSink& sink) {
+  // Either way keeps at most the whole picture's coefficients (and a few
+  // rows); a picture whose coefficients need more than the limit is refused
+  // before a row is read.
+  const uint64_t coefficients = CoefficientBytes(width, height, format, options.quality);
+  if (options.memory_limit != 0 && coefficients > options.memory_limit)
+    throw JpegFailure(SAVEJPG_ERR_OUT_OF_MEMORY, "the picture needs more memory than allowed");
+  const uint64_t allowance = options.recoding_limit != 0
+                                 ? options.recoding_limit
+                                 : std::max(coefficients, kSmallestAllowance);
+  if (!options.libjpeg_fits_tables &&
+      WriteRecoded(width, height, format, rows, options, allowance, sink))
+    return;
+  WriteWithLibjpegsTables(width, height, format, rows, options, sink);
 }
 
 }  // namespace savejpg

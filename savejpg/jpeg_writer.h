@@ -49,11 +49,15 @@ struct JpegOptions {
   uint16_t y_dpi = 0;
   std::span<const uint8_t> icc_profile;  // written as APP2 markers if not empty
   uint64_t memory_limit = 0;             // bytes libjpeg may allocate; 0: no limit
+  // Bytes the first coding and its recoding (below) may keep at once; 0:
+  // what libjpeg's own way keeps, max(CoefficientBytes(...), 256 KiB).
+  uint64_t recoding_limit = 0;
   // true has libjpeg count the symbols for its fitted Huffman tables itself,
   // in a pass over the whole picture's coefficients before each scan, and
-  // make the progressive scans. The JPEG is the same; false
-  // (huffman_recoder.h) is about a quarter to a third faster and needs less
-  // memory.
+  // make the progressive scans. false codes the picture once into memory
+  // and makes the JPEG from that (huffman_recoder.h), about a quarter to a
+  // third faster, unless that would keep more than recoding_limit (noise
+  // at a high quality): then libjpeg's way is taken. The JPEG is the same.
   bool libjpeg_fits_tables = false;
 };
 
@@ -61,8 +65,18 @@ struct JpegOptions {
 // BytesPerPixel(format) bytes, valid until the next call.
 using RowFunction = std::function<const uint8_t*(uint32_t top)>;
 
+// Writes the picture as a JPEG to `sink`. It keeps at most what libjpeg's
+// own way keeps, CoefficientBytes(...), or what the recoding may keep,
+// whichever is more, besides libjpeg's few rows and buffers of 64 KiB. A
+// picture whose coefficients take more than options.memory_limit is
+// refused with SAVEJPG_ERR_OUT_OF_MEMORY before a row is read.
 void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
                const JpegOptions& options, JpegSink& sink);
+
+// The bytes of the picture's coefficients, as libjpeg keeps them for fitted
+// tables: 128 for each 8x8 block of every component, in whole MCUs, with
+// the sampling `quality` gives.
+uint64_t CoefficientBytes(uint32_t width, uint32_t height, RowFormat format, int quality);
 
 // Pixels per metre to dots per inch, rounded; 0 when absent or out of range.
 uint16_t DotsPerInch(int32_t pixels_per_metre);

@@ -31,13 +31,17 @@
  * ends the program by the same signal. Conversions may run on several
  * threads at once.
  *
- * The encoder keeps the image coded once (a fraction of the bitmap's size
- * for photographs) and the symbols of one scan; for a progressive JPEG also
- * the coefficients that are not 0, about 2 bytes each, and 42 bytes for
- * each 8x8 block. An image whose whole coefficients would need more than
- * half of the machine's physical memory (2 bytes a pixel for grey, 3 for
- * colour below quality 90 and 6 from 90 on, whatever the size of the bitmap
- * file) is refused before any of it is taken.
+ * The encoder keeps at most what libjpeg keeps for fitted Huffman tables:
+ * the image's whole coefficients, 2 bytes a pixel for grey, 3 for colour
+ * below quality 90 and 6 from 90 on (at least 256 KiB), besides a few rows,
+ * an RLE bitmap's coded pixels and its colour profile. It codes the image
+ * once into memory and makes the JPEG from that (a fraction of the bitmap's
+ * size for photographs, with the symbols of one scan and for a progressive
+ * JPEG the coefficients that are not 0); where that would keep more (noise
+ * at a high quality), libjpeg codes it from the rows again in its own way.
+ * The JPEG is the same either way. An image whose whole coefficients would
+ * need more than half of the machine's physical memory (whatever the size
+ * of the bitmap file) is refused before any of it is taken.
  *
  * RLE rows may be coded with their 4-byte padding, as some writers do: runs
  * may go on to the width rounded up to 4 pixels (RLE8) or 8 pixels (RLE4);

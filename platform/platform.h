@@ -65,6 +65,21 @@ class LookUpMemo {
 // Bytes of physical memory, or 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
 
+// What tells one file from another: on POSIX systems the device and the
+// inode, on Windows the volume's serial number and the file's index.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file `path` names, links followed: two paths to one
+// file (a hard link, a symbolic link, another spelling) give the same one.
+// Nothing when nothing can be found there (a link to nothing included) or
+// the path cannot be given to the system. Never opens the file in a way
+// that waits (a FIFO) or changes it.
+std::optional<FileIdentity> IdentityOfFile(std::u16string_view path);
+
 // Has the C library keep the memory that a conversion frees for the next
 // one, rather than give it back to the system and take it again page by
 // page (in a batch of full-HD bitmaps, 28000 page faults against 1800, a

@@ -363,6 +363,16 @@ uint64_t PhysicalMemoryBytes() {
   return count > UINT64_MAX / size ? UINT64_MAX : count * size;
 }
 
+std::optional<FileIdentity> IdentityOfFile(std::u16string_view path) {
+  const std::string narrow = ToSystemText(path);
+  struct stat info;
+  if (narrow.empty() || narrow.find('\0') != std::string::npos ||
+      ::stat(narrow.c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
 // `path` in the system's text; the part that the path looked up before
 // shares with it up to a "/" is taken from `memo` rather than converted
 // again, and `memo` keeps this one.

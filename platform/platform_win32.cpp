@@ -159,6 +159,19 @@ uint64_t PhysicalMemoryBytes() {
   return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
+std::optional<FileIdentity> IdentityOfFile(std::u16string_view path) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+  // No access asked for: the file's attributes are read even where its
+  // content may not be, and a folder opens too.
+  FileHandle file(::CreateFileW(Wide(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
 std::u16string CurrentFolder() {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {

@@ -156,6 +156,25 @@ TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
   ::CloseHandle(pipe);
 }
 
+TEST(IdentityOfFile, IsOneForEveryNameOfAFileAndNoneWhereNothingIs) {
+  TempFolder temp;
+  temp.AddFile("Picture One.jpg", "a");
+  temp.AddFile("other.jpg", "a");
+  ASSERT_TRUE(::CreateHardLinkW((temp.path() / "hard.BMP").c_str(),
+                                (temp.path() / "Picture One.jpg").c_str(), nullptr));
+  const std::u16string base = PathText(temp.path());
+
+  const std::optional<FileIdentity> a = IdentityOfFile(base + u"\\Picture One.jpg");
+  ASSERT_TRUE(a.has_value());
+  for (const std::u16string& name : {base + u"\\hard.BMP", base + u"\\PICTURE ONE.JPG",
+                                     ShortPath(temp.path() / "Picture One.jpg")}) {
+    EXPECT_EQ(IdentityOfFile(name), a) << ToSystemText(name);
+  }
+  EXPECT_NE(IdentityOfFile(base + u"\\other.jpg"), a);
+  EXPECT_FALSE(IdentityOfFile(base + u"\\missing.jpg").has_value());
+  EXPECT_FALSE(IdentityOfFile(u"").has_value());
+}
+
 TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {
   TempFolder temp;
   const std::u16string target = PathText(temp.path()) + u"\\Morvane.ini";

@@ -491,4 +491,28 @@ TEST_F(SideBySideProgramTest, FailuresAndSharedJpegPathsGiveTheSameFiles) {
   ExpectSameSideBySide(args);
 }
 
+// b.BMP is a link to a.jpg, an old bitmap that a.BMP's JPEG replaces: one
+// call after the other, b.BMP is read after that, is no bitmap any more and
+// fails alone. Side by side it must be read then too, however many workers.
+TEST_F(ProgramTest, ABitmapThatIsAnotherNamesJpegIsReadAfterThatJpegReplacedIt) {
+  const std::vector<uint8_t> picture = Bitmap24(TestPicture(1600, 1200));
+  const std::vector<uint8_t> old_bitmap = Bitmap24(TestPicture(16, 12));
+  for (const char* workers : {"1", "", "2", "8"}) {
+    for (int round = 0; round < 3; ++round) {
+      fs::remove_all(pics());
+      fs::create_directories(pics());
+      WriteFile(pics() / "a.BMP", picture);
+      WriteFile(pics() / "a.jpg", old_bitmap);
+      fs::create_symlink("a.jpg", pics() / "b.BMP");
+      workers_ = workers;
+      const RunResult run = Run({(pics() / "a.BMP").string(), (pics() / "b.BMP").string()});
+      const std::string which =
+          std::string("workers '") + workers + "', round " + std::to_string(round) + ": " + run.err;
+      EXPECT_EQ(run.status, 2) << which;
+      EXPECT_FALSE(fs::exists(pics() / "b.jpg")) << which;
+      EXPECT_EQ(ReadJpeg(pics() / "a.jpg").width, 1600) << which;
+    }
+  }
+}
+
 }  // namespace

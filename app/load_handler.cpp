@@ -64,7 +64,7 @@ PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count) {
   PoolLimits limits;
   if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
-  limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : PhysicalMemoryBytes();
+  limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : MemoryAvailableToProcess();
   limits.memory_of = BitmapMemoryEstimate;
   return limits;
 }

@@ -65,6 +65,16 @@ class LookUpMemo {
 // Bytes of physical memory, or 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
 
+// Bytes of memory this process may still take: the least of the physical
+// memory, the limit of its control groups (cgroup v2 memory.max or v1
+// memory.limit_in_bytes, of its own group and those above it) and of its
+// resource limits (RLIMIT_AS, RLIMIT_DATA), each less what the process holds
+// against it already (resident memory, address space, data); on Windows the
+// least of the physical memory and its job object's limits for the process
+// and for the job, less the memory the process has committed. At least 1
+// where any limit is known; 0 when the system says nothing.
+uint64_t MemoryAvailableToProcess();
+
 // What tells one file from another: on POSIX systems the device and the
 // inode, on Windows the volume's serial number and the file's index.
 struct FileIdentity {

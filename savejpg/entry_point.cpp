@@ -30,12 +30,15 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 }
 
 // A picture's whole coefficients take 2 to 6 bytes a pixel, whatever the
-// size of the file. The encoder may use half the machine's memory; the
-// writer compares what the coefficients would need with that before reading
-// a row (as libjpeg does when it keeps them), so a bitmap the machine can
-// hold converts and a few bytes of RLE claiming a huge image are refused.
-// Without a figure for the machine, the allocations decide.
-uint64_t MemoryLimit() { return PhysicalMemory() / 2; }
+// size of the file. The encoder may use half the memory the process may
+// still take (the machine's, its control group's or its resource limits',
+// whichever is least); the writer compares what the coefficients would need
+// with that before reading a row (as libjpeg does when it keeps them), so a
+// bitmap that fits converts, and one that does not, or a few bytes of RLE
+// claiming a huge image, are refused before the system must refuse the
+// memory or, in a control group, end the program for it. Without a figure,
+// the allocations decide.
+uint64_t MemoryLimit() { return MemoryAvailable() / 2; }
 
 JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {
   JpegOptions options;

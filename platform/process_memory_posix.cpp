@@ -1,0 +1,185 @@
+// MemoryAvailableToProcess on POSIX systems: the physical memory, the limits
+// of the process's control groups (Linux) and its resource limits, each
+// less what the process holds already.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/cgroup_memory.h"
+#include "platform/platform.h"
+
+namespace morvane {
+namespace {
+
+constexpr uint64_t kNoLimit = UINT64_MAX;
+
+// A file of /proc or /sys, whole; empty when it cannot be read.
+std::string ReadSystemFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string text;
+  char buffer[4096];
+  ssize_t got = 0;
+  while (text.size() < (4u << 20) && (got = ::read(fd, buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
+std::vector<std::string_view> Split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  for (size_t start = 0;;) {
+    const size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+bool Holds(std::string_view list, std::string_view item) {
+  const std::vector<std::string_view> items = Split(list, ',');
+  return std::find(items.begin(), items.end(), item) != items.end();
+}
+
+// A path as mountinfo writes it: a blank, a tab, a line end or a backslash
+// as a backslash and three octal digits.
+std::string Unescaped(std::string_view field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() &&
+        field.substr(i + 1, 3).find_first_not_of("01234567") == std::string_view::npos) {
+      text += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      text += field[i];
+    }
+  }
+  return text;
+}
+
+// A limit as a control file writes it: bytes in decimal, or "max".
+uint64_t LimitOf(std::string_view text) {
+  uint64_t value = 0;
+  size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const auto digit = static_cast<uint64_t>(text[i] - '0');
+    if (value > (kNoLimit - digit) / 10) return kNoLimit;
+    value = value * 10 + digit;
+  }
+  return i == 0 ? kNoLimit : value;
+}
+
+struct MemoryMount {
+  bool unified = false;  // cgroup v2; otherwise v1's memory hierarchy
+  std::string root;      // the group mounted there
+  std::string point;     // where
+};
+
+// The mounts of cgroup v2 and of v1's memory controller in a mountinfo text:
+// "ID PARENT MAJ:MIN ROOT POINT OPTIONS [OPTIONAL...] - TYPE SOURCE SUPER".
+std::vector<MemoryMount> MemoryMounts(std::string_view mountinfo) {
+  std::vector<MemoryMount> mounts;
+  for (const std::string_view line : Split(mountinfo, '\n')) {
+    const std::vector<std::string_view> fields = Split(line, ' ');
+    const auto dash = std::find(fields.begin(), fields.end(), "-");
+    if (fields.size() < 5 || fields.end() - dash < 4) continue;
+    const std::string_view type = dash[1];
+    const bool unified = type == "cgroup2";
+    if (!unified && !(type == "cgroup" && Holds(dash[3], "memory"))) continue;
+    mounts.push_back({unified, Unescaped(fields[3]), Unescaped(fields[4])});
+  }
+  return mounts;
+}
+
+// The least limit in `file` of the folder `group` below `mount` and of each
+// folder above it up to the mount.
+uint64_t LeastLimitUpFrom(const MemoryMount& mount, std::string_view group, const char* file) {
+  const std::string_view root = mount.root == "/" ? std::string_view() : mount.root;
+  if (group.substr(0, root.size()) != root ||
+      (group.size() > root.size() && group[root.size()] != '/')) {
+    return kNoLimit;  // the group lies outside what is mounted there
+  }
+  std::string folder = mount.point + std::string(group.substr(root.size()));
+  while (folder.size() > mount.point.size() && folder.back() == '/') folder.pop_back();
+  uint64_t least = kNoLimit;
+  for (;;) {
+    least = std::min(least, LimitOf(ReadSystemFile(folder + "/" + file)));
+    if (folder.size() <= mount.point.size()) return least;
+    folder.erase(folder.rfind('/'));
+  }
+}
+
+struct ProcessUse {
+  uint64_t address_space = 0;
+  uint64_t resident = 0;
+  uint64_t data = 0;  // its data and stack
+};
+
+// From /proc/self/statm: "SIZE RESIDENT SHARED TEXT LIB DATA DT" in pages.
+ProcessUse UseOfThisProcess() {
+  const std::string statm = ReadSystemFile("/proc/self/statm");
+  const std::vector<std::string_view> fields = Split(statm, ' ');
+  const long page = ::sysconf(_SC_PAGE_SIZE);
+  if (fields.size() < 6 || page <= 0) return {};
+  auto bytes = [&](std::string_view pages) {
+    const uint64_t count = LimitOf(pages);
+    return count == kNoLimit ? 0 : count * static_cast<uint64_t>(page);
+  };
+  return {bytes(fields[0]), bytes(fields[1]), bytes(fields[5])};
+}
+
+uint64_t Less(uint64_t limit, uint64_t used) {
+  if (limit == kNoLimit) return kNoLimit;
+  return limit > used ? limit - used : 0;
+}
+
+uint64_t ResourceLimit(int resource) {
+  struct rlimit limit {};
+  if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kNoLimit;
+  return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+}  // namespace
+
+uint64_t CgroupMemoryLimit(std::string_view cgroups, std::string_view mountinfo) {
+  const std::vector<MemoryMount> mounts = MemoryMounts(mountinfo);
+  uint64_t least = kNoLimit;
+  // "ID:CONTROLLERS:GROUP"; v2's line is "0::GROUP".
+  for (const std::string_view line : Split(cgroups, '\n')) {
+    const size_t first = line.find(':');
+    const size_t second = line.find(':', first == std::string_view::npos ? first : first + 1);
+    if (second == std::string_view::npos) continue;
+    const std::string_view controllers = line.substr(first + 1, second - first - 1);
+    const bool unified = line.substr(0, first) == "0" && controllers.empty();
+    if (!unified && !Holds(controllers, "memory")) continue;
+    for (const MemoryMount& mount : mounts) {
+      if (mount.unified != unified) continue;
+      least = std::min(least, LeastLimitUpFrom(mount, line.substr(second + 1),
+                                               unified ? "memory.max" : "memory.limit_in_bytes"));
+    }
+  }
+  return least;
+}
+
+uint64_t MemoryAvailableToProcess() {
+  const ProcessUse use = UseOfThisProcess();
+  const uint64_t physical = PhysicalMemoryBytes();
+  const uint64_t groups = CgroupMemoryLimit(ReadSystemFile("/proc/self/cgroup"),
+                                            ReadSystemFile("/proc/self/mountinfo"));
+  const uint64_t least =
+      std::min({Less(physical == 0 ? kNoLimit : physical, use.resident), Less(groups, use.resident),
+                Less(ResourceLimit(RLIMIT_AS), use.address_space),
+                Less(ResourceLimit(RLIMIT_DATA), use.data)});
+  if (least == kNoLimit) return 0;
+  return std::max<uint64_t>(least, 1);  // nothing left is still a limit
+}
+
+}  // namespace morvane

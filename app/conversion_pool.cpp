@@ -138,11 +138,16 @@ void JoinSharedFiles(const std::vector<Conversion>& conversions, CallGroups& gro
   }
 }
 
-// The calls as chains, each in name order, the chains ordered by their first
-// call: calls that must see each other's files share a chain. One worker
-// has one chain: every call in name order.
-std::vector<std::vector<Conversion*>> ChainsOf(std::vector<Conversion>& conversions,
-                                               bool side_by_side) {
+uint32_t LittleEndian(const unsigned char* bytes, int count) {
+  uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+}  // namespace
+
+ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned workers) {
+  const bool side_by_side = workers > 1;
   CallGroups groups(conversions.size());
   if (side_by_side) {
     JoinSameJpegNames(conversions, groups);
@@ -150,7 +155,7 @@ std::vector<std::vector<Conversion*>> ChainsOf(std::vector<Conversion>& conversi
   } else {
     for (size_t i = 1; i < conversions.size(); ++i) groups.Join(0, i);
   }
-  std::vector<std::vector<Conversion*>> chains;
+  ConversionChains chains;
   std::vector<size_t> chain_of_first(conversions.size());
   for (size_t i = 0; i < conversions.size(); ++i) {
     const size_t first = groups.FirstOf(i);
@@ -163,34 +168,10 @@ std::vector<std::vector<Conversion*>> ChainsOf(std::vector<Conversion>& conversi
   return chains;
 }
 
-uint32_t LittleEndian(const unsigned char* bytes, int count) {
-  uint32_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-  return value;
-}
-
-}  // namespace
-
-void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
-                    uint8_t quality, int16_t progressive, const PoolLimits& limits,
-                    BatchProgress& progress) {
-  std::vector<std::vector<Conversion*>> chains;
-  size_t worker_count = 1;
-  try {
-    chains = ChainsOf(conversions, limits.workers > 1);
-    worker_count = std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
-  } catch (...) {
-    // Without a plan (no memory for it) the calls still run, one after the
-    // other in name order, as one worker makes them.
-    chains.clear();
-    for (Conversion& conversion : conversions) {
-      if (progress.cancel_requested()) break;
-      conversion.completed = RunStep([&] {
-        conversion.result = convert(*conversion.source, *conversion.dest, quality, progressive);
-      });
-      progress.CallReturned();
-    }
-  }
+void RunConversions(const ConversionChains& chains, const ConvertFunction& convert, uint8_t quality,
+                    int16_t progressive, const PoolLimits& limits, BatchProgress& progress) {
+  const size_t worker_count =
+      std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
   // One worker runs every call alone: its needs are not looked up.
   const bool budgeted = worker_count > 1 && limits.memory_of;
   MemoryBudget budget(limits.memory_bytes);

@@ -28,16 +28,33 @@ struct PoolLimits {
   std::function<uint64_t(const std::u16string& source)> memory_of;
 };
 
-// Makes every call of `conversions`, in name order for any two whose JPEG
-// paths end in the same file name (letter case ignored), so that the later
-// name's JPEG is the one left; any others side by side. A call needing more
-// than the whole bound runs alone. Fills in `completed` and `result`.
-// Counts each call in `progress` as it returns; once `progress` is asked
-// to cancel, starts no more calls (those left stay not completed). Returns,
-// after finishing `progress`, when no call runs any more.
-void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
-                    uint8_t quality, int16_t progressive, const PoolLimits& limits,
-                    BatchProgress& progress);
+// The order the calls of a batch keep: chains of calls, each made in name
+// order, the chains side by side and started in the order of their first
+// calls. Calls share a chain when their JPEG paths end in the same file name
+// (letter case ignored), so that the later name's JPEG is the one left, and
+// when one reads or writes a file that another writes (the same file by its
+// identity, through a link or under another name), so that it finds that
+// file as one call after the other would. With one worker every call is in
+// one chain, in name order.
+using ConversionChains = std::vector<std::vector<Conversion*>>;
+
+// Plans `conversions` for `workers` threads, looking up the files' identities
+// where more than one. Made before the calls, on the thread that starts the
+// batch: the heap of a thread that makes calls then holds no small block of
+// the plan among the calls' large ones. Throws std::bad_alloc when memory
+// runs out.
+ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned workers);
+
+// Makes every call of `chains` on up to limits.workers threads, each chain's
+// calls one after the other. A call needing more than the whole bound runs
+// alone. Fills in `completed` and `result`; whatever fails around a call
+// (its memory estimate, the encoder) fails that call alone, which counts as
+// not completed. Counts each call in `progress` as it returns; once
+// `progress` is asked to cancel, starts no more calls (those left stay not
+// completed). Returns, after finishing `progress`, when no call runs any
+// more.
+void RunConversions(const ConversionChains& chains, const ConvertFunction& convert, uint8_t quality,
+                    int16_t progressive, const PoolLimits& limits, BatchProgress& progress);
 
 // What converting the bitmap at `source` needs, from the size its header
 // gives: about 3 bytes a pixel for the JPEG's coefficients and a fixed part.

@@ -50,7 +50,7 @@ class PoolTest : public ::testing::Test {
     limits.workers = workers;
     limits.memory_of = memory_of_;
     BatchProgress progress(conversions_.size());
-    RunConversions(conversions_, convert_, 85, 0, limits, progress);
+    RunConversions(PlanConversions(conversions_, workers), convert_, 85, 0, limits, progress);
     EXPECT_TRUE(progress.finished());
     EXPECT_EQ(progress.done(), conversions_.size());
   }

@@ -75,8 +75,12 @@ void ConvertWhileViewWaits(Form1& form, std::vector<Conversion>& conversions,
                            const StartUpParts& parts) {
   BatchProgress progress(conversions.size());
   const PoolLimits limits = LimitsOf(parts, conversions.size());
+  // Without memory for the plan no call is made, and none counts as
+  // converted.
+  ConversionChains chains;
+  RunStep([&] { chains = PlanConversions(conversions, limits.workers); });
   auto convert_all = [&] {
-    RunConversions(conversions, parts.convert, form.Quality, form.Progressive, limits, progress);
+    RunConversions(chains, parts.convert, form.Quality, form.Progressive, limits, progress);
   };
   // One call has nothing to show but its end and nothing a cancel could
   // spare: it runs on this thread.

@@ -1,12 +1,15 @@
 // MemoryAvailableToProcess on POSIX systems: the physical memory, the limits
 // of the process's control groups (Linux) and its resource limits, each
-// less what the process holds already.
+// less what the process holds already. The encoder library keeps a copy of
+// these rules (savejpg/system_memory_posix.cpp), so it needs nothing of the
+// program; process_memory_test.cpp holds both to the same results.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +22,9 @@ namespace {
 
 constexpr uint64_t kNoLimit = UINT64_MAX;
 
-// A file of /proc or /sys, whole; empty when it cannot be read.
-std::string ReadSystemFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// A file of /proc, whole; empty when it cannot be read.
+std::string ReadSystemFile(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   std::string text;
   char buffer[4096];
@@ -31,6 +34,20 @@ std::string ReadSystemFile(const std::string& path) {
   }
   ::close(fd);
   return text;
+}
+
+// A small file of /proc or /sys, read into `buffer`; empty when it cannot
+// be read or fills the buffer (it may be longer). It takes no memory from
+// the heap: a conversion's heap keeps no small block from it among its large
+// ones.
+template <size_t kSize>
+std::string_view ReadSmallFile(const char* path, char (&buffer)[kSize]) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  const ssize_t got = ::read(fd, buffer, kSize);
+  ::close(fd);
+  return got > 0 && size_t(got) < kSize ? std::string_view(buffer, size_t(got))
+                                        : std::string_view();
 }
 
 std::vector<std::string_view> Split(std::string_view text, char separator) {
@@ -99,22 +116,76 @@ std::vector<MemoryMount> MemoryMounts(std::string_view mountinfo) {
   return mounts;
 }
 
-// The least limit in `file` of the folder `group` below `mount` and of each
-// folder above it up to the mount.
-uint64_t LeastLimitUpFrom(const MemoryMount& mount, std::string_view group, const char* file) {
+// Adds to `files` the control file `file` of the folder of `group` below
+// `mount` and of each folder above it up to the mount.
+void AddFilesUpFrom(const MemoryMount& mount, std::string_view group, const char* file,
+                    std::vector<std::string>& files) {
   const std::string_view root = mount.root == "/" ? std::string_view() : mount.root;
   if (group.substr(0, root.size()) != root ||
       (group.size() > root.size() && group[root.size()] != '/')) {
-    return kNoLimit;  // the group lies outside what is mounted there
+    return;  // the group lies outside what is mounted there
   }
   std::string folder = mount.point + std::string(group.substr(root.size()));
   while (folder.size() > mount.point.size() && folder.back() == '/') folder.pop_back();
-  uint64_t least = kNoLimit;
   for (;;) {
-    least = std::min(least, LimitOf(ReadSystemFile(folder + "/" + file)));
-    if (folder.size() <= mount.point.size()) return least;
+    files.push_back(folder + "/" + file);
+    if (folder.size() <= mount.point.size()) return;
     folder.erase(folder.rfind('/'));
   }
+}
+
+// The control files holding the memory limits of the groups named in
+// `cgroups` and of those above them: v2's memory.max, v1's
+// memory.limit_in_bytes.
+std::vector<std::string> LimitFiles(std::string_view cgroups, std::string_view mountinfo) {
+  const std::vector<MemoryMount> mounts = MemoryMounts(mountinfo);
+  std::vector<std::string> files;
+  // "ID:CONTROLLERS:GROUP"; v2's line is "0::GROUP".
+  for (const std::string_view line : Split(cgroups, '\n')) {
+    const size_t first = line.find(':');
+    const size_t second = line.find(':', first == std::string_view::npos ? first : first + 1);
+    if (second == std::string_view::npos) continue;
+    const std::string_view controllers = line.substr(first + 1, second - first - 1);
+    const bool unified = line.substr(0, first) == "0" && controllers.empty();
+    if (!unified && !Holds(controllers, "memory")) continue;
+    for (const MemoryMount& mount : mounts) {
+      if (mount.unified != unified) continue;
+      AddFilesUpFrom(mount, line.substr(second + 1),
+                     unified ? "memory.max" : "memory.limit_in_bytes", files);
+    }
+  }
+  return files;
+}
+
+uint64_t LeastLimitIn(const std::vector<std::string>& files) {
+  uint64_t least = kNoLimit;
+  char buffer[64];
+  for (const std::string& file : files) {
+    least = std::min(least, LimitOf(ReadSmallFile(file.c_str(), buffer)));
+  }
+  return least;
+}
+
+// The least limit of the process's control groups. Which groups those are is
+// looked up again only when /proc/self/cgroup says something new (the
+// process moved): the list of mounts is costly to read.
+uint64_t LeastLimitOfThisProcesssGroups() {
+  static std::mutex mutex;
+  static std::string known_groups;
+  static std::vector<std::string> limit_files;
+  char buffer[8192];
+  std::string_view groups = ReadSmallFile("/proc/self/cgroup", buffer);
+  std::string long_text;
+  if (groups.empty()) {
+    long_text = ReadSystemFile("/proc/self/cgroup");
+    groups = long_text;
+  }
+  const std::lock_guard lock(mutex);
+  if (groups != known_groups) {
+    limit_files = LimitFiles(groups, ReadSystemFile("/proc/self/mountinfo"));
+    known_groups = groups;
+  }
+  return LeastLimitIn(limit_files);
 }
 
 struct ProcessUse {
@@ -125,15 +196,27 @@ struct ProcessUse {
 
 // From /proc/self/statm: "SIZE RESIDENT SHARED TEXT LIB DATA DT" in pages.
 ProcessUse UseOfThisProcess() {
-  const std::string statm = ReadSystemFile("/proc/self/statm");
-  const std::vector<std::string_view> fields = Split(statm, ' ');
+  char buffer[256];
+  std::string_view statm = ReadSmallFile("/proc/self/statm", buffer);
   const long page = ::sysconf(_SC_PAGE_SIZE);
-  if (fields.size() < 6 || page <= 0) return {};
-  auto bytes = [&](std::string_view pages) {
-    const uint64_t count = LimitOf(pages);
-    return count == kNoLimit ? 0 : count * static_cast<uint64_t>(page);
-  };
-  return {bytes(fields[0]), bytes(fields[1]), bytes(fields[5])};
+  uint64_t pages[6] = {};
+  for (uint64_t& field : pages) {
+    const size_t end = statm.find(' ');
+    if (end == std::string_view::npos || page <= 0) return {};
+    field = LimitOf(statm.substr(0, end));
+    if (field == kNoLimit) return {};
+    statm.remove_prefix(end + 1);
+  }
+  const auto size = static_cast<uint64_t>(page);
+  return {pages[0] * size, pages[1] * size, pages[5] * size};
+}
+
+uint64_t PhysicalMemory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return kNoLimit;
+  const uint64_t count = static_cast<uint64_t>(pages), size = static_cast<uint64_t>(page_size);
+  return count > kNoLimit / size ? kNoLimit : count * size;
 }
 
 uint64_t Less(uint64_t limit, uint64_t used) {
@@ -149,35 +232,21 @@ uint64_t ResourceLimit(int resource) {
 
 }  // namespace
 
+uint64_t PhysicalMemoryBytes() {
+  const uint64_t bytes = PhysicalMemory();
+  return bytes == kNoLimit ? 0 : bytes;
+}
+
 uint64_t CgroupMemoryLimit(std::string_view cgroups, std::string_view mountinfo) {
-  const std::vector<MemoryMount> mounts = MemoryMounts(mountinfo);
-  uint64_t least = kNoLimit;
-  // "ID:CONTROLLERS:GROUP"; v2's line is "0::GROUP".
-  for (const std::string_view line : Split(cgroups, '\n')) {
-    const size_t first = line.find(':');
-    const size_t second = line.find(':', first == std::string_view::npos ? first : first + 1);
-    if (second == std::string_view::npos) continue;
-    const std::string_view controllers = line.substr(first + 1, second - first - 1);
-    const bool unified = line.substr(0, first) == "0" && controllers.empty();
-    if (!unified && !Holds(controllers, "memory")) continue;
-    for (const MemoryMount& mount : mounts) {
-      if (mount.unified != unified) continue;
-      least = std::min(least, LeastLimitUpFrom(mount, line.substr(second + 1),
-                                               unified ? "memory.max" : "memory.limit_in_bytes"));
-    }
-  }
-  return least;
+  return LeastLimitIn(LimitFiles(cgroups, mountinfo));
 }
 
 uint64_t MemoryAvailableToProcess() {
   const ProcessUse use = UseOfThisProcess();
-  const uint64_t physical = PhysicalMemoryBytes();
-  const uint64_t groups = CgroupMemoryLimit(ReadSystemFile("/proc/self/cgroup"),
-                                            ReadSystemFile("/proc/self/mountinfo"));
-  const uint64_t least =
-      std::min({Less(physical == 0 ? kNoLimit : physical, use.resident), Less(groups, use.resident),
-                Less(ResourceLimit(RLIMIT_AS), use.address_space),
-                Less(ResourceLimit(RLIMIT_DATA), use.data)});
+  const uint64_t least = std::min({Less(PhysicalMemory(), use.resident),
+                                   Less(LeastLimitOfThisProcesssGroups(), use.resident),
+                                   Less(ResourceLimit(RLIMIT_AS), use.address_space),
+                                   Less(ResourceLimit(RLIMIT_DATA), use.data)});
   if (least == kNoLimit) return 0;
   return std::max<uint64_t>(least, 1);  // nothing left is still a limit
 }

@@ -10,9 +10,11 @@
 // a stop taken by any thread either comes before the name exists, and no
 // name is made after it, or finds the name among those it removes.
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,13 +36,12 @@ namespace fs = std::filesystem;
 // One temporary name a stop removes. The handler reads entries without
 // locks: an entry goes free -> filling -> live -> free, and the handler takes
 // a live one for good (taken) before it reads its name, so a name is never
-// rewritten or freed while it is read. The name's buffer belongs to the
-// entry and is only replaced while the entry is filling.
+// rewritten while it is read. The name is held in the entry itself: the
+// conversions' heaps get no small block that lives on after them.
 struct NameEntry {
   enum State : int { kFree, kFilling, kLive, kTaken };
   std::atomic<int> state{kFree};
-  char* path = nullptr;
-  size_t capacity = 0;
+  char path[PATH_MAX];  // the system takes no longer path
 };
 
 namespace {
@@ -51,7 +52,9 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The entries, in blocks that are added as more names exist at once and are
-// never freed, so the handler may walk them at any moment.
+// never freed, so the handler may walk them at any moment. The first one
+// is set when the library is loaded, without code: 128 KiB of zero pages of
+// which a conversion touches one.
 struct EntryBlock {
   static constexpr int kEntries = 32;
   NameEntry entries[kEntries];
@@ -129,8 +132,11 @@ NameEntry* ClaimEntry() {
     }
     last = block;
   }
-  auto* added = new (std::nothrow) EntryBlock;
-  if (added == nullptr) return nullptr;
+  // Pages of their own, outside the heaps the conversions use.
+  void* pages =
+      mmap(nullptr, sizeof(EntryBlock), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return nullptr;
+  auto* added = new (pages) EntryBlock;
   added->entries[0].state.store(NameEntry::kFilling);
   EntryBlock* expected = nullptr;
   while (!last->next.compare_exchange_weak(expected, added)) {
@@ -142,17 +148,11 @@ NameEntry* ClaimEntry() {
   return &added->entries[0];
 }
 
-// Puts `path` into an entry that is filling, so the entry's old buffer is
-// read by no one. False when memory runs out.
+// Puts `path` into an entry that is filling. False when it is too long for
+// the system to take.
 bool FillEntry(NameEntry& entry, const fs::path& path) {
   const std::string& text = path.native();
-  if (entry.capacity <= text.size()) {
-    char* buffer = new (std::nothrow) char[text.size() + 1];
-    if (buffer == nullptr) return false;
-    delete[] entry.path;
-    entry.path = buffer;
-    entry.capacity = text.size() + 1;
-  }
+  if (text.size() >= sizeof entry.path) return false;
   std::memcpy(entry.path, text.c_str(), text.size() + 1);
   return true;
 }

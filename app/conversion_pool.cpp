@@ -144,6 +144,25 @@ uint32_t LittleEndian(const unsigned char* bytes, int count) {
   return value;
 }
 
+// How many threads make the calls: at most limits.workers, one per chain.
+// Where each further thread takes memory while it lives, only as many as
+// leave the largest call what it has on one thread.
+size_t WorkersWithRoom(const ConversionChains& chains, const PoolLimits& limits) {
+  size_t workers = std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
+  if (workers == 1 || limits.thread_bytes == 0 || limits.memory_bytes == 0) return workers;
+  uint64_t largest = 0;
+  for (const std::vector<Conversion*>& chain : chains) {
+    for (const Conversion* conversion : chain) {
+      try {
+        largest = std::max(largest, limits.memory_of ? limits.memory_of(*conversion->source) : 0);
+      } catch (...) {  // a call without an estimate fails alone when it is made
+      }
+    }
+  }
+  const uint64_t spare = limits.memory_bytes > largest ? limits.memory_bytes - largest : 0;
+  return std::min<uint64_t>(workers, 1 + spare / limits.thread_bytes);
+}
+
 }  // namespace
 
 ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned workers) {
@@ -170,11 +189,14 @@ ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned 
 
 void RunConversions(const ConversionChains& chains, const ConvertFunction& convert, uint8_t quality,
                     int16_t progressive, const PoolLimits& limits, BatchProgress& progress) {
-  const size_t worker_count =
-      std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
+  const size_t worker_count = WorkersWithRoom(chains, limits);
   // One worker runs every call alone: its needs are not looked up.
   const bool budgeted = worker_count > 1 && limits.memory_of;
-  MemoryBudget budget(limits.memory_bytes);
+  // What the calls may take once the threads have had theirs (0: no bound).
+  MemoryBudget budget(
+      limits.memory_bytes == 0
+          ? 0
+          : std::max<uint64_t>(limits.memory_bytes - (worker_count - 1) * limits.thread_bytes, 1));
   std::atomic<size_t> next_chain{0};
   // Whatever fails around a call fails that call alone, which then counts as
   // not completed: a worker thread never ends the program.

@@ -24,6 +24,10 @@ struct Conversion {
 struct PoolLimits {
   unsigned workers = 1;       // at most this many calls at once (at least one)
   uint64_t memory_bytes = 0;  // the calls running at once need no more; 0: no bound
+  // What each thread started besides the one the calls are made on takes of
+  // memory_bytes while it lives, making a call or not (where the address
+  // space is limited, its stack and its allocator's heap); 0: nothing.
+  uint64_t thread_bytes = 0;
   // What one call needs while it converts `source`.
   std::function<uint64_t(const std::u16string& source)> memory_of;
 };
@@ -47,11 +51,12 @@ ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned 
 
 // Makes every call of `chains` on up to limits.workers threads, each chain's
 // calls one after the other. A call needing more than the whole bound runs
-// alone. Fills in `completed` and `result`; whatever fails around a call
-// (its memory estimate, the encoder) fails that call alone, which counts as
-// not completed. Counts each call in `progress` as it returns; once
-// `progress` is asked to cancel, starts no more calls (those left stay not
-// completed). Returns, after finishing `progress`, when no call runs any
+// alone. Where threads take memory of their own, no more are started than
+// leave the largest call the memory it has on one thread, so a batch
+// converts what one worker converts. Fills in `completed` and `result`; whatever fails around a
+// call (its memory estimate, the encoder) fails that call alone, which counts as not completed.
+// Counts each call in `progress` as it returns; once `progress` is asked to cancel, starts no more
+// calls (those left stay not completed). Returns, after finishing `progress`, when no call runs any
 // more.
 void RunConversions(const ConversionChains& chains, const ConvertFunction& convert, uint8_t quality,
                     int16_t progressive, const PoolLimits& limits, BatchProgress& progress);

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,7 +47,7 @@ class PoolTest : public ::testing::Test {
     for (size_t i = 0; i < sources_.size(); ++i) {
       conversions_.push_back({&sources_[i], &dests_[i]});
     }
-    PoolLimits limits;
+    PoolLimits limits = limits_;
     limits.workers = workers;
     limits.memory_of = memory_of_;
     BatchProgress progress(conversions_.size());
@@ -64,6 +65,10 @@ class PoolTest : public ::testing::Test {
 
   int16_t Convert(const std::u16string& source, const std::u16string& dest) {
     spans_[Name(source)].began = ++clock_;
+    {
+      const std::lock_guard lock(threads_mutex_);
+      threads_.insert(std::this_thread::get_id());
+    }
     const std::string bytes = ReadText(ToSystemText(source));
     // Long enough for any other worker to start what it may start.
     std::this_thread::sleep_for(std::chrono::milliseconds(bytes.size() > 4 ? 60 : 1));
@@ -82,6 +87,9 @@ class PoolTest : public ::testing::Test {
   std::vector<Conversion> conversions_;
   std::map<std::string, Span> spans_;  // by the source's name, filled before the calls run
   std::atomic<int> clock_{0};
+  std::mutex threads_mutex_;
+  std::set<std::thread::id> threads_;  // those that made a call
+  PoolLimits limits_;  // what RunAll gives the pool besides its workers and estimates
   std::function<uint64_t(const std::u16string&)> memory_of_;
   ConvertFunction convert_ = [this](std::u16string& source, std::u16string& dest, uint8_t,
                                     int16_t) { return Convert(source, dest); };
@@ -148,6 +156,27 @@ TEST_F(PoolTest, AFailureAroundOneCallFailsThatCallAlone) {
       }
     }
   }
+}
+
+// Where each thread takes memory of its own while it lives (its stack and
+// heap under an address-space limit), no more threads are started than leave
+// the largest call what it has on one: 200 bytes, 30 a thread, a call of 150
+// leaves room for one more thread, not eight.
+TEST_F(PoolTest, ThreadsTakingMemoryLeaveTheLargestCallWhatItHasAlone) {
+  for (int i = 1; i <= 12; ++i) {
+    const std::string name = (i == 5 ? "big" : "p" + std::to_string(i)) + std::string(".BMP");
+    WriteFile(temp_ / name, "BM picture");
+    spans_[name];
+    AddCall(name, name.substr(0, name.size() - 4) + ".jpg");
+  }
+  memory_of_ = [this](const std::u16string& source) -> uint64_t {
+    return Name(source) == "big.BMP" ? 150 : 10;
+  };
+  limits_.memory_bytes = 200;
+  limits_.thread_bytes = 30;
+  RunAll(8);
+  EXPECT_LE(threads_.size(), 2u);
+  for (const Conversion& conversion : conversions_) EXPECT_TRUE(conversion.completed);
 }
 
 }  // namespace

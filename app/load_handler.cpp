@@ -1,5 +1,6 @@
 #include "app/load_handler.h"
 
+#include <algorithm>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -59,12 +60,16 @@ void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
   }
 }
 
-// One call runs alone whatever the limits: the machine is not asked.
+// One call runs alone whatever the limits: the machine is not asked. More
+// run on a thread of their own, which takes its share of the memory too.
 PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count) {
   PoolLimits limits;
   if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
-  limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : MemoryAvailableToProcess();
+  limits.thread_bytes = MemoryEachThreadTakes();
+  const uint64_t memory = parts.memory_bytes != 0 ? parts.memory_bytes : MemoryAvailableToProcess();
+  limits.memory_bytes =
+      memory == 0 ? 0 : std::max<uint64_t>(memory - std::min(memory, limits.thread_bytes), 1);
   limits.memory_of = BitmapMemoryEstimate;
   return limits;
 }

@@ -75,6 +75,15 @@ uint64_t PhysicalMemoryBytes();
 // where any limit is known; 0 when the system says nothing.
 uint64_t MemoryAvailableToProcess();
 
+// What each further thread of the process takes of the memory
+// MemoryAvailableToProcess counts, used or not: where the address space is
+// limited (RLIMIT_AS), its stack and, with glibc, the address space its
+// allocator reserves for the thread's own heap; where only the data is
+// limited (RLIMIT_DATA), its stack. 0 otherwise (the pages a thread touches
+// are counted where it uses them), and on Windows, where a thread commits
+// little of its stack.
+uint64_t MemoryEachThreadTakes();
+
 // What tells one file from another: on POSIX systems the device and the
 // inode, on Windows the volume's serial number and the file's index.
 struct FileIdentity {

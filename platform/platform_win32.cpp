@@ -187,6 +187,8 @@ uint64_t MemoryAvailableToProcess() {
   return least;
 }
 
+uint64_t MemoryEachThreadTakes() { return 0; }
+
 std::optional<FileIdentity> IdentityOfFile(std::u16string_view path) {
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
   // No access asked for: the file's attributes are read even where its

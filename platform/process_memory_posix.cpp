@@ -4,6 +4,7 @@
 // these rules (savejpg/system_memory_posix.cpp), so it needs nothing of the
 // program; process_memory_test.cpp holds both to the same results.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -249,6 +250,26 @@ uint64_t MemoryAvailableToProcess() {
                                    Less(ResourceLimit(RLIMIT_DATA), use.data)});
   if (least == kNoLimit) return 0;
   return std::max<uint64_t>(least, 1);  // nothing left is still a limit
+}
+
+uint64_t MemoryEachThreadTakes() {
+  const bool address_space = ResourceLimit(RLIMIT_AS) != kNoLimit;
+  if (!address_space && ResourceLimit(RLIMIT_DATA) == kNoLimit) return 0;
+  size_t stack = size_t{8} << 20;
+  size_t guard = 64 << 10;
+  uint64_t heap = 0;
+#if defined(__GLIBC__)
+  pthread_attr_t defaults;
+  if (::pthread_getattr_default_np(&defaults) == 0) {
+    ::pthread_attr_getstacksize(&defaults, &stack);
+    ::pthread_attr_getguardsize(&defaults, &guard);
+    ::pthread_attr_destroy(&defaults);
+  }
+  // A thread's arena reserves a heap of twice the largest mmap threshold
+  // (HEAP_MAX_SIZE: 64 MiB on 64-bit systems) when it first allocates.
+  heap = uint64_t{2} * 4 * 1024 * 1024 * sizeof(long);
+#endif
+  return stack + guard + (address_space ? heap : 0);
 }
 
 }  // namespace morvane

@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/cgroup_memory.h"
@@ -90,6 +93,42 @@ TEST(MemoryAvailableToProcess, IsWithinTheAddressSpaceAndDataLimitsLessWhatIsUse
   // Without such limits: the machine's memory, less a little.
   EXPECT_LE(MemoryAvailableToProcess(), PhysicalMemoryBytes());
   EXPECT_GT(MemoryAvailableToProcess(), PhysicalMemoryBytes() / 2);
+}
+
+// A thread takes address space while it lives, idle or not: its stack and
+// its allocator's heap. Under an address-space limit MemoryEachThreadTakes
+// counts at least what the process grows by when one more thread allocates.
+TEST(MemoryEachThreadTakes, IsWhatAThreadTakesOfALimitedAddressSpace) {
+  struct rlimit unlimited {};
+  if (::getrlimit(RLIMIT_AS, &unlimited) == 0 && unlimited.rlim_cur == RLIM_INFINITY &&
+      ::getrlimit(RLIMIT_DATA, &unlimited) == 0 && unlimited.rlim_cur == RLIM_INFINITY) {
+    EXPECT_EQ(MemoryEachThreadTakes(), 0u);
+  }
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's threads take address space of their own";
+#endif
+  const std::vector<uint64_t> figures = FiguresFromChild([]() -> std::vector<uint64_t> {
+    struct rlimit limit {};
+    ::getrlimit(RLIMIT_AS, &limit);
+    limit.rlim_cur = ProcessUse(0) + 1024 * kMiB;
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) return {};
+    const uint64_t before = ProcessUse(0);
+    std::atomic<bool> measured{false};
+    std::atomic<uint64_t> during{0};
+    std::thread thread([&] {
+      void* block = std::malloc(100);
+      during = ProcessUse(0);
+      while (!measured) std::this_thread::yield();
+      std::free(block);
+    });
+    while (during == 0) std::this_thread::yield();
+    measured = true;
+    thread.join();
+    return {MemoryEachThreadTakes(), during - before};
+  });
+  ASSERT_EQ(figures.size(), 2u);
+  EXPECT_GE(figures[0], figures[1]);
+  EXPECT_LE(figures[0], figures[1] + 16 * kMiB);  // not much more either
 }
 
 // Control groups as /proc and /sys show them, with their control files in

@@ -138,12 +138,6 @@ void JoinSharedFiles(const std::vector<Conversion>& conversions, CallGroups& gro
   }
 }
 
-uint32_t LittleEndian(const unsigned char* bytes, int count) {
-  uint32_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-  return value;
-}
-
 // How many threads make the calls: at most limits.workers, one per chain.
 // Where each further thread takes memory while it lives, only as many as
 // leave the largest call what it has on one thread.
@@ -161,6 +155,12 @@ size_t WorkersWithRoom(const ConversionChains& chains, const PoolLimits& limits)
   }
   const uint64_t spare = limits.memory_bytes > largest ? limits.memory_bytes - largest : 0;
   return std::min<uint64_t>(workers, 1 + spare / limits.thread_bytes);
+}
+
+uint32_t LittleEndian(const unsigned char* bytes, int count) {
+  uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
 }
 
 }  // namespace

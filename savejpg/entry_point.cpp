@@ -40,9 +40,10 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 // the allocations decide.
 uint64_t MemoryLimit() { return MemoryAvailable() / 2; }
 
-JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {
+JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive,
+                       uint64_t memory_limit) {
   JpegOptions options;
-  options.memory_limit = MemoryLimit();
+  options.memory_limit = memory_limit;
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
   options.progressive = progressive != 0;
   options.x_dpi = DotsPerInch(image.header.x_pixels_per_metre);
@@ -67,24 +68,28 @@ int16_t Convert(const char* source, const char* dest, uint8_t quality, int16_t p
   const fs::path source_path = PathFromSystemText(source);
   const fs::path dest_path = PathFromSystemText(dest);
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
+  // Asked before the bitmap is read: the little memory the answer takes, and
+  // what it keeps for the next call, stays below the conversion's large
+  // blocks rather than between them.
+  const uint64_t memory_limit = MemoryLimit();
 
   SourceFile input;
   if (!input.Open(source_path)) return SAVEJPG_ERR_OPEN_SOURCE;
   const BmpResult<BmpImage> decoded = DecodeBmp(input);
   if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
-  return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive);
+  return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive, memory_limit);
 }
 
 }  // namespace
 
 int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& dest,
-                      uint8_t quality, int16_t progressive) {
+                      uint8_t quality, int16_t progressive, uint64_t memory_limit) {
   TempOutput output;
   if (!output.Create(dest)) return SAVEJPG_ERR_CREATE_OUTPUT;
   BmpRowReader rows(image, source);
   try {
     WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(rows),
-              OptionsFor(image, quality, progressive), output);
+              OptionsFor(image, quality, progressive, memory_limit), output);
   } catch (const JpegFailure& failure) {
     return failure.code();
   }

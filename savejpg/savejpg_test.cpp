@@ -274,7 +274,7 @@ TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
       const auto decoded = savejpg::DecodeBmp(source);
       ASSERT_TRUE(decoded.ok());
       fs::resize_file(dir / "in.bmp", cut);
-      EXPECT_EQ(savejpg::WriteJpegFile(decoded.value(), source, dir / "out.jpg", 85, 0),
+      EXPECT_EQ(savejpg::WriteJpegFile(decoded.value(), source, dir / "out.jpg", 85, 0, 0),
                 SAVEJPG_BMP_PIXELS_TRUNCATED);
       EXPECT_EQ(ReadFile(dir / "out.jpg"), previous);
       EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));

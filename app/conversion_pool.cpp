@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/resume_next.h"
 #include "filelist/file_path.h"
@@ -43,6 +45,26 @@ class MemoryBudget {
   std::condition_variable freed_;
 };
 
+// One call's share of the budget, taken while it lives.
+class BudgetShare {
+ public:
+  BudgetShare(MemoryBudget& budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {
+    budget_.Take(bytes_);
+  }
+  ~BudgetShare() {
+    try {
+      budget_.Give(bytes_);
+    } catch (...) {  // a lock the system refuses: nothing left to do
+    }
+  }
+  BudgetShare(const BudgetShare&) = delete;
+  BudgetShare& operator=(const BudgetShare&) = delete;
+
+ private:
+  MemoryBudget& budget_;
+  const uint64_t bytes_;
+};
+
 // The JPEG's file name under the system's rule for letter case in names:
 // two paths with different keys never name the same file, whatever folders
 // or links lie before it and whether the file system tells letter case
@@ -53,47 +75,144 @@ std::u16string FileKey(const std::u16string& dest) {
   return FileNameCaseKey(key);
 }
 
-// The calls as chains, each in name order, the chains ordered by their first
-// call: the calls of one chain share their JPEG's file name.
-std::vector<std::vector<Conversion*>> ChainsOf(std::vector<Conversion>& conversions) {
-  std::vector<std::vector<Conversion*>> chains;
-  std::unordered_map<std::u16string, size_t> chain_of_key;
-  for (Conversion& conversion : conversions) {
-    const auto [found, added] = chain_of_key.try_emplace(FileKey(*conversion.dest), chains.size());
-    if (added) chains.emplace_back();
-    chains[found->second].push_back(&conversion);
+// Groups of calls that run one after the other, each group in name order,
+// kept as a forest over the calls' positions whose roots are the groups'
+// first calls.
+class CallGroups {
+ public:
+  explicit CallGroups(size_t count) : first_(count) {
+    for (size_t i = 0; i < count; ++i) first_[i] = i;
   }
-  return chains;
+  size_t FirstOf(size_t call) {
+    while (first_[call] != call) call = first_[call] = first_[first_[call]];
+    return call;
+  }
+  void Join(size_t a, size_t b) {
+    a = FirstOf(a);
+    b = FirstOf(b);
+    first_[std::max(a, b)] = std::min(a, b);
+  }
+
+ private:
+  std::vector<size_t> first_;
+};
+
+// Calls whose JPEGs share a file name: the later name's JPEG is the one left.
+void JoinSameJpegNames(const std::vector<Conversion>& conversions, CallGroups& groups) {
+  std::unordered_map<std::u16string, size_t> first_of_key;
+  for (size_t i = 0; i < conversions.size(); ++i) {
+    const auto [found, added] = first_of_key.try_emplace(FileKey(*conversions[i].dest), i);
+    groups.Join(found->second, i);
+  }
+}
+
+struct IdentityHash {
+  size_t operator()(const FileIdentity& identity) const {
+    return std::hash<uint64_t>()(identity.file ^ (identity.volume * 0x9E3779B97F4A7C15u));
+  }
+};
+
+// Calls that read or write a file another call writes: a bitmap that is
+// another name's JPEG, through a link or under a second name, is read before
+// or after that JPEG is put in place as one call after the other would read
+// it. Files are told apart by what the system knows them by, not by name. A
+// JPEG that does not exist yet is no bitmap either way: reading it fails
+// before and after it is written.
+void JoinSharedFiles(const std::vector<Conversion>& conversions, CallGroups& groups) {
+  std::vector<std::optional<FileIdentity>> reads(conversions.size());
+  std::vector<std::optional<FileIdentity>> writes(conversions.size());
+  std::unordered_set<FileIdentity, IdentityHash> written;
+  for (size_t i = 0; i < conversions.size(); ++i) {
+    reads[i] = IdentityOfFile(*conversions[i].source);
+    writes[i] = IdentityOfFile(*conversions[i].dest);
+    if (writes[i]) written.insert(*writes[i]);
+  }
+  if (written.empty()) return;
+  std::unordered_map<FileIdentity, size_t, IdentityHash> first_to_touch;
+  for (size_t i = 0; i < conversions.size(); ++i) {
+    for (const std::optional<FileIdentity>& file : {reads[i], writes[i]}) {
+      if (!file || !written.contains(*file)) continue;
+      const auto [found, added] = first_to_touch.try_emplace(*file, i);
+      groups.Join(found->second, i);
+    }
+  }
+}
+
+// How many threads make the calls: at most limits.workers, one per chain.
+// Where each further thread takes memory while it lives, only as many as
+// leave the largest call what it has on one thread.
+size_t WorkersWithRoom(const ConversionChains& chains, const PoolLimits& limits) {
+  size_t workers = std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
+  if (workers == 1 || limits.thread_bytes == 0 || limits.memory_bytes == 0) return workers;
+  uint64_t largest = 0;
+  for (const std::vector<Conversion*>& chain : chains) {
+    for (const Conversion* conversion : chain) {
+      try {
+        largest = std::max(largest, limits.memory_of ? limits.memory_of(*conversion->source) : 0);
+      } catch (...) {  // a call without an estimate fails alone when it is made
+      }
+    }
+  }
+  const uint64_t spare = limits.memory_bytes > largest ? limits.memory_bytes - largest : 0;
+  return std::min<uint64_t>(workers, 1 + spare / limits.thread_bytes);
 }
 
 }  // namespace
 
-void RunConversions(std::vector<Conversion>& conversions, const ConvertFunction& convert,
-                    uint8_t quality, int16_t progressive, const PoolLimits& limits,
-                    BatchProgress& progress) {
-  std::vector<std::vector<Conversion*>> chains = ChainsOf(conversions);
-  const size_t worker_count =
-      std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
+ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned workers) {
+  const bool side_by_side = workers > 1;
+  CallGroups groups(conversions.size());
+  if (side_by_side) {
+    JoinSameJpegNames(conversions, groups);
+    JoinSharedFiles(conversions, groups);
+  } else {
+    for (size_t i = 1; i < conversions.size(); ++i) groups.Join(0, i);
+  }
+  ConversionChains chains;
+  std::vector<size_t> chain_of_first(conversions.size());
+  for (size_t i = 0; i < conversions.size(); ++i) {
+    const size_t first = groups.FirstOf(i);
+    if (first == i) {
+      chain_of_first[i] = chains.size();
+      chains.emplace_back();
+    }
+    chains[chain_of_first[first]].push_back(&conversions[i]);
+  }
+  return chains;
+}
+
+void RunConversions(const ConversionChains& chains, const ConvertFunction& convert, uint8_t quality,
+                    int16_t progressive, const PoolLimits& limits, BatchProgress& progress) {
+  const size_t worker_count = WorkersWithRoom(chains, limits);
   // One worker runs every call alone: its needs are not looked up.
   const bool budgeted = worker_count > 1 && limits.memory_of;
-  MemoryBudget budget(limits.memory_bytes);
+  // What the calls may take once the threads have had theirs (0: no bound).
+  MemoryBudget budget(
+      limits.memory_bytes == 0
+          ? 0
+          : std::max<uint64_t>(limits.memory_bytes - (worker_count - 1) * limits.thread_bytes, 1));
   std::atomic<size_t> next_chain{0};
+  // Whatever fails around a call fails that call alone, which then counts as
+  // not completed: a worker thread never ends the program.
+  auto make_call = [&](Conversion& conversion) {
+    try {
+      const BudgetShare share(budget, budgeted ? limits.memory_of(*conversion.source) : 0);
+      // A cancel may come while the call waits for its memory.
+      if (progress.cancel_requested()) return;
+      conversion.started = true;
+      conversion.completed = RunStep([&] {
+        conversion.result = convert(*conversion.source, *conversion.dest, quality, progressive);
+      });
+    } catch (...) {
+      conversion.completed = false;
+    }
+    progress.CallReturned();
+  };
   auto work = [&] {
     for (size_t chain = next_chain++; chain < chains.size(); chain = next_chain++) {
       for (Conversion* conversion : chains[chain]) {
         if (progress.cancel_requested()) return;
-        const uint64_t bytes = budgeted ? limits.memory_of(*conversion->source) : 0;
-        budget.Take(bytes);
-        // A cancel may come while the call waits for its memory.
-        if (!progress.cancel_requested()) {
-          conversion->started = true;
-          conversion->completed = RunStep([&] {
-            conversion->result =
-                convert(*conversion->source, *conversion->dest, quality, progressive);
-          });
-          progress.CallReturned();
-        }
-        budget.Give(bytes);
+        make_call(*conversion);
       }
     }
   };

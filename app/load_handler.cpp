@@ -1,5 +1,6 @@
 #include "app/load_handler.h"
 
+#include <algorithm>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -61,12 +62,16 @@ void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
   }
 }
 
-// One call runs alone whatever the limits: the machine is not asked.
+// One call runs alone whatever the limits: the machine is not asked. More
+// run on a thread of their own, which takes its share of the memory too.
 PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count, uint8_t quality) {
   PoolLimits limits;
   if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
-  limits.memory_bytes = parts.memory_bytes != 0 ? parts.memory_bytes : PhysicalMemoryBytes();
+  limits.thread_bytes = MemoryEachThreadTakes();
+  const uint64_t memory = parts.memory_bytes != 0 ? parts.memory_bytes : MemoryAvailableToProcess();
+  limits.memory_bytes =
+      memory == 0 ? 0 : std::max<uint64_t>(memory - std::min(memory, limits.thread_bytes), 1);
   limits.memory_of = [quality](const std::u16string& source) {
     return BitmapMemoryEstimate(source, quality);
   };
@@ -79,8 +84,12 @@ void ConvertWhileViewWaits(Form1& form, std::vector<Conversion>& conversions,
                            const StartUpParts& parts) {
   BatchProgress progress(conversions.size());
   const PoolLimits limits = LimitsOf(parts, conversions.size(), form.Quality);
+  // Without memory for the plan no call is made, and none counts as
+  // converted.
+  ConversionChains chains;
+  RunStep([&] { chains = PlanConversions(conversions, limits.workers); });
   auto convert_all = [&] {
-    RunConversions(conversions, parts.convert, form.Quality, form.Progressive, limits, progress);
+    RunConversions(chains, parts.convert, form.Quality, form.Progressive, limits, progress);
   };
   // One call has nothing to show but its end and nothing a cancel could
   // spare: it runs on this thread.

@@ -25,8 +25,8 @@ struct StartUpParts {
   ConvertFunction convert;
   // Encoder calls made side by side: 0 for one per core.
   unsigned workers = 0;
-  // Memory the calls running at once may need together: 0 for the machine's
-  // physical memory.
+  // Memory the calls running at once may need together: 0 for what the
+  // process may still take (MemoryAvailableToProcess).
   uint64_t memory_bytes = 0;
   // Where the batch says why names were not converted: called once, after
   // the conversions and before the summary, with one line (ending in LF)

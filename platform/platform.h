@@ -83,6 +83,40 @@ class LookUpMemo {
 // Bytes of physical memory, or 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
 
+// Bytes of memory this process may still take: the least of the physical
+// memory, the limit of its control groups (cgroup v2 memory.max or v1
+// memory.limit_in_bytes, of its own group and those above it) and of its
+// resource limits (RLIMIT_AS, RLIMIT_DATA), each less what the process holds
+// against it already (resident memory, address space, data); on Windows the
+// least of the physical memory and its job object's limits for the process
+// and for the job, less the memory the process has committed. At least 1
+// where any limit is known; 0 when the system says nothing.
+uint64_t MemoryAvailableToProcess();
+
+// What each further thread of the process takes of the memory
+// MemoryAvailableToProcess counts, used or not: where the address space is
+// limited (RLIMIT_AS), its stack and, with glibc, the address space its
+// allocator reserves for the thread's own heap; where only the data is
+// limited (RLIMIT_DATA), its stack. 0 otherwise (the pages a thread touches
+// are counted where it uses them), and on Windows, where a thread commits
+// little of its stack.
+uint64_t MemoryEachThreadTakes();
+
+// What tells one file from another: on POSIX systems the device and the
+// inode, on Windows the volume's serial number and the file's index.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// The identity of the file `path` names, links followed: two paths to one
+// file (a hard link, a symbolic link, another spelling) give the same one.
+// Nothing when nothing can be found there (a link to nothing included) or
+// the path cannot be given to the system. Never opens the file in a way
+// that waits (a FIFO) or changes it.
+std::optional<FileIdentity> IdentityOfFile(std::u16string_view path);
+
 // Has the C library keep the memory that a conversion frees for the next
 // one, rather than give it back to the system and take it again page by
 // page (in a batch of full-HD bitmaps, 28000 page faults against 1800, a

@@ -362,13 +362,14 @@ bool KeepFreedMemoryForReuse() {
 #endif
 }
 
-uint64_t PhysicalMemoryBytes() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long page_size = ::sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return 0;
-  const auto count = static_cast<uint64_t>(pages);
-  const auto size = static_cast<uint64_t>(page_size);
-  return count > UINT64_MAX / size ? UINT64_MAX : count * size;
+std::optional<FileIdentity> IdentityOfFile(std::u16string_view path) {
+  const std::string narrow = ToSystemText(path);
+  struct stat info;
+  if (narrow.empty() || narrow.find('\0') != std::string::npos ||
+      ::stat(narrow.c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
 // `path` in the system's text; the part that the path looked up before

@@ -238,6 +238,31 @@ TEST(ReplaceFileAtomically, WritesTheFileALinkNamesAndKeepsTheLink) {
   EXPECT_EQ(std::distance(fs::directory_iterator(folder / "sub"), fs::directory_iterator()), 1);
 }
 
+TEST(IdentityOfFile, IsOneForEveryNameOfAFileAndNoneWhereNothingIs) {
+  TempFolder temp;
+  const fs::path& folder = temp.path();
+  temp.AddFile("a.jpg", "a");
+  temp.AddFile("other.jpg", "a");
+  fs::create_hard_link(folder / "a.jpg", folder / "hard.BMP");
+  fs::create_symlink("a.jpg", folder / "soft.BMP");
+  fs::create_symlink("missing.jpg", folder / "dangling.BMP");
+  ASSERT_EQ(::mkfifo((folder / "fifo.BMP").c_str(), 0600), 0);
+  fs::create_directory(folder / "x");
+  const std::u16string base = temp.Text();
+
+  const std::optional<FileIdentity> a = IdentityOfFile(base + u"/a.jpg");
+  ASSERT_TRUE(a.has_value());
+  for (const char16_t* name : {u"/hard.BMP", u"/soft.BMP", u"/./x/../a.jpg"}) {
+    EXPECT_EQ(IdentityOfFile(base + name), a) << ToSystemText(name);
+  }
+  EXPECT_NE(IdentityOfFile(base + u"/other.jpg"), a);
+  EXPECT_TRUE(IdentityOfFile(base + u"/fifo.BMP").has_value());  // without waiting
+  for (const std::u16string& nothing : {base + u"/missing.jpg", base + u"/dangling.BMP",
+                                        std::u16string(), std::u16string(u"/tmp/a\0b", 8)}) {
+    EXPECT_FALSE(IdentityOfFile(nothing).has_value()) << ToSystemText(nothing);
+  }
+}
+
 TEST(ReadWholeFile, RefusesAtOnceWhatIsNotARegularFileOrIsTooLarge) {
   TempFolder temp;
   const fs::path& folder = temp.path();

@@ -5,9 +5,11 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <knownfolders.h>
+#include <psapi.h>
 #include <shlobj.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -206,6 +208,47 @@ uint64_t PhysicalMemoryBytes() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
   return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
+uint64_t MemoryAvailableToProcess() {
+  uint64_t least = PhysicalMemoryBytes();
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  const uint64_t committed =
+      ::K32GetProcessMemoryInfo(::GetCurrentProcess(),
+                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                sizeof counters)
+          ? counters.PrivateUsage
+          : 0;
+  // The job this process is in, if any; its limits count committed memory.
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
+  if (::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &job, sizeof job,
+                                  nullptr)) {
+    const DWORD flags = job.BasicLimitInformation.LimitFlags;
+    for (const auto& [flag, limit] :
+         {std::pair{JOB_OBJECT_LIMIT_PROCESS_MEMORY, job.ProcessMemoryLimit},
+          std::pair{JOB_OBJECT_LIMIT_JOB_MEMORY, job.JobMemoryLimit}}) {
+      if ((flags & flag) == 0) continue;
+      const uint64_t left = limit > committed ? limit - committed : 1;
+      least = least == 0 ? left : std::min<uint64_t>(least, left);
+    }
+  }
+  return least;
+}
+
+uint64_t MemoryEachThreadTakes() { return 0; }
+
+std::optional<FileIdentity> IdentityOfFile(std::u16string_view path) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return std::nullopt;
+  // No access asked for: the file's attributes are read even where its
+  // content may not be, and a folder opens too.
+  FileHandle file(::CreateFileW(Wide(path).c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.valid() || !::GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
 std::u16string CurrentFolder() {

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "platform/command_line_win32.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
+#include "system_memory.h"
 #include "test_support/files.h"
 #include "test_support/windows_paths.h"
 
@@ -252,6 +254,84 @@ TEST(ReadWholeFile, ReadsRegularFilesUpToTheLimitAndRefusesTheRestAtOnce) {
     EXPECT_EQ(content.bytes, std::string(c.size, 'x')) << ToSystemText(c.path);
   }
   ::CloseHandle(pipe);
+}
+
+// The figures of the memory a process may take, written by the test below
+// when it runs in a process of its own inside a job, to the file that
+// MORVANE_MEMORY_FIGURES names: the program's and the encoder library's.
+TEST(MemoryAvailableToProcess, DISABLED_WritesItsFiguresForTheJobTest) {
+  wchar_t file[MAX_PATH];
+  ASSERT_GT(::GetEnvironmentVariableW(L"MORVANE_MEMORY_FIGURES", file, MAX_PATH), 0u);
+  std::ofstream(file) << MemoryAvailableToProcess() << " " << savejpg::MemoryAvailable();
+}
+
+// A process in a job whose limit for each process, or for the whole job, is
+// far below the machine's memory: both find the limit less what the
+// process has committed.
+TEST(MemoryAvailableToProcess, IsWithinTheLimitsOfItsJob) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  TempFolder temp;
+  wchar_t program[MAX_PATH];
+  ASSERT_GT(::GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+  for (const DWORD flag : {JOB_OBJECT_LIMIT_PROCESS_MEMORY, JOB_OBJECT_LIMIT_JOB_MEMORY}) {
+    const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(job, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = flag | JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    limits.ProcessMemoryLimit = limits.JobMemoryLimit = 512 * kMiB;
+    ASSERT_TRUE(
+        ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION kept{};
+    if (!::QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &kept, sizeof kept,
+                                     nullptr) ||
+        (kept.BasicLimitInformation.LimitFlags & flag) == 0) {
+      ::CloseHandle(job);
+      GTEST_SKIP() << "this system does not keep a job's memory limits (Wine 8 does not)";
+    }
+    const fs::path figures = temp / ("figures" + std::to_string(flag) + ".txt");
+    ::SetEnvironmentVariableW(L"MORVANE_MEMORY_FIGURES", figures.c_str());
+    std::wstring command = L"\"" + std::wstring(program) +
+                           L"\" --gtest_also_run_disabled_tests "
+                           L"--gtest_filter=MemoryAvailableToProcess.DISABLED_*";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(::CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                                 nullptr, nullptr, &startup, &child));
+    EXPECT_TRUE(::AssignProcessToJobObject(job, child.hProcess));
+    ::ResumeThread(child.hThread);
+    EXPECT_EQ(::WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+    ::CloseHandle(job);
+    ::SetEnvironmentVariableW(L"MORVANE_MEMORY_FIGURES", nullptr);
+    std::ifstream in(figures);
+    uint64_t program_figure = 0, library_figure = 0;
+    ASSERT_TRUE(in >> program_figure >> library_figure) << "flag " << flag;
+    for (const uint64_t figure : {program_figure, library_figure}) {
+      EXPECT_LE(figure, 512 * kMiB) << "flag " << flag;
+      EXPECT_GT(figure, 256 * kMiB) << "flag " << flag;
+    }
+  }
+}
+
+TEST(IdentityOfFile, IsOneForEveryNameOfAFileAndNoneWhereNothingIs) {
+  TempFolder temp;
+  temp.AddFile("Picture One.jpg", "a");
+  temp.AddFile("other.jpg", "a");
+  ASSERT_TRUE(::CreateHardLinkW((temp.path() / "hard.BMP").c_str(),
+                                (temp.path() / "Picture One.jpg").c_str(), nullptr));
+  const std::u16string base = PathText(temp.path());
+
+  const std::optional<FileIdentity> a = IdentityOfFile(base + u"\\Picture One.jpg");
+  ASSERT_TRUE(a.has_value());
+  for (const std::u16string& name : {base + u"\\hard.BMP", base + u"\\PICTURE ONE.JPG",
+                                     ShortPath(temp.path() / "Picture One.jpg")}) {
+    EXPECT_EQ(IdentityOfFile(name), a) << ToSystemText(name);
+  }
+  EXPECT_NE(IdentityOfFile(base + u"\\other.jpg"), a);
+  EXPECT_FALSE(IdentityOfFile(base + u"\\missing.jpg").has_value());
+  EXPECT_FALSE(IdentityOfFile(u"").has_value());
 }
 
 TEST(ReplaceFileAtomically, WritesWholeFileAndLeavesNoTemporary) {

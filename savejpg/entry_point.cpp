@@ -30,16 +30,20 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 }
 
 // A picture's whole coefficients take 2 to 6 bytes a pixel, whatever the
-// size of the file. The encoder may use half the machine's memory; the
-// writer compares what the coefficients would need with that before reading
-// a row (as libjpeg does when it keeps them), so a bitmap the machine can
-// hold converts and a few bytes of RLE claiming a huge image are refused.
-// Without a figure for the machine, the allocations decide.
-uint64_t MemoryLimit() { return PhysicalMemory() / 2; }
+// size of the file. The encoder may use half the memory the process may
+// still take (the machine's, its control group's or its resource limits',
+// whichever is least); the writer compares what the coefficients would need
+// with that before reading a row (as libjpeg does when it keeps them), so a
+// bitmap that fits converts, and one that does not, or a few bytes of RLE
+// claiming a huge image, are refused before the system must refuse the
+// memory or, in a control group, end the program for it. Without a figure,
+// the allocations decide.
+uint64_t MemoryLimit() { return MemoryAvailable() / 2; }
 
-JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive) {
+JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive,
+                       uint64_t memory_limit) {
   JpegOptions options;
-  options.memory_limit = MemoryLimit();
+  options.memory_limit = memory_limit;
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
   options.progressive = progressive != 0;
   options.x_dpi = DotsPerInch(image.header.x_pixels_per_metre);
@@ -61,12 +65,16 @@ RowFunction RowsOrFailure(BmpRowReader& rows) {
 int16_t Convert(const fs::path& source_path, const fs::path& dest_path, uint8_t quality,
                 int16_t progressive) {
   if (SameFile(source_path, dest_path)) return SAVEJPG_ERR_SAME_FILE;
+  // Asked before the bitmap is read: the little memory the answer takes, and
+  // what it keeps for the next call, stays below the conversion's large
+  // blocks rather than between them.
+  const uint64_t memory_limit = MemoryLimit();
 
   SourceFile input;
   if (!input.Open(source_path)) return SAVEJPG_ERR_OPEN_SOURCE;
   const BmpResult<BmpImage> decoded = DecodeBmp(input);
   if (!decoded.ok()) return static_cast<int16_t>(decoded.error());
-  return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive);
+  return WriteJpegFile(decoded.value(), input, dest_path, quality, progressive, memory_limit);
 }
 
 // What a conversion gives, its failures included: nothing is thrown out of
@@ -87,13 +95,13 @@ int16_t ResultOf(Conversion conversion) {
 }  // namespace
 
 int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& dest,
-                      uint8_t quality, int16_t progressive) {
+                      uint8_t quality, int16_t progressive, uint64_t memory_limit) {
   TempOutput output;
   if (!output.Create(dest)) return SAVEJPG_ERR_CREATE_OUTPUT;
   BmpRowReader rows(image, source);
   try {
     WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(rows),
-              OptionsFor(image, quality, progressive), output);
+              OptionsFor(image, quality, progressive, memory_limit), output);
   } catch (const JpegFailure& failure) {
     return failure.code();
   }

@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <future>
+#include <string>
+#include <vector>
 
 #include "savejpg.h"
 #include "temp_output.h"
@@ -52,25 +54,29 @@ TEST(SaveJpg, AFifoNamedLikeABitmapIsRefusedWithoutWaitingForAWriter) {
 }
 
 // Where the file system has no unnamed files, the temporary file has a name
-// from the start; a stop signal must still take it away. (Unnamed ones, the
-// usual kind, are checked from outside by stop_signal_test.sh.)
-TEST(TempOutput, ANamedTemporaryFileGoesWhenAStopSignalEndsTheProgram) {
+// from the start; a stop signal must still take it away, however many are
+// open at once (a batch on many cores). (Unnamed ones, the usual kind, are
+// checked from outside by stop_signal_test.sh and tests/stopped_batch_test.sh.)
+TEST(TempOutput, NamedTemporaryFilesGoWhenAStopSignalEndsTheProgram) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     TempFolder dir;
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
       ::signal(signal, SIG_DFL);  // as in a program started from a shell
-      savejpg::TempOutput output;
-      if (!output.CreateNamed(dir / "out.jpg") || fs::is_empty(dir.path())) _exit(1);
-      output.Write(reinterpret_cast<const uint8_t*>("\xFF\xD8"), 2);
+      std::vector<savejpg::TempOutput> outputs(300);
+      for (size_t i = 0; i < outputs.size(); ++i) {
+        if (!outputs[i].CreateNamed(dir / ("out" + std::to_string(i) + ".jpg"))) _exit(1);
+        outputs[i].Write(reinterpret_cast<const uint8_t*>("\xFF\xD8"), 2);
+      }
+      if (dir.Names().size() != outputs.size()) _exit(1);
       raise(signal);
       _exit(2);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
-    EXPECT_TRUE(fs::is_empty(dir.path())) << dir.Names().at(0);
+    EXPECT_TRUE(fs::is_empty(dir.path())) << dir.Names().size() << " left, " << dir.Names().at(0);
   }
 }
 

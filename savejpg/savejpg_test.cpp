@@ -274,7 +274,7 @@ TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
       const auto decoded = savejpg::DecodeBmp(source);
       ASSERT_TRUE(decoded.ok());
       fs::resize_file(dir / "in.bmp", cut);
-      EXPECT_EQ(savejpg::WriteJpegFile(decoded.value(), source, dir / "out.jpg", 85, 0),
+      EXPECT_EQ(savejpg::WriteJpegFile(decoded.value(), source, dir / "out.jpg", 85, 0, 0),
                 SAVEJPG_BMP_PIXELS_TRUNCATED);
       EXPECT_EQ(ReadFile(dir / "out.jpg"), previous);
       EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
@@ -297,7 +297,7 @@ BmpFields EmptyRle8(int32_t side) {
 }
 
 TEST(SaveJpg, ABitmapNeedingMoreThanAGigabyteConverts) {
-  if (savejpg::PhysicalMemory() / 2 < kGigabyteAndMore + (64 << 20))
+  if (savejpg::MemoryAvailable() / 2 < kGigabyteAndMore + (64 << 20))
     GTEST_SKIP() << "this machine cannot hold the image";
   TempFolder dir;
   ASSERT_EQ(Convert(dir, BuildBmp(EmptyRle8(13400)), 95, 0), SAVEJPG_OK);
@@ -307,7 +307,7 @@ TEST(SaveJpg, ABitmapNeedingMoreThanAGigabyteConverts) {
 TEST(SaveJpg, TinyRleClaimingAHugeImageStopsBeforeAllocatingIt) {
   // The error comes from libjpeg after the temporary file was made: it goes,
   // and the previous JPEG stays.
-  if (savejpg::PhysicalMemory() / 2 >= kLargestImage)
+  if (savejpg::MemoryAvailable() / 2 >= kLargestImage)
     GTEST_SKIP() << "this machine could hold the image";
   TempFolder dir;
   WriteFile(dir / "out.jpg", {0xFF, 0xD8, 0xFF, 0xD9});

@@ -13,6 +13,8 @@
 
 namespace savejpg {
 
+struct NameEntry;
+
 class TempOutput final : public JpegSink {
  public:
   TempOutput() = default;
@@ -28,8 +30,9 @@ class TempOutput final : public JpegSink {
 
   // Creates a file under a new temporary name beside dest. The name is
   // removed by a stop signal whose action is the default one (the program
-  // ends): such signals get a handler that removes every temporary file
-  // still named, then ends the program by the same signal.
+  // ends): such signals get a handler, before the first file is made, that
+  // removes every temporary file still named, on any thread and however
+  // many there are, then ends the program by the same signal.
   [[nodiscard]] bool CreateNamed(const std::filesystem::path& dest);
 
   // Throws JpegFailure(SAVEJPG_ERR_WRITE_OUTPUT) when the bytes cannot be
@@ -42,10 +45,12 @@ class TempOutput final : public JpegSink {
   [[nodiscard]] int16_t Replace(const std::filesystem::path& dest);
 
  private:
-  [[maybe_unused]] int fd_ = -1;                // where the system has descriptors
-  [[maybe_unused]] std::FILE* file_ = nullptr;  // elsewhere
-  std::filesystem::path path_;                  // the file's name while it has one
-  int slot_ = -1;                               // its entry among the names a stop signal removes
+  [[maybe_unused]] int fd_ = -1;                 // where the system has descriptors
+  [[maybe_unused]] std::FILE* file_ = nullptr;   // elsewhere
+  std::filesystem::path path_;                   // the file's name while it has one
+  [[maybe_unused]] NameEntry* entry_ = nullptr;  // its entry among the names a stop removes
+
+  bool LinkUnnamed(const std::filesystem::path& dest);
 };
 
 }  // namespace savejpg

@@ -1,14 +1,20 @@
 // TempOutput for POSIX systems. The file is made with O_TMPFILE where the
-// file system has it: it has no name while the JPEG is written, so a
-// program stopped by any signal leaves nothing. Once complete it is linked
-// in under a temporary name and renamed over the destination, with the stop
-// signals blocked in this thread so that the short-lived name cannot be left
-// behind. Where O_TMPFILE is missing the file is named from the start, and
-// its name is kept in a table that a stop signal's handler empties.
+// file system has it: it has no name while the JPEG is written. Once
+// complete it is linked in under a temporary name and renamed over the
+// destination. Where O_TMPFILE is missing the file is named from the start.
+//
+// Every temporary name is known to a handler of the stop signals (SIGINT,
+// SIGTERM, SIGHUP) that removes the names still there and then ends the
+// program by the signal. The handler is in place before the first file is
+// made. A name is made only between two marks that the handler waits for:
+// a stop taken by any thread either comes before the name exists, and no
+// name is made after it, or finds the name among those it removes.
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 
@@ -23,42 +30,86 @@
 #include "temp_output.h"
 
 namespace savejpg {
-namespace {
 
 namespace fs = std::filesystem;
 
+// One temporary name a stop removes. The handler reads entries without
+// locks: an entry goes free -> filling -> live -> free, and the handler takes
+// a live one for good (taken) before it reads its name, so a name is never
+// rewritten while it is read. The name is held in the entry itself: the
+// conversions' heaps get no small block that lives on after them.
+struct NameEntry {
+  enum State : int { kFree, kFilling, kLive, kTaken };
+  std::atomic<int> state{kFree};
+  char path[PATH_MAX];  // the system takes no longer path
+};
+
+namespace {
+
+static_assert(std::atomic<int>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Names of temporary files that a stop signal removes. The handler reads
-// them without locks: a slot goes free -> filling -> live -> free, and the
-// handler takes a live slot for good before reading its name, so no name is
-// rewritten while it is read.
-enum SlotState : int { kFree, kFilling, kLive, kTaken };
-struct Slot {
-  std::atomic<int> state{kFree};
-  char path[PATH_MAX];
+// The entries, in blocks that are added as more names exist at once and are
+// never freed, so the handler may walk them at any moment. The first one
+// is set when the library is loaded, without code: 128 KiB of zero pages of
+// which a conversion touches one.
+struct EntryBlock {
+  static constexpr int kEntries = 32;
+  NameEntry entries[kEntries];
+  std::atomic<EntryBlock*> next{nullptr};
 };
-static_assert(std::atomic<int>::is_always_lock_free);
-constexpr int kSlots = 64;  // temporary files named at once; more go unprotected
-// Set when the library is loaded, without code: 256 KiB of zero pages that
-// no conversion touches unless O_TMPFILE is missing.
-constinit Slot g_slots[kSlots]{};
+static_assert(std::atomic<EntryBlock*>::is_always_lock_free);
+constinit EntryBlock g_first_block{};
 
-extern "C" void RemoveTempFilesAndStop(int signal) {
-  const int saved_errno = errno;
-  for (Slot& slot : g_slots) {
-    int live = kLive;
-    if (slot.state.compare_exchange_strong(live, kTaken)) unlink(slot.path);
+// Set by the first stop the handler takes: no name is made after it.
+constinit std::atomic<bool> g_stopping{false};
+// Set once that stop has removed every name.
+constinit std::atomic<bool> g_names_removed{false};
+// Threads between the two marks around making a name.
+constinit std::atomic<int> g_names_being_made{0};
+
+void RemoveLiveNames() {
+  for (EntryBlock* block = &g_first_block; block != nullptr; block = block->next.load()) {
+    for (NameEntry& entry : block->entries) {
+      int live = NameEntry::kLive;
+      if (entry.state.compare_exchange_strong(live, NameEntry::kTaken)) unlink(entry.path);
+    }
   }
-  errno = saved_errno;
-  // SA_RESETHAND has put the default action back: the program ends by the
-  // signal, as it would have without this handler.
+}
+
+// The program ends by the signal, as it would have without the handler:
+// the signal, blocked while its handler runs, is delivered with its default
+// action once the handler returns.
+void EndBySignal(int signal) {
+  struct sigaction default_action {};
+  default_action.sa_handler = SIG_DFL;
+  sigemptyset(&default_action.sa_mask);
+  sigaction(signal, &default_action, nullptr);
   raise(signal);
 }
 
+extern "C" void RemoveTempFilesAndStop(int signal) {
+  if (!g_stopping.exchange(true)) {
+    // Names being made are made and marked live in a few system calls; the
+    // threads making them take no stop signal meanwhile.
+    while (g_names_being_made.load() != 0) poll(nullptr, 0, 1);
+    RemoveLiveNames();
+    g_names_removed.store(true);
+  } else {
+    // A stop on another thread is removing the names: end the program only
+    // once they are gone.
+    while (!g_names_removed.load()) poll(nullptr, 0, 1);
+  }
+  EndBySignal(signal);
+}
+
 // Only where the action is the default one: a program that ignores or
-// handles a signal itself keeps its choice.
+// handles a signal itself keeps its choice. Asked before each file, so a
+// handler that the program put back to the default is put in place again.
 void InstallStopHandlersWhereDefault() {
+  if (g_stopping.load()) return;  // the program is ending by the signal's default action
   for (const int signal : kStopSignals) {
     struct sigaction current {};
     if (sigaction(signal, nullptr, &current) != 0) continue;
@@ -67,28 +118,55 @@ void InstallStopHandlersWhereDefault() {
     action.sa_handler = RemoveTempFilesAndStop;
     sigemptyset(&action.sa_mask);
     for (const int other : kStopSignals) sigaddset(&action.sa_mask, other);
-    action.sa_flags = SA_RESETHAND;
     sigaction(signal, &action, nullptr);
   }
 }
 
-int RegisterName(const fs::path& path) {
-  const std::string& text = path.native();
-  if (text.size() >= PATH_MAX) return -1;
-  InstallStopHandlersWhereDefault();
-  for (int i = 0; i < kSlots; ++i) {
-    int free = kFree;
-    if (!g_slots[i].state.compare_exchange_strong(free, kFilling)) continue;
-    std::memcpy(g_slots[i].path, text.c_str(), text.size() + 1);
-    g_slots[i].state.store(kLive);
-    return i;
+// Claims a free entry, adding a block when every entry is in use.
+NameEntry* ClaimEntry() {
+  EntryBlock* last = &g_first_block;
+  for (EntryBlock* block = last; block != nullptr; block = block->next.load()) {
+    for (NameEntry& entry : block->entries) {
+      int free = NameEntry::kFree;
+      if (entry.state.compare_exchange_strong(free, NameEntry::kFilling)) return &entry;
+    }
+    last = block;
   }
-  return -1;
+  // Pages of their own, outside the heaps the conversions use.
+  void* pages =
+      mmap(nullptr, sizeof(EntryBlock), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return nullptr;
+  auto* added = new (pages) EntryBlock;
+  added->entries[0].state.store(NameEntry::kFilling);
+  EntryBlock* expected = nullptr;
+  while (!last->next.compare_exchange_weak(expected, added)) {
+    if (expected != nullptr) {
+      last = expected;
+      expected = nullptr;
+    }
+  }
+  return &added->entries[0];
 }
 
-void UnregisterName(int slot) {
-  int live = kLive;  // a slot a handler has taken stays taken: the program is ending
-  if (slot >= 0) g_slots[slot].state.compare_exchange_strong(live, kFree);
+// Puts `path` into an entry that is filling. False when it is too long for
+// the system to take.
+bool FillEntry(NameEntry& entry, const fs::path& path) {
+  const std::string& text = path.native();
+  if (text.size() >= sizeof entry.path) return false;
+  std::memcpy(entry.path, text.c_str(), text.size() + 1);
+  return true;
+}
+
+// An entry whose name is gone or was never made goes free again. One that a
+// stop has taken stays taken: the handler may still be reading it, and the
+// program is ending.
+void ReleaseEntry(NameEntry*& entry) {
+  if (entry == nullptr) return;
+  int state = entry->state.load();
+  while (state != NameEntry::kTaken &&
+         !entry->state.compare_exchange_weak(state, NameEntry::kFree)) {
+  }
+  entry = nullptr;
 }
 
 // Blocks the stop signals in this thread for its lifetime; one that comes
@@ -108,6 +186,26 @@ class StopSignalsBlocked {
  private:
   sigset_t previous_;
 };
+
+// Makes a name with `make` (one system call, true when it made the name)
+// and marks `entry`, already holding that name, live; a stop handler waits
+// until both are done. Nothing here may take a lock or allocate: the
+// handler may have interrupted a thread holding one, and it waits for this.
+// Once a stop has begun no name is made (errno EINTR).
+template <class Make>
+bool MakeKnownName(NameEntry& entry, Make make) {
+  const StopSignalsBlocked blocked;
+  g_names_being_made.fetch_add(1);
+  bool made = false;
+  if (g_stopping.load()) {
+    errno = EINTR;
+  } else {
+    made = make();
+    if (made) entry.state.store(NameEntry::kLive);
+  }
+  g_names_being_made.fetch_sub(1);
+  return made;
+}
 
 unsigned RandomSeed() {
   try {
@@ -147,10 +245,11 @@ fs::path FolderOf(const fs::path& dest) {
 TempOutput::~TempOutput() {
   if (fd_ >= 0) close(fd_);
   if (!path_.empty()) unlink(path_.c_str());
-  UnregisterName(slot_);
+  ReleaseEntry(entry_);
 }
 
 bool TempOutput::Create(const fs::path& dest) {
+  InstallStopHandlersWhereDefault();
   // Linking the file in later goes through /proc/self/fd.
   if (access("/proc/self/fd", X_OK) == 0) {
     fd_ = open(FolderOf(dest).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
@@ -162,18 +261,24 @@ bool TempOutput::Create(const fs::path& dest) {
 }
 
 bool TempOutput::CreateNamed(const fs::path& dest) {
+  InstallStopHandlersWhereDefault();
+  entry_ = ClaimEntry();
+  if (entry_ == nullptr) return false;
   TempNames names(dest);
   for (int attempt = 0; attempt < TempNames::kAttempts; ++attempt) {
     const fs::path candidate = names.Next();
-    StopSignalsBlocked blocked;  // no stop between creating and registering the name
-    fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
+    if (!FillEntry(*entry_, candidate)) break;
+    const bool made = MakeKnownName(*entry_, [&] {
+      fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      return fd_ >= 0;
+    });
+    if (made) {
       path_ = candidate;
-      slot_ = RegisterName(path_);
       return true;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST) break;
   }
+  ReleaseEntry(entry_);
   return false;
 }
 
@@ -187,34 +292,42 @@ void TempOutput::Write(const uint8_t* data, size_t size) {
   }
 }
 
+// Gives the unnamed file a temporary name beside dest. False when none can
+// be made.
+bool TempOutput::LinkUnnamed(const fs::path& dest) {
+  entry_ = ClaimEntry();
+  if (entry_ == nullptr) return false;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  TempNames names(dest);
+  for (int attempt = 0; attempt < TempNames::kAttempts; ++attempt) {
+    const fs::path candidate = names.Next();
+    if (!FillEntry(*entry_, candidate)) break;
+    const bool made = MakeKnownName(*entry_, [&] {
+      return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (made) {
+      path_ = candidate;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  ReleaseEntry(entry_);
+  return false;
+}
+
 int16_t TempOutput::Replace(const fs::path& dest) {
   // A replaced JPEG keeps who may read it. File systems without permission
   // bits refuse the change; there it means nothing anyway.
   struct stat old {};
   if (stat(dest.c_str(), &old) == 0 && S_ISREG(old.st_mode)) fchmod(fd_, old.st_mode & 0777);
 
-  StopSignalsBlocked blocked;
-  if (path_.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    TempNames names(dest);
-    for (int attempt = 0; attempt < TempNames::kAttempts && path_.empty(); ++attempt) {
-      const fs::path candidate = names.Next();
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        path_ = candidate;
-        slot_ = RegisterName(path_);  // for a stop that another thread receives
-      } else if (errno != EEXIST) {
-        return SAVEJPG_ERR_REPLACE_OUTPUT;
-      }
-    }
-    if (path_.empty()) return SAVEJPG_ERR_REPLACE_OUTPUT;
-  }
+  if (path_.empty() && !LinkUnnamed(dest)) return SAVEJPG_ERR_REPLACE_OUTPUT;
   const int fd = fd_;
   fd_ = -1;
   if (close(fd) != 0) return SAVEJPG_ERR_WRITE_OUTPUT;
   if (rename(path_.c_str(), dest.c_str()) != 0) return SAVEJPG_ERR_REPLACE_OUTPUT;
   path_.clear();
-  UnregisterName(slot_);
-  slot_ = -1;
+  ReleaseEntry(entry_);
   return SAVEJPG_OK;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pty.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -129,20 +130,24 @@ class ProgramTest : public ::testing::Test {
 
     RunResult result;
     pid_t pid = 0;
-    if (as_other_user_) {
-      // BecomeOtherUser cannot follow posix_spawn: the child drops to it itself.
+    // BecomeOtherUser and a resource limit cannot follow posix_spawn: the
+    // child sets them itself.
+    const bool forked = as_other_user_ || address_space_limit_ != 0;
+    if (forked) {
       pid = ::fork();
       if (pid == 0) {
         const int out = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
-        if (!BecomeOtherUser().empty()) ::_exit(126);
+        if (as_other_user_ && !BecomeOtherUser().empty()) ::_exit(126);
+        const struct rlimit limit = {address_space_limit_, address_space_limit_};
+        if (address_space_limit_ != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(125);
         ::execve(started.c_str(), argv.data(), env.data());
         ::_exit(127);
       }
     }
-    if (as_other_user_
+    if (forked
             ? pid > 0
             : posix_spawn(&pid, started.c_str(), &actions, nullptr, argv.data(), env.data()) == 0) {
       int wait_status = 0;
@@ -183,6 +188,7 @@ class ProgramTest : public ::testing::Test {
   std::vector<std::string> extra_env_;  // "NAME=value" added to the environment
   bool as_other_user_ = false;          // run through BecomeOtherUser
   std::string shell_line_;              // when set, run by /bin/sh -c with this line
+  rlim_t address_space_limit_ = 0;      // RLIMIT_AS of the program; 0: as this process has it
 };
 
 TEST_F(ProgramTest, ConvertsBesideSourcesUnderLongNames) {
@@ -687,6 +693,52 @@ TEST_F(SideBySideProgramTest, FailuresAndSharedJpegPathsGiveTheSameFiles) {
   EXPECT_EQ(once.run.status, 2) << once.run.err;
   EXPECT_TRUE(once.files.contains("out/x.jpg"));
   ExpectSameSideBySide(args);
+}
+
+// b.BMP is a link to a.jpg, an old bitmap that a.BMP's JPEG replaces: one
+// call after the other, b.BMP is read after that, is no bitmap any more and
+// fails alone. Side by side it must be read then too, however many workers.
+TEST_F(ProgramTest, ABitmapThatIsAnotherNamesJpegIsReadAfterThatJpegReplacedIt) {
+  const std::vector<uint8_t> picture = Bitmap24(TestPicture(1600, 1200));
+  const std::vector<uint8_t> old_bitmap = Bitmap24(TestPicture(16, 12));
+  for (const char* workers : {"1", "", "2", "8"}) {
+    for (int round = 0; round < 3; ++round) {
+      fs::remove_all(pics());
+      fs::create_directories(pics());
+      WriteFile(pics() / "a.BMP", picture);
+      WriteFile(pics() / "a.jpg", old_bitmap);
+      fs::create_symlink("a.jpg", pics() / "b.BMP");
+      workers_ = workers;
+      const RunResult run = Run({(pics() / "a.BMP").string(), (pics() / "b.BMP").string()});
+      const std::string which =
+          std::string("workers '") + workers + "', round " + std::to_string(round) + ": " + run.err;
+      EXPECT_EQ(run.status, 2) << which;
+      EXPECT_FALSE(fs::exists(pics() / "b.jpg")) << which;
+      EXPECT_EQ(ReadJpeg(pics() / "a.jpg").width, 1600) << which;
+    }
+  }
+}
+
+// Under a limit on the address space each thread takes its share of it
+// while it lives, converting or not (its stack and its allocator's heap):
+// on 16 or 1000 workers a batch converts what one worker converts.
+TEST_F(ProgramTest, UnderAnAddressSpaceLimitManyWorkersConvertWhatOneConverts) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory takes more address space than the limit";
+#endif
+  const std::vector<uint8_t> bitmap = Bitmap24(TestPicture(1920, 1080));
+  std::vector<std::string> args;
+  for (int i = 1; i <= 12; ++i) {
+    WriteFile(pics() / ("p" + std::to_string(i) + ".BMP"), bitmap);
+    args.push_back((pics() / ("p" + std::to_string(i) + ".BMP")).string());
+  }
+  address_space_limit_ = rlim_t{150} << 20;
+  for (const char* workers : {"1", "", "16", "1000"}) {
+    workers_ = workers;
+    const RunResult run = Run(args);
+    EXPECT_EQ(run.status, 0) << "workers '" << workers << "': " << run.out << run.err;
+    for (int i = 1; i <= 12; ++i) fs::remove(pics() / ("p" + std::to_string(i) + ".jpg"));
+  }
 }
 
 }  // namespace

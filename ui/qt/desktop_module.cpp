@@ -48,7 +48,7 @@ extern "C" __attribute__((visibility("default"))) morvane::View* MorvaneCreateDe
     qInstallMessageHandler(previous);
     if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return nullptr;
     return new morvane::QtView(std::move(application));
-  } catch (const std::exception&) {
+  } catch (...) {  // nothing may cross this C entry point: no window then
     return nullptr;
   }
 }

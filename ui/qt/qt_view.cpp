@@ -223,8 +223,8 @@ void Form1Window::RunHandler(Handler handler) {
   if (mirroring_ || form_.ended()) return;
   try {
     handler();
-  } catch (const std::exception&) {
-    // A failure ends the handler; the window goes on.
+  } catch (...) {
+    // Any failure ends the handler; the window goes on.
   }
 }
 

@@ -633,8 +633,8 @@ void Win32View::RunHandler(Handler handler) {
   if (mirroring_ || form_ == nullptr || form_->ended()) return;
   try {
     handler();
-  } catch (const std::exception&) {
-    // A failure ends the handler; the window goes on.
+  } catch (...) {
+    // Any failure ends the handler; the window goes on.
   }
 }
 

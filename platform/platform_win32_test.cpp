@@ -7,8 +7,8 @@
 #include <sddl.h>
 
 #include <filesystem>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 

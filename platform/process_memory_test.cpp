@@ -220,15 +220,15 @@ TEST(MemoryAvailableToProcess, IsWithinTheLimitOfTheProcesssControlGroup) {
   const MemoryGroup group(128 * kMiB);
   if (!group.made()) GTEST_SKIP() << "no memory control group can be made here";
   TempFolder temp;
-  // Noise: 4000 x 4000 pixels whose coefficients are hardly ever 0, 96 MB of
-  // them at full colour resolution; converting it takes more than 128 MiB.
+  // Noise: 5000 x 5000 pixels whose coefficients are hardly ever 0, 150 MB of
+  // them at full colour resolution, more than the group allows.
   uint32_t state = 17;
   auto noise = [&state] {
     state = state * 1664525 + 1013904223;
     return static_cast<uint8_t>(state >> 24);
   };
   WriteFile(temp / "noise.bmp",
-            test_support::Bitmap24({4000, 4000, [&](int, int) {
+            test_support::Bitmap24({5000, 5000, [&](int, int) {
                                       return test_support::Colour{noise(), noise(), noise()};
                                     }}));
   std::string source = (temp / "noise.bmp").string(), dest = (temp / "noise.jpg").string();

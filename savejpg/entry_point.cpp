@@ -1,5 +1,6 @@
 // The exported entry point: read the bitmap, write the JPEG into a temporary
 // file beside the destination, then put it in the destination's place.
+#include <algorithm>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -30,15 +31,21 @@ bool SameFile(const fs::path& a, const fs::path& b) {
 }
 
 // A picture's whole coefficients take 2 to 6 bytes a pixel, whatever the
-// size of the file. The encoder may use half the memory the process may
-// still take (the machine's, its control group's or its resource limits',
-// whichever is least); the writer compares what the coefficients would need
-// with that before reading a row (as libjpeg does when it keeps them), so a
-// bitmap that fits converts, and one that does not, or a few bytes of RLE
-// claiming a huge image, are refused before the system must refuse the
-// memory or, in a control group, end the program for it. Without a figure,
-// the allocations decide.
-uint64_t MemoryLimit() { return MemoryAvailable() / 2; }
+// size of the file, and the encoder keeps at most them and a few rows. It
+// may use all the memory the process may still take where a limit of its
+// own (its control group's, its address space or data) is what bounds it,
+// so a bitmap that cjpeg converts within such a limit converts within it
+// too; otherwise half the machine's memory, so that a few bytes of RLE
+// claiming a huge image are refused rather than make the system page. The
+// writer compares what the coefficients would need with that before reading
+// a row (as libjpeg does when it keeps them). Without a figure, the
+// allocations decide.
+uint64_t MemoryLimit() {
+  const uint64_t available = MemoryAvailable();
+  const uint64_t half_machine = MachineMemory() / 2;
+  if (half_machine == 0) return available;
+  return available == 0 ? half_machine : std::min(available, half_machine);
+}
 
 JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive,
                        uint64_t memory_limit) {

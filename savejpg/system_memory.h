@@ -17,6 +17,10 @@ namespace savejpg {
 // where any limit is known; 0 when the system says nothing.
 uint64_t MemoryAvailable();
 
+// Bytes of physical memory of the machine, whatever the process may take of
+// it; 0 when the system does not say.
+uint64_t MachineMemory();
+
 // POSIX systems only: the least memory limit among the control groups named
 // in `cgroups` (the text of /proc/self/cgroup) and the groups above them,
 // read from the mounts that `mountinfo` (the text of /proc/self/mountinfo)

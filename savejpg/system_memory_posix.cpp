@@ -236,6 +236,11 @@ uint64_t CgroupMemoryLimit(std::string_view cgroups, std::string_view mountinfo)
   return LeastLimitIn(LimitFiles(cgroups, mountinfo));
 }
 
+uint64_t MachineMemory() {
+  const uint64_t machine = PhysicalMemory();
+  return machine == kNoLimit ? 0 : machine;
+}
+
 uint64_t MemoryAvailable() {
   const ProcessUse use = UseOfThisProcess();
   const uint64_t least = std::min({Less(PhysicalMemory(), use.resident),

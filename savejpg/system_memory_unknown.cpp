@@ -5,4 +5,6 @@ namespace savejpg {
 
 uint64_t MemoryAvailable() { return 0; }
 
+uint64_t MachineMemory() { return 0; }
+
 }  // namespace savejpg

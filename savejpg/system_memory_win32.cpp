@@ -13,6 +13,12 @@
 
 namespace savejpg {
 
+uint64_t MachineMemory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return ::GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
+}
+
 uint64_t MemoryAvailable() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;

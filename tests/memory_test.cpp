@@ -253,6 +253,25 @@ TEST_F(ProgramMemoryTest, ConvertsNoiseWithinTheAddressSpaceCjpegNeeds) {
   }
 }
 
+// Two noise bitmaps under the least address space in which one worker
+// converts both, one after the other: side by side the batch converts both
+// too, since a call that does not fit beside another runs alone.
+TEST_F(ProgramMemoryTest, ABatchConvertsUnderALimitWhatOneWorkerConverts) {
+  const fs::path first = Bitmap("first.bmp", Noise(1200, 900, 24));
+  const fs::path second = Bitmap("second.bmp", Noise(1200, 900, 24));
+  Settings(100, true);
+  const uint64_t one_workers = LeastAddressSpace(
+      [&](uint64_t limit) {
+        return Morvane({first, second}, limit, {"MORVANE_WORKERS=1"}).status == 0;
+      },
+      uint64_t{1} << 28);
+  ASSERT_NE(one_workers, 0u);
+  for (const char* workers : {"MORVANE_WORKERS=2", "MORVANE_WORKERS=16"}) {
+    const Ran run = Morvane({first, second}, one_workers, {workers});
+    EXPECT_EQ(run.status, 0) << workers << " within " << one_workers << " bytes";
+  }
+}
+
 // Noise at the highest quality in both modes, and as a palette bitmap: the
 // program's largest resident set is no larger than cjpeg's.
 TEST_F(ProgramMemoryTest, PeakAtMostCjpegsOnNoise) {

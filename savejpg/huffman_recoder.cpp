@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,11 +15,79 @@
 #include "savejpg.h"
 
 namespace savejpg {
+
+const char* ToString(RecodeError error) {
+  switch (error) {
+    case RecodeError::NoStartOfImage:
+      return "no start of image";
+    case RecodeError::NoMarker:
+      return "bytes between markers";
+    case RecodeError::MarkerCutShort:
+      return "a marker cut short";
+    case RecodeError::TwoFrames:
+      return "two frames";
+    case RecodeError::NotBaseline:
+      return "a frame that is not baseline";
+    case RecodeError::NotEightBit:
+      return "a frame that is not 8-bit";
+    case RecodeError::BadFrameHeader:
+      return "a frame header it cannot read";
+    case RecodeError::BadSampling:
+      return "a sampling factor out of range";
+    case RecodeError::TableCutShort:
+      return "a table cut short";
+    case RecodeError::BadTableNumber:
+      return "a table class or number out of range";
+    case RecodeError::BadTable:
+      return "a table that does not fit";
+    case RecodeError::RestartMarkers:
+      return "restart markers";
+    case RecodeError::ScanBeforeFrame:
+      return "a scan before the frame";
+    case RecodeError::BadScanHeader:
+      return "a scan header it cannot read";
+    case RecodeError::NotSequential:
+      return "a scan that is not sequential";
+    case RecodeError::UnknownScanComponent:
+      return "a scan component it cannot place";
+    case RecodeError::ComponentTwice:
+      return "a component twice in a scan";
+    case RecodeError::UndefinedTable:
+      return "a scan naming a table not defined";
+    case RecodeError::McuTooLarge:
+      return "more than 10 blocks in an MCU";
+    case RecodeError::NotOneScan:
+      return "more than one scan, or no end of image";
+    case RecodeError::ScanWithoutEveryComponent:
+      return "a scan without every component";
+    case RecodeError::MarkerInScan:
+      return "a marker inside the scan";
+    case RecodeError::UnknownCode:
+      return "a code its table does not have";
+    case RecodeError::CoefficientOutOfRange:
+      return "a coefficient out of range";
+    case RecodeError::ScanCutShort:
+      return "a scan cut short";
+    case RecodeError::DataAfterScan:
+      return "data after the last block of the scan";
+    case RecodeError::BadScript:
+      return "a scan the script cannot have";
+    case RecodeError::SymbolWithoutCode:
+      return "a symbol its fitted table lacks";
+    case RecodeError::TableSegmentTooLong:
+      return "a table segment too long";
+  }
+  return "an unknown fault";
+}
+
+RecodeFailure::RecodeFailure(RecodeError error)
+    : JpegFailure(SAVEJPG_ERR_ENCODER,
+                  std::string("recoding the Huffman tables: ") + ToString(error)),
+      error_(error) {}
+
 namespace {
 
-[[noreturn]] void Fail(const char* what) {
-  throw JpegFailure(SAVEJPG_ERR_ENCODER, std::string("recoding the Huffman tables: ") + what);
-}
+[[noreturn]] void Fail(RecodeError error) { throw RecodeFailure(error); }
 
 constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA,
                   kDri = 0xDD;
@@ -42,8 +111,7 @@ void ForEachCode(const HuffmanTable& table, Code code_for) {
   size_t index = 0;
   for (int length = 1; length <= 16; ++length) {
     for (int n = 0; n < table.bits[length]; ++n) {
-      if (index >= table.symbols.size() || code >= (1u << length))
-        Fail("a table that does not fit");
+      if (index >= table.symbols.size() || code >= (1u << length)) Fail(RecodeError::BadTable);
       code_for(table.symbols[index++], code++, length);
     }
     code <<= 1;
@@ -98,6 +166,14 @@ class BitReader {
   uint32_t Peek24() const { return static_cast<uint32_t>(acc_ >> 40); }
   int Ready() const { return count_; }
   bool Exhausted() const { return missing_bits_ > count_; }
+  // Whether all that is left is fewer than 8 bits, all 1s: the padding of
+  // the last byte.
+  bool OnlyPaddingLeft() {
+    Fill();
+    const int64_t left = count_ - missing_bits_;
+    if (left < 0 || left >= 8) return false;
+    return left == 0 || acc_ >> (64 - left) == (uint64_t{1} << left) - 1;
+  }
 
  private:
   static bool HasByteFF(uint64_t word) {
@@ -111,7 +187,7 @@ class BitReader {
     }
     const uint8_t byte = *p_++;
     if (byte == 0xFF) {
-      if (p_ == end_ || *p_ != 0) Fail("a marker inside the scan");
+      if (p_ == end_ || *p_ != 0) Fail(RecodeError::MarkerInScan);
       ++p_;
     }
     return byte;
@@ -123,6 +199,13 @@ class BitReader {
   int count_ = 0;
   int64_t missing_bits_ = 0;
 };
+
+// The scan must end with its last block: fewer bits than a byte, all 1s,
+// left after it.
+void CheckScanEnd(BitReader& in) {
+  if (in.Exhausted()) Fail(RecodeError::ScanCutShort);
+  if (!in.OnlyPaddingLeft()) Fail(RecodeError::DataAfterScan);
+}
 
 // A table for reading: codes of up to kFastBits bits in one look-up, longer
 // ones by length.
@@ -166,7 +249,7 @@ class DecodeTable {
   uint8_t Read(BitReader& in) const {
     if (fixed_length_ != 0) {
       const uint32_t code = in.Take(fixed_length_);
-      if (code >= fixed_count_) Fail("a code its table does not have");
+      if (code >= fixed_count_) Fail(RecodeError::UnknownCode);
       return static_cast<uint8_t>(code);
     }
     const uint32_t look = in.Peek16();
@@ -182,7 +265,7 @@ class DecodeTable {
         return symbols_[static_cast<size_t>(offset_[length] + code)];
       }
     }
-    Fail("a code its table does not have");
+    Fail(RecodeError::UnknownCode);
   }
 
  private:
@@ -212,7 +295,7 @@ class BitWriter {
     for (const uint32_t s : symbols) {
       const uint32_t code = codes[s & 0x7FF];
       const int bits = static_cast<int>(s >> 11 & 31), length = static_cast<int>(code & 31);
-      if (length == 0 && (s & 0x7FF) != kRawBits) Fail("a symbol its fitted table lacks");
+      if (length == 0 && (s & 0x7FF) != kRawBits) Fail(RecodeError::SymbolWithoutCode);
       acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;
       count += length + bits;
       if (count < 32) continue;
@@ -309,15 +392,15 @@ struct Layout {
 };
 
 void ReadFrame(std::span<const uint8_t> s, Layout& layout) {
-  if (s.size() < 6 || s[0] != 8) Fail("a frame that is not 8-bit");
+  if (s.size() < 6 || s[0] != 8) Fail(RecodeError::NotEightBit);
   layout.height = BigEndian16(s, 1);
   layout.width = BigEndian16(s, 3);
   const size_t n = s[5];
   if (n < 1 || n > 4 || s.size() != 6 + 3 * n || layout.width == 0 || layout.height == 0)
-    Fail("a frame header it cannot read");
+    Fail(RecodeError::BadFrameHeader);
   for (size_t i = 0; i < n; ++i) {
     const int h = s[6 + 3 * i + 1] >> 4, v = s[6 + 3 * i + 1] & 15;
-    if (h < 1 || h > 4 || v < 1 || v > 4) Fail("a sampling factor out of range");
+    if (h < 1 || h > 4 || v < 1 || v > 4) Fail(RecodeError::BadSampling);
     layout.frame.push_back({s[6 + 3 * i], h, v});
   }
 }
@@ -327,13 +410,13 @@ template <typename Table>
 void ReadTables(std::span<const uint8_t> s, Table table) {
   size_t at = 0;
   while (at < s.size()) {
-    if (s.size() - at < 17) Fail("a table cut short");
+    if (s.size() - at < 17) Fail(RecodeError::TableCutShort);
     const int table_class = s[at] >> 4, id = s[at] & 15;
-    if (table_class > 1 || id > 3) Fail("a table class or number out of range");
+    if (table_class > 1 || id > 3) Fail(RecodeError::BadTableNumber);
     HuffmanTable t;
     for (int length = 1; length <= 16; ++length) t.bits[length] = s[at + length];
     const size_t n = SymbolCount(t);
-    if (n > 256 || s.size() - at - 17 < n) Fail("a table cut short");
+    if (n > 256 || s.size() - at - 17 < n) Fail(RecodeError::TableCutShort);
     for (size_t i = 0; i < n; ++i) t.symbols[i] = s[at + 17 + i];
     table(table_class, id, t);
     at += 17 + n;
@@ -353,12 +436,12 @@ struct MaxSampling {
 };
 
 void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
-  if (layout.frame.empty()) Fail("a scan before the frame");
-  if (s.empty()) Fail("a scan header cut short");
+  if (layout.frame.empty()) Fail(RecodeError::ScanBeforeFrame);
+  if (s.empty()) Fail(RecodeError::BadScanHeader);
   const size_t n = s[0];
-  if (n < 1 || n > 4 || s.size() != 4 + 2 * n) Fail("a scan header it cannot read");
+  if (n < 1 || n > 4 || s.size() != 4 + 2 * n) Fail(RecodeError::BadScanHeader);
   if (s[1 + 2 * n] != 0 || s[2 + 2 * n] != 63 || s[3 + 2 * n] != 0)
-    Fail("a scan that is not sequential");
+    Fail(RecodeError::NotSequential);
   const MaxSampling max(layout);
   // Several components are coded MCU by MCU, one alone block by block.
   layout.mcus_wide = DivideUp(layout.width, 8u * max.h);
@@ -370,14 +453,14 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
       if (layout.frame[c].id == s[1 + 2 * i])
         component = &layout.frame[c], index = static_cast<int>(c);
     const int dc = s[2 + 2 * i] >> 4, ac = s[2 + 2 * i] & 15;
-    if (component == nullptr || dc > 3 || ac > 3) Fail("a scan component it cannot place");
+    if (component == nullptr || dc > 3 || ac > 3) Fail(RecodeError::UnknownScanComponent);
     for (const int other : layout.scan_components)
-      if (other == index) Fail("a component twice in a scan");
+      if (other == index) Fail(RecodeError::ComponentTwice);
     layout.scan_components.push_back(index);
     component->dc_table = dc;
     component->ac_table = ac;
     if (!layout.tables[Slot(0, dc)] || !layout.tables[Slot(1, ac)])
-      Fail("a scan naming a table not defined");
+      Fail(RecodeError::UndefinedTable);
     const int blocks = n == 1 ? 1 : component->h * component->v;
     for (int b = 0; b < blocks; ++b) layout.mcu.push_back({Slot(0, dc), Slot(1, ac), index});
     if (n == 1) {
@@ -385,41 +468,42 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
       layout.mcus_high = DivideUp(DivideUp(uint64_t{layout.height} * component->v, max.v), 8);
     }
   }
-  if (layout.mcu.size() > 10) Fail("more than 10 blocks in an MCU");
+  if (layout.mcu.size() > 10) Fail(RecodeError::McuTooLarge);
   layout.mcus = layout.mcus_wide * layout.mcus_high;
 }
 
 Layout ReadLayout(std::span<const uint8_t> jpeg) {
   Layout layout;
-  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) Fail("no start of image");
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) Fail(RecodeError::NoStartOfImage);
   size_t at = 2;
   for (;;) {
-    if (jpeg.size() - at < 4 || jpeg[at] != 0xFF) Fail("a marker cut short");
+    if (jpeg.size() - at < 4) Fail(RecodeError::MarkerCutShort);
+    if (jpeg[at] != 0xFF) Fail(RecodeError::NoMarker);
     const uint8_t marker = jpeg[at + 1];
     const size_t length = BigEndian16(jpeg, at + 2);
-    if (length < 2 || jpeg.size() - at - 2 < length) Fail("a marker cut short");
+    if (length < 2 || jpeg.size() - at - 2 < length) Fail(RecodeError::MarkerCutShort);
     const std::span<const uint8_t> body = jpeg.subspan(at + 4, length - 2);
     layout.before_scan.push_back({at, at + 2 + length, marker});
     at += 2 + length;
     if (marker == kSof0 || marker == kSof1) {
-      if (!layout.frame.empty()) Fail("two frames");
+      if (!layout.frame.empty()) Fail(RecodeError::TwoFrames);
       ReadFrame(body, layout);
     } else if (marker >= 0xC2 && marker <= 0xCF && marker != kDht && marker != 0xC8 &&
                marker != 0xCC) {
-      Fail("a frame that is not baseline");
+      Fail(RecodeError::NotBaseline);
     } else if (marker == kDht) {
       ReadTables(body, [&](int table_class, int id, const HuffmanTable& t) {
         layout.tables[Slot(table_class, id)] = t;
       });
     } else if (marker == kDri) {
-      if (body.size() != 2 || BigEndian16(body, 0) != 0) Fail("restart markers");
+      if (body.size() != 2 || BigEndian16(body, 0) != 0) Fail(RecodeError::RestartMarkers);
     } else if (marker == kSos) {
       ReadScanHeader(body, layout);
       break;
     }
   }
   if (jpeg.size() - at < 2 || jpeg[jpeg.size() - 2] != 0xFF || jpeg[jpeg.size() - 1] != kEoi)
-    Fail("more than one scan, or no end of image");
+    Fail(RecodeError::NotOneScan);
   layout.scan_start = at;
   layout.scan_end = jpeg.size() - 2;
   return layout;
@@ -466,7 +550,7 @@ void ReadBlockSymbols(BitReader& in, const DecodeTable& dc, const DecodeTable& a
                       OnAc on_ac) {
   if (in.Ready() < 32) in.Fill();
   const uint32_t size = kQuick ? in.Take(4) : dc.Read(in);
-  if (size > 11) Fail("a DC difference out of range");
+  if (size > 11) Fail(RecodeError::CoefficientOutOfRange);
   on_dc(size, in.Take(static_cast<int>(size)));
   for (int k = 1; k < 64;) {
     if (in.Ready() < 32) in.Fill();
@@ -489,7 +573,8 @@ void ReadBlockSymbols(BitReader& in, const DecodeTable& dc, const DecodeTable& a
       break;
     }
     k += static_cast<int>(run_size >> 4);
-    if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0)) Fail("a coefficient out of range");
+    if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0))
+      Fail(RecodeError::CoefficientOutOfRange);
     on_ac(run_size, bits, extra, k);
     ++k;
   }
@@ -538,7 +623,7 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
     }
   }
   symbols.End(out);
-  if (in.Exhausted()) Fail("a scan cut short");
+  CheckScanEnd(in);
   return symbols;
 }
 
@@ -567,7 +652,7 @@ void WriteTables(std::span<const uint8_t> body,
     AppendTableBody(segment, table_class, id, t);
   });
   const size_t length = segment.size() - 2;
-  if (length > 0xFFFF) Fail("a table segment too long");
+  if (length > 0xFFFF) Fail(RecodeError::TableSegmentTooLong);
   segment[2] = static_cast<uint8_t>(length >> 8);
   segment[3] = static_cast<uint8_t>(length);
   out.Append(segment);
@@ -624,6 +709,7 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
       in, dc_table, ac_table,
       [&](uint32_t size, uint32_t extra) {
         last_dc += ExtendSign(extra, static_cast<int>(size));
+        if (last_dc < INT16_MIN || last_dc > INT16_MAX) Fail(RecodeError::CoefficientOutOfRange);
         dc = static_cast<int16_t>(last_dc);
       },
       [&](uint32_t, uint32_t bits, uint32_t extra, int k) {
@@ -645,7 +731,8 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
                                     const std::optional<DecodeTable> (&tables)[kTableSlots],
                                     GrowingArray<int16_t>& values) {
   const MaxSampling max(layout);
-  if (layout.scan_components.size() != layout.frame.size()) Fail("a scan without every component");
+  if (layout.scan_components.size() != layout.frame.size())
+    Fail(RecodeError::ScanWithoutEveryComponent);
   const bool interleaved = layout.frame.size() > 1;
   std::vector<Plane> planes;
   for (const FrameComponent& c : layout.frame) {
@@ -680,7 +767,7 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
     }
   }
   values.End(value_end);
-  if (in.Exhausted()) Fail("a scan cut short");
+  CheckScanEnd(in);
   return planes;
 }
 
@@ -739,7 +826,7 @@ class ProgressiveScanCoder {
     const int32_t difference = value - last_dc_[component];
     last_dc_[component] = value;
     const int bits = std::bit_width(static_cast<uint32_t>(std::abs(difference)));
-    if (bits > 11) Fail("a DC difference out of range");
+    if (bits > 11) Fail(RecodeError::CoefficientOutOfRange);
     Symbol(slot, static_cast<uint32_t>(bits), Extra(difference, bits), bits);
   }
 
@@ -924,6 +1011,35 @@ void ReadyDecodeTables(const Layout& layout, std::optional<DecodeTable> (&decode
     if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
 }
 
+// The checks libjpeg makes of a script (jcmaster.c, validate_script), and
+// the recoder's own limit: AC scans with Al up to 2. Each scan's components
+// are different ones of the frame; a first scan of a coefficient comes
+// before its refinements, and each refinement has Ah = Al + 1 with Ah the Al
+// of the scan before it.
+void CheckScript(std::span<const ProgressiveScan> scans, size_t frame_components) {
+  // The Al of the last scan of each coefficient of each component; -1: none.
+  std::vector<std::array<int, 64>> last_al(frame_components);
+  for (std::array<int, 64>& coefficients : last_al) coefficients.fill(-1);
+  for (const ProgressiveScan& scan : scans) {
+    if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
+        scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
+        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 10 ||
+        scan.ah < 0 || scan.ah > 10 || (scan.ah != 0 && scan.ah != scan.al + 1))
+      Fail(RecodeError::BadScript);
+    for (int i = 0; i < scan.components; ++i) {
+      const int index = scan.component[i];
+      if (index < 0 || static_cast<size_t>(index) >= frame_components ||
+          std::count(scan.component, scan.component + i, index) != 0)
+        Fail(RecodeError::BadScript);
+      for (int k = scan.ss; k <= scan.se; ++k) {
+        int& last = last_al[static_cast<size_t>(index)][static_cast<size_t>(k)];
+        if (last != (scan.ah == 0 ? -1 : scan.ah)) Fail(RecodeError::BadScript);
+        last = scan.al;
+      }
+    }
+  }
+}
+
 }  // namespace
 
 HuffmanTable QuickToReadTable(int table_class) {
@@ -969,6 +1085,7 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
 void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const ProgressiveScan> scans,
                          const TableBuilder& build, JpegSink& sink) {
   const Layout layout = ReadLayout(jpeg);
+  CheckScript(scans, layout.frame.size());
   std::optional<DecodeTable> decode[kTableSlots];
   ReadyDecodeTables(layout, decode);
   // A value takes 4 bits or more in the quick tables.
@@ -989,14 +1106,6 @@ void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const Progress
 
   Symbols symbols(jpeg.size() + 256);
   for (const ProgressiveScan& scan : scans) {
-    if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
-        scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
-        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13 ||
-        scan.ah < 0 || scan.ah > 13)
-      Fail("a scan the script cannot have");
-    for (int i = 0; i < scan.components; ++i)
-      if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= planes.size())
-        Fail("a scan of a component the picture lacks");
     ProgressiveScanCoder coder(symbols);
     const bool dc = scan.ss == 0, first = scan.ah == 0;
     const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);

@@ -24,6 +24,52 @@
 
 namespace savejpg {
 
+// Which check refused the recoder's input (or its script, or its tables).
+enum class RecodeError {
+  NoStartOfImage,             // the bytes do not start with SOI
+  NoMarker,                   // something other than a marker between segments
+  MarkerCutShort,             // a marker segment runs past the end
+  TwoFrames,                  // a second SOF
+  NotBaseline,                // a frame other than SOF0 or SOF1
+  NotEightBit,                // a sample precision other than 8
+  BadFrameHeader,             // 0 or more than 4 components, no width or height
+  BadSampling,                // a sampling factor outside 1-4
+  TableCutShort,              // a DHT segment ends inside a table
+  BadTableNumber,             // a table class above 1 or a table number above 3
+  BadTable,                   // more codes of a length than the length has
+  RestartMarkers,             // a DRI with an interval other than 0
+  ScanBeforeFrame,            // SOS before SOF
+  BadScanHeader,              // 0 or more than 4 components, a wrong length
+  NotSequential,              // a scan other than Ss = 0, Se = 63, Ah = Al = 0
+  UnknownScanComponent,       // a component the frame lacks, a table number above 3
+  ComponentTwice,             // one component twice in the scan
+  UndefinedTable,             // a scan naming a table no DHT defined
+  McuTooLarge,                // more than 10 blocks in an MCU
+  NotOneScan,                 // anything but EOI after the scan
+  ScanWithoutEveryComponent,  // for progressive scans: a component not in the scan
+  MarkerInScan,               // a 0xFF in the scan not followed by 0x00
+  UnknownCode,                // bits that are no code of their table
+  CoefficientOutOfRange,      // a DC or AC size or a run past what 8-bit samples have
+  ScanCutShort,               // the scan ends before its last block
+  DataAfterScan,              // bits after the last block other than the 1s padding it
+  BadScript,                  // a progressive scan that libjpeg's scripts cannot have
+  SymbolWithoutCode,          // a fitted table gives no code to a symbol the scan has
+  TableSegmentTooLong,        // the fitted tables no longer fit their DHT segment
+};
+
+[[nodiscard]] const char* ToString(RecodeError error);
+
+// Thrown by the functions below: code() is SAVEJPG_ERR_ENCODER, error()
+// the check that refused.
+class RecodeFailure : public JpegFailure {
+ public:
+  explicit RecodeFailure(RecodeError error);
+  RecodeError error() const { return error_; }
+
+ private:
+  RecodeError error_;
+};
+
 // A Huffman table as a JPEG stores it: bits[n] codes of n bits (bits[0] is
 // unused), then the symbols in the order of their codes.
 struct HuffmanTable {
@@ -43,8 +89,11 @@ HuffmanTable QuickToReadTable(int table_class);
 // built by `build` from the counts of that table's symbols: the markers
 // before the scan are copied, the tables' own markers rewritten, the scan
 // coded again. `jpeg` must be a baseline JPEG of one scan without restart
-// markers, as libjpeg writes it; anything else throws
-// JpegFailure(SAVEJPG_ERR_ENCODER), as do bytes that do not decode.
+// markers, as libjpeg writes it: 8-bit samples, the scan's last block
+// followed only by the 1 bits that fill its last byte, then EOI. Anything
+// else throws RecodeFailure naming the check that refused it, as do bytes
+// that do not decode and a table from `build` that lacks a symbol the scan
+// has. What was written to `sink` before a failure is not a JPEG.
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
                             JpegSink& sink);
 
@@ -59,7 +108,13 @@ struct ProgressiveScan {
 // Writes `jpeg`, as RecodeWithFittedTables takes it, as a progressive JPEG
 // of `scans` with the same coefficients, each scan with tables built by
 // `build` from the counts of its own symbols: the JPEG libjpeg writes for
-// that script.
+// that script. The baseline scan must hold every component. The script
+// must be one libjpeg accepts, with AC scans of Al up to 2: each scan of
+// different components of the frame, DC scans (Ss = Se = 0) of up to 4,
+// AC scans (1 <= Ss <= Se <= 63) of one; each coefficient first in a scan
+// with Ah = 0, then refined by scans with Ah = the Al before and Al = Ah - 1.
+// Anything else throws RecodeFailure(BadScript) before anything is written;
+// other failures as RecodeWithFittedTables.
 void RecodeAsProgressive(std::span<const uint8_t> jpeg, std::span<const ProgressiveScan> scans,
                          const TableBuilder& build, JpegSink& sink);
 

@@ -252,7 +252,8 @@ CoefficientPicture Sized(uint32_t width, uint32_t height,
 // - a DC that alternates between its extremes (every DC size);
 // - runs of empty blocks of every length class of an end-of-band run, the
 //   longest past 0x7FFF, each ended by a block that shows in every scan;
-// - dense blocks that pile correction bits past libjpeg's limit.
+// - dense blocks that pile correction bits past libjpeg's limit, and up to
+//   it exactly.
 std::vector<Block> BlocksForEveryCase(std::mt19937& random, bool long_runs) {
   std::vector<Block> blocks;
   const auto dc = [&] { return static_cast<int16_t>(static_cast<int>(random() % 2048) - 1024); };
@@ -304,6 +305,21 @@ std::vector<Block> BlocksForEveryCase(std::mt19937& random, bool long_runs) {
     }
     blocks.push_back(block);
   }
+  // Correction bits that reach libjpeg's limit exactly, 937 after a block
+  // (still kept with the end-of-band run), in both refinements: a block
+  // that ends the runs there (a coefficient first shown by Al = 1 and one
+  // by Al = 0 at the end), then 14 blocks of 63 coefficients shown before
+  // and one of 55.
+  Block ends_runs{dc()};
+  ends_runs[62] = 2, ends_runs[63] = 1;
+  blocks.push_back(ends_runs);
+  for (int i = 0; i < 15; ++i) {
+    Block block{dc()};
+    for (size_t k = 1; k < (i < 14 ? 64u : 56u); ++k)
+      block[k] = static_cast<int16_t>(random() % 2 ? 4 + random() % 4 : -4 - random() % 4);
+    blocks.push_back(block);
+  }
+  blocks.push_back(blocks[blocks.size() - 2]);
   return blocks;
 }
 

@@ -529,12 +529,13 @@ class ScanBits {
   std::vector<uint8_t> bits_;
 };
 
-// A grey picture of `blocks` blocks in a row, as libjpeg writes it with the
+// A grey picture of `wide` x `high` blocks, as libjpeg writes it with the
 // quick tables: its markers up to the scan, and its scan.
 struct GreyJpeg {
   Bytes head, scan;
-  explicit GreyJpeg(uint32_t blocks = 2, LibjpegCoding coding = LibjpegCoding::kQuickTables) {
-    CoefficientPicture picture = Sized(8 * blocks, 8, {{}});
+  explicit GreyJpeg(uint32_t wide = 2, uint32_t high = 1,
+                    LibjpegCoding coding = LibjpegCoding::kQuickTables) {
+    CoefficientPicture picture = Sized(8 * wide, 8 * high, {{}});
     picture.components[0].blocks[0][5] = 3;
     const Bytes jpeg = WriteWithLibjpeg(picture, coding);
     head.assign(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(ScanStart(jpeg)));
@@ -548,6 +549,36 @@ struct GreyJpeg {
   }
   Bytes Whole() const { return With(scan); }
 };
+
+// A scan whose every bit is 1, so that every byte is 0xFF and stuffed:
+// 320000 blocks, each a DC difference of 11 bits of 1s and EOB, with tables
+// that give both symbols the 1-bit code 1. The writer's buffer fills at
+// every even place, and never past its end.
+TEST(HuffmanRecoder, StuffsEveryByteOfAScanOfOnes) {
+  constexpr uint32_t kWide = 8000, kHigh = 40;
+  ScanBits blocks;
+  for (uint32_t i = 0; i < kWide * kHigh; ++i) blocks.Dc(11, 0x7FF).Ac(0x00);
+  const Bytes jpeg = GreyJpeg(kWide, kHigh).With(blocks.Done());
+  // Code 0 for a symbol the scan lacks, code 1 for the one it has.
+  const auto ones = [](std::array<int64_t, 257>& count) {
+    savejpg::HuffmanTable table;
+    table.bits[1] = 2;
+    table.symbols[1] = static_cast<uint8_t>(count[0] > 0 ? 0 : 11);
+    table.symbols[0] = static_cast<uint8_t>(table.symbols[1] == 0 ? 1 : 0);
+    return table;
+  };
+  savejpg::MemorySink sink;
+  savejpg::RecodeWithFittedTables(jpeg, ones, sink);
+  const Bytes& out = sink.bytes;
+  Bytes expected;
+  for (uint32_t i = 0; i < kWide * kHigh * 13 / 8; ++i) expected.insert(expected.end(), {0xFF, 0});
+  expected.insert(expected.end(), {0xFF, 0xD9});
+  ASSERT_GT(out.size(), expected.size());
+  EXPECT_EQ(Difference(Bytes(out.end() - static_cast<std::ptrdiff_t>(expected.size()), out.end()),
+                       expected),
+            "");
+  EXPECT_EQ(ScanStart(out), out.size() - expected.size());
+}
 
 TEST(HuffmanRecoderRefuses, EachDamageByItsOwnCheck) {
   const GreyJpeg grey;
@@ -592,7 +623,7 @@ TEST(HuffmanRecoderRefuses, EachDamageByItsOwnCheck) {
   // A block of grey's scan (grey has 2), in the quick tables.
   const auto scan = [&](const ScanBits& bits) { return grey.With(ScanBits(bits).Done()); };
   const ScanBits empty_block = ScanBits().Dc(0, 0).Ac(0x00);
-  const GreyJpeg standard(2, LibjpegCoding::kStandardTables);
+  const GreyJpeg standard(2, 1, LibjpegCoding::kStandardTables);
   Bytes marker_in_scan = ScanBits(empty_block).Done();
   marker_in_scan.insert(marker_in_scan.end(), {0xFF, 0x01});
   // Each of 17 blocks 2047 above the one before.
@@ -680,6 +711,8 @@ TEST(HuffmanRecoderRefuses, EachDamageByItsOwnCheck) {
        RecodeError::DataAfterScan},
       {"a third block", scan(ScanBits(empty_block).Append(empty_block).Append(empty_block)),
        RecodeError::DataAfterScan},
+      {"a whole byte of 1s after the last block",
+       scan(ScanBits(empty_block).Append(empty_block).Put(0xFF, 8)), RecodeError::DataAfterScan},
       {"padding of 0s", grey.With(ScanBits().Dc(1, 1).Ac(0x00).Dc(1, 0).Ac(0x00).Done(0)),
        RecodeError::DataAfterScan},
       {"a scan header of one component, too long", colour_changed(colour_sos + 4, {1}),

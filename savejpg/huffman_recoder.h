@@ -13,6 +13,8 @@
 // counts their symbols, has libjpeg's own procedure build the tables from the
 // counts, and writes the symbols with them. The result is byte for byte the
 // JPEG libjpeg writes with optimize_coding, or with jpeg_simple_progression.
+// The coding is that of ITU-T T.81: F.1.2 for the baseline scan, G.1.2 for
+// progressive scans; huffman_recoder.cpp cites the section above each stage.
 #pragma once
 
 #include <array>
@@ -70,8 +72,9 @@ class RecodeFailure : public JpegFailure {
   RecodeError error_;
 };
 
-// A Huffman table as a JPEG stores it: bits[n] codes of n bits (bits[0] is
-// unused), then the symbols in the order of their codes.
+// A Huffman table as a JPEG stores it (T.81 B.2.4.2, Annex C): BITS, bits[n]
+// codes of n bits (bits[0] is unused), then HUFFVAL, the symbols in the order
+// of their codes.
 struct HuffmanTable {
   std::array<uint8_t, 17> bits{};
   std::array<uint8_t, 256> symbols{};
@@ -97,8 +100,10 @@ HuffmanTable QuickToReadTable(int table_class);
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
                             JpegSink& sink);
 
-// One scan of a progressive JPEG: its components (indices in the frame),
-// its band of coefficients and their bits (successive approximation).
+// One scan of a progressive JPEG (T.81 G.1.1.1): its components (indices in
+// the frame), its band of coefficients (spectral selection: zigzag places Ss
+// to Se) and their bits (successive approximation: Ah, the point transform
+// of the scan before, 0 for a first scan; Al, this scan's).
 struct ProgressiveScan {
   int components = 1;
   int component[4] = {};

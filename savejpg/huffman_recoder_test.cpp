@@ -732,6 +732,31 @@ TEST(HuffmanRecoderRefuses, EachDamageByItsOwnCheck) {
   }
 }
 
+// Bytes after a scan's last block are refused wherever they begin: pictures
+// whose last block ends with a long code (the standard tables' 16 bits for
+// a 10-bit coefficient at place 63) over every alignment of the scan's
+// bits, each followed by a few bytes more.
+TEST(HuffmanRecoderRefuses, BytesAfterTheLastBlockWhereverTheyBegin) {
+  std::mt19937 random(11);
+  const Bytes extra = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0, 0x11};
+  int refused = 0;
+  for (int round = 0; round < 600; ++round) {
+    CoefficientPicture picture = Sized(16, 8, {Sampled(1, 1, 0, 0)});
+    for (Block& block : picture.components[0].blocks) {
+      block[0] = static_cast<int16_t>(static_cast<int>(random() % 2048) - 1024);
+      for (size_t k = 1 + random() % 63; k < 63; k += 1 + random() % 8)
+        block[k] = static_cast<int16_t>(static_cast<int>(random() % 64) - 32);
+      block[63] = static_cast<int16_t>(random() % 2 ? 700 : -700);
+    }
+    Bytes jpeg = WriteWithLibjpeg(picture, LibjpegCoding::kStandardTables);
+    ASSERT_EQ(RefusalOf(jpeg), std::nullopt);
+    jpeg.insert(jpeg.end() - 2, extra.begin(),
+                extra.begin() + static_cast<std::ptrdiff_t>(1 + random() % extra.size()));
+    refused += RefusalOf(jpeg) == RecodeError::DataAfterScan;
+  }
+  EXPECT_EQ(refused, 600);
+}
+
 // Every cut of a JPEG, ended again with EOI, is refused: inside a marker
 // segment as a marker cut short (unless the EOI added stands in for the
 // segment's last bytes), inside the scan as a scan cut short or, where the

@@ -72,19 +72,16 @@ void SetTables(jpeg_compress_struct& c, LibjpegCoding coding) {
   }
 }
 
-std::vector<jpeg_scan_info> ScanInfo(std::span<const savejpg::ProgressiveScan> script) {
-  std::vector<jpeg_scan_info> scans;
-  for (const savejpg::ProgressiveScan& scan : script) {
-    jpeg_scan_info info{};
-    info.comps_in_scan = scan.components;
-    std::copy(scan.component, scan.component + 4, info.component_index);
-    info.Ss = scan.ss;
-    info.Se = scan.se;
-    info.Ah = scan.ah;
-    info.Al = scan.al;
-    scans.push_back(info);
-  }
-  return scans;
+jpeg_scan_info ToScanInfo(const savejpg::ProgressiveScan& scan) {
+  jpeg_scan_info info{scan.components, {}, scan.ss, scan.se, scan.ah, scan.al};
+  std::copy_n(scan.component, 4, info.component_index);
+  return info;
+}
+
+savejpg::ProgressiveScan FromScanInfo(const jpeg_scan_info& info) {
+  savejpg::ProgressiveScan scan{info.comps_in_scan, {}, info.Ss, info.Se, info.Ah, info.Al};
+  std::copy_n(info.component_index, 4, scan.component);
+  return scan;
 }
 
 void FillCoefficients(jpeg_compress_struct& c, const CoefficientPicture& picture,
@@ -249,7 +246,8 @@ std::vector<uint8_t> WriteWithLibjpeg(const CoefficientPicture& picture, Libjpeg
   }
   SetTables(c, coding);
   c.optimize_coding = coding == LibjpegCoding::kFittedTables ? TRUE : FALSE;
-  const std::vector<jpeg_scan_info> scans = ScanInfo(script);
+  std::vector<jpeg_scan_info> scans(script.size());
+  std::transform(script.begin(), script.end(), scans.begin(), ToScanInfo);
   if (coding == LibjpegCoding::kProgressive) {
     c.scan_info = scans.data();
     c.num_scans = static_cast<int>(scans.size());
@@ -274,31 +272,23 @@ std::vector<savejpg::ProgressiveScan> LibjpegSimpleProgression(int components) {
   Compressor compressor;
   SetColourSpace(compressor.c, static_cast<size_t>(components));
   jpeg_simple_progression(&compressor.c);
-  std::vector<savejpg::ProgressiveScan> script;
-  for (int i = 0; i < compressor.c.num_scans; ++i) {
-    const jpeg_scan_info& info = compressor.c.scan_info[i];
-    savejpg::ProgressiveScan scan;
-    scan.components = info.comps_in_scan;
-    std::copy(info.component_index, info.component_index + 4, scan.component);
-    scan.ss = info.Ss;
-    scan.se = info.Se;
-    scan.ah = info.Ah;
-    scan.al = info.Al;
-    script.push_back(scan);
-  }
+  const std::span<const jpeg_scan_info> scans(compressor.c.scan_info,
+                                              static_cast<size_t>(compressor.c.num_scans));
+  std::vector<savejpg::ProgressiveScan> script(scans.size());
+  std::transform(scans.begin(), scans.end(), script.begin(), FromScanInfo);
   return script;
 }
 
 savejpg::HuffmanTable LibjpegFittedTable(std::array<int64_t, 257>& count) {
-  Compressor compressor;
-  long freq[257];
-  for (size_t i = 0; i < count.size(); ++i)
-    freq[i] = static_cast<long>(std::min<int64_t>(count[i], LONG_MAX));
+  std::array<long, 257> freq{};
+  std::transform(count.begin(), count.end(), freq.begin(),
+                 [](int64_t n) { return static_cast<long>(std::min<int64_t>(n, LONG_MAX)); });
   JHUFF_TBL table{};
-  jpeg_gen_optimal_table(&compressor.c, &table, freq);
+  Compressor compressor;
+  jpeg_gen_optimal_table(&compressor.c, &table, freq.data());
   savejpg::HuffmanTable fitted;
-  std::copy(std::begin(table.bits), std::end(table.bits), fitted.bits.begin());
-  std::copy(std::begin(table.huffval), std::end(table.huffval), fitted.symbols.begin());
+  std::copy_n(table.bits, fitted.bits.size(), fitted.bits.begin());
+  std::copy_n(table.huffval, fitted.symbols.size(), fitted.symbols.begin());
   return fitted;
 }
 

@@ -1,4 +1,4 @@
-#include "ui/qt/qt_view.h"
+#include "ui/qt/qt_toolkit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,7 +25,7 @@
 #include <exception>
 #include <vector>
 
-#include "core/resume_next.h"
+#include "ui/layout.h"
 #include "ui/qt/morvane_16.xpm"
 #include "ui/qt/morvane_32.xpm"
 
@@ -34,6 +34,10 @@ namespace {
 
 QString ToQString(std::u16string_view text) {
   return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString ToQString(const char16_t* text, size_t length) {
+  return QString::fromUtf16(text, static_cast<qsizetype>(length));
 }
 
 QRect PixelsOf(const ControlLayout& row) {
@@ -108,7 +112,8 @@ QIcon MorvaneIcon() {
 // ---------------------------------------------------------------------------
 // Form1Window
 
-Form1Window::Form1Window(Form1& form) : form_(form) {
+Form1Window::Form1Window(const MorvaneWindowActions& actions)
+    : actions_(actions), widgets_(kForm1Controls.size(), nullptr) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(ToQString(kForm1Window.caption));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -121,47 +126,40 @@ Form1Window::Form1Window(Form1& form) : form_(form) {
 
   // Containers come before their contents in the table, except the window's
   // own controls, which need no container.
-  for (Control* control : form_.controls()) {
-    QWidget* parent = this;
-    if (!control->layout().parent.empty()) {
-      parent = WidgetOf(control->layout().parent);
-    }
-    widgets_[control] = MakeWidget(*control, parent);
+  for (size_t row = 0; row < kForm1Controls.size(); ++row) {
+    const ControlLayout* parent = FindControlLayout(kForm1Controls[row].parent);
+    const int control = static_cast<int>(row);
+    widgets_[row] = MakeWidget(
+        control,
+        parent == nullptr ? this : WidgetOf(static_cast<int>(parent - &kForm1Controls[0])));
   }
   // Controls of the window that lie on a frame (Text1 on Frame2) are drawn
   // above it.
-  for (Control* control : form_.controls()) {
-    if (control->layout().parent.empty() && control->kind() != ControlKind::kFrame) {
-      WidgetOf(*control)->raise();
-    }
+  for (size_t row = 0; row < kForm1Controls.size(); ++row) {
+    const ControlLayout& layout = kForm1Controls[row];
+    if (layout.parent.empty() && layout.kind != ControlKind::kFrame) widgets_[row]->raise();
   }
-  for (Control* control : form_.controls()) ConnectActions(*control, WidgetOf(*control));
+  for (size_t row = 0; row < kForm1Controls.size(); ++row) ConnectActions(static_cast<int>(row));
   SetUpTabOrder();
-  UpdateOptionFocus();
 }
 
 Form1Window::~Form1Window() {
-  // The form may already be gone: no handler may run while the widgets go.
-  mirroring_ = true;
-  for (auto& [control, widget] : widgets_) {
+  // No action is told while the widgets go.
+  for (QWidget* widget : widgets_) {
     widget->removeEventFilter(this);
     widget->blockSignals(true);
   }
 }
 
-QWidget* Form1Window::WidgetOf(const Control& control) const {
-  const auto found = widgets_.find(&control);
-  return found == widgets_.end() ? nullptr : found->second;
+QWidget* Form1Window::WidgetOf(int control) const {
+  return control >= 0 && static_cast<size_t>(control) < widgets_.size()
+             ? widgets_[static_cast<size_t>(control)]
+             : nullptr;
 }
 
-QWidget* Form1Window::WidgetOf(std::string_view name) const {
-  const Control* control = form_.FindControl(name);
-  return control == nullptr ? nullptr : WidgetOf(*control);
-}
-
-QWidget* Form1Window::MakeWidget(Control& control, QWidget* parent) {
-  const ControlLayout& row = control.layout();
-  const QString caption = ToQString(control.caption());
+QWidget* Form1Window::MakeWidget(int control, QWidget* parent) {
+  const ControlLayout& row = kForm1Controls[static_cast<size_t>(control)];
+  const QString caption = ToQString(row.caption);
   QWidget* widget = nullptr;
   switch (row.kind) {
     case ControlKind::kTextBox: {
@@ -188,7 +186,7 @@ QWidget* Form1Window::MakeWidget(Control& control, QWidget* parent) {
       break;
     case ControlKind::kSlider: {
       auto* slider = new QSlider(Qt::Horizontal, parent);
-      slider->setRange(control.min(), control.max());
+      slider->setRange(kSlider1.min, kSlider1.max);
       slider->setSingleStep(kSlider1.small_change);
       slider->setPageStep(kSlider1.large_change);
       slider->setTickPosition(QSlider::NoTicks);
@@ -209,176 +207,128 @@ QWidget* Form1Window::MakeWidget(Control& control, QWidget* parent) {
   widget->setGeometry(PixelsOf(row));
   if (row.credit_font) widget->setFont(CreditFont());
   widget->setFocusPolicy(TakesFocus(row.kind) ? Qt::StrongFocus : Qt::NoFocus);
-  widgets_[&control] = widget;
-  for (ControlProperty property :
-       {ControlProperty::kEnabled, ControlProperty::kBackColor, ControlProperty::kText,
-        ControlProperty::kValue, ControlProperty::kPosition}) {
-    Mirror(control, property);
-  }
   return widget;
 }
 
-template <class Handler>
-void Form1Window::RunHandler(Handler handler) {
-  if (mirroring_ || form_.ended()) return;
-  try {
-    handler();
-  } catch (const std::exception&) {
-    // A failure ends the handler; the window goes on.
-  }
-}
-
-void Form1Window::ConnectActions(Control& control, QWidget* widget) {
-  if (&control == &form_.Check1) {
-    auto* box = static_cast<QCheckBox*>(widget);
-    connect(box, &QCheckBox::clicked, this, [this, box] {
-      RunHandler([this, box] {
+// Each widget's own signal tells its kind of action; the text box's click
+// comes through eventFilter, Esc through reject, the close box through
+// closeEvent.
+void Form1Window::ConnectActions(int control) {
+  QWidget* widget = WidgetOf(control);
+  const MorvaneWindowActions& a = actions_;
+  switch (kForm1Controls[static_cast<size_t>(control)].kind) {
+    case ControlKind::kCheckBox: {
+      auto* box = static_cast<QCheckBox*>(widget);
+      connect(box, &QCheckBox::clicked, this, [a, box, control] {
         const Qt::CheckState state = box->checkState();
-        form_.Check1.SetValue(state == Qt::Checked ? 1 : state == Qt::PartiallyChecked ? 2 : 0);
-        form_.Check1_Click();
+        a.check_clicked(a.context, control,
+                        state == Qt::Checked            ? 1
+                        : state == Qt::PartiallyChecked ? 2
+                                                        : 0);
       });
-    });
-  } else if (&control == &form_.Slider1) {
-    connect(static_cast<QSlider*>(widget), &QSlider::valueChanged, this, [this](int position) {
-      RunHandler([this, position] {
-        form_.Slider1.SetPosition(position);
-        form_.Slider1_Change();
-      });
-    });
-  } else if (&control == &form_.Option1 || &control == &form_.Option2) {
-    // A user's selection, by mouse or by arrow keys, runs the handler of the
-    // option that became selected.
-    const bool first = &control == &form_.Option1;
-    connect(static_cast<QRadioButton*>(widget), &QRadioButton::toggled, this,
-            [this, first](bool checked) {
-              if (!checked) return;
-              RunHandler([this, first] {
-                if (first) {
-                  form_.Option1_Click();
-                } else {
-                  form_.Option2_Click();
-                }
-              });
-            });
-  } else if (&control == &form_.Text1) {
-    connect(static_cast<QLineEdit*>(widget), &QLineEdit::textEdited, this,
-            [this](const QString& text) {
-              RunHandler([this, &text] { form_.Text1.SetText(text.toStdU16String()); });
-            });
-  } else if (control.kind() == ControlKind::kCommandButton) {
-    auto* button = static_cast<QPushButton*>(widget);
-    if (&control == &form_.Command1) {
-      connect(button, &QPushButton::clicked, this,
-              [this] { RunHandler([this] { form_.Command1_Click(); }); });
-    } else if (&control == &form_.Command2) {
-      connect(button, &QPushButton::clicked, this,
-              [this] { RunHandler([this] { form_.Command2_Click(); }); });
-    } else if (&control == &form_.Command3) {
-      connect(button, &QPushButton::clicked, this,
-              [this] { RunHandler([this] { form_.Command3_Click(); }); });
+      break;
     }
+    case ControlKind::kSlider:
+      connect(static_cast<QSlider*>(widget), &QSlider::valueChanged, this,
+              [a, control](int position) { a.slider_moved(a.context, control, position); });
+      break;
+    case ControlKind::kOptionButton:
+      // A selection by mouse or by arrow keys.
+      connect(static_cast<QRadioButton*>(widget), &QRadioButton::toggled, this,
+              [a, control](bool checked) {
+                if (checked) a.option_selected(a.context, control);
+              });
+      break;
+    case ControlKind::kTextBox:
+      connect(static_cast<QLineEdit*>(widget), &QLineEdit::textEdited, this,
+              [a, control](const QString& text) {
+                a.text_edited(a.context, control, reinterpret_cast<const char16_t*>(text.utf16()),
+                              static_cast<size_t>(text.size()));
+              });
+      break;
+    case ControlKind::kCommandButton:
+      connect(static_cast<QPushButton*>(widget), &QPushButton::clicked, this,
+              [a, control] { a.clicked(a.context, control); });
+      break;
+    default:
+      break;
   }
 }
 
 void Form1Window::SetUpTabOrder() {
-  std::vector<const Control*> order;
-  for (const Control* control : form_.controls()) {
-    if (TakesFocus(control->kind())) order.push_back(control);
-  }
-  std::sort(order.begin(), order.end(), [](const Control* a, const Control* b) {
-    return a->layout().tab_index < b->layout().tab_index;
+  std::vector<size_t> order;
+  for (size_t row = 0; row < kForm1Controls.size(); ++row)
+    if (TakesFocus(kForm1Controls[row].kind)) order.push_back(row);
+  std::sort(order.begin(), order.end(), [](size_t a, size_t b) {
+    return kForm1Controls[a].tab_index < kForm1Controls[b].tab_index;
   });
-  for (size_t i = 1; i < order.size(); ++i) {
-    setTabOrder(WidgetOf(*order[i - 1]), WidgetOf(*order[i]));
+  for (size_t i = 1; i < order.size(); ++i) setTabOrder(widgets_[order[i - 1]], widgets_[order[i]]);
+}
+
+void Form1Window::SetEnabled(int control, bool enabled) {
+  if (QWidget* widget = WidgetOf(control)) widget->setEnabled(enabled);
+}
+
+void Form1Window::SetCheck(int control, int state) {
+  QWidget* widget = WidgetOf(control);
+  if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+    box->setCheckState(state == 1   ? Qt::Checked
+                       : state == 2 ? Qt::PartiallyChecked
+                                    : Qt::Unchecked);
+  } else if (auto* option = qobject_cast<QRadioButton*>(widget)) {
+    // Qt keeps one of an exclusive pair checked; deselecting goes through
+    // selecting the other, which the program does next.
+    if (state == 1) option->setChecked(true);
   }
 }
 
-// Tab reaches only the selected option button of the pair; a click still
-// focuses the other.
-void Form1Window::UpdateOptionFocus() {
-  for (const Control* option : {&form_.Option1, &form_.Option2}) {
-    if (QWidget* widget = WidgetOf(*option)) {
-      widget->setFocusPolicy(option->value() == 1 ? Qt::StrongFocus : Qt::ClickFocus);
-    }
+// A click still focuses a control Tab passes over.
+void Form1Window::SetTabStop(int control, bool tab_stop) {
+  if (QWidget* widget = WidgetOf(control))
+    widget->setFocusPolicy(tab_stop ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+void Form1Window::SetText(int control, const QString& text) {
+  if (auto* edit = qobject_cast<QLineEdit*>(WidgetOf(control))) {
+    if (edit->text() != text) edit->setText(text);
   }
 }
 
-void Form1Window::Mirror(const Control& control, ControlProperty property) {
+void Form1Window::SetCaption(int control, const QString& caption) {
+  QWidget* widget = WidgetOf(control);
+  if (auto* label = qobject_cast<QLabel*>(widget)) {
+    label->setText(caption);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    button->setText(caption);
+  } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
+    frame->setTitle(caption);
+  }
+}
+
+void Form1Window::SetPosition(int control, int position) {
+  if (auto* slider = qobject_cast<QSlider*>(WidgetOf(control))) slider->setValue(position);
+}
+
+void Form1Window::SetBackColour(int control, uint32_t colour) {
   QWidget* widget = WidgetOf(control);
   if (widget == nullptr) return;
-  const bool was_mirroring = std::exchange(mirroring_, true);
-  switch (property) {
-    case ControlProperty::kEnabled:
-      widget->setEnabled(control.enabled());
-      break;
-    case ControlProperty::kBackColor:
-      if (control.kind() == ControlKind::kTextBox) {
-        QPalette palette = widget->palette();
-        palette.setColor(QPalette::Base, ColourOf(control.back_color(), palette));
-        widget->setPalette(palette);
-      }
-      break;
-    case ControlProperty::kText:
-      if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        const QString text = ToQString(control.text());
-        if (edit->text() != text) edit->setText(text);
-      }
-      break;
-    case ControlProperty::kCaption:
-      if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(ToQString(control.caption()));
-      } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(ToQString(control.caption()));
-      } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
-        frame->setTitle(ToQString(control.caption()));
-      }
-      break;
-    case ControlProperty::kValue:
-      if (auto* box = qobject_cast<QCheckBox*>(widget)) {
-        box->setCheckState(control.value() == 1   ? Qt::Checked
-                           : control.value() == 2 ? Qt::PartiallyChecked
-                                                  : Qt::Unchecked);
-      } else if (auto* option = qobject_cast<QRadioButton*>(widget)) {
-        // Qt keeps one of an exclusive pair checked; deselecting goes
-        // through selecting the other, which the form does next.
-        if (control.value() == 1) option->setChecked(true);
-        UpdateOptionFocus();
-      }
-      break;
-    case ControlProperty::kPosition:
-      if (auto* slider = qobject_cast<QSlider*>(widget)) slider->setValue(control.position());
-      break;
-  }
-  mirroring_ = was_mirroring;
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Base, ColourOf(colour, palette));
+  widget->setPalette(palette);
 }
 
-void Form1Window::reject() {
-  // Closing by any other way than a button ends the program unsaved.
-  if (!form_.ended()) form_.EndProgram();
-}
-
-void Form1Window::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-    for (const Control* control : form_.controls()) {
-      if (control->layout().role == ButtonRole::kCancel && control->enabled()) {
-        static_cast<QPushButton*>(WidgetOf(*control))->click();
-        return;
-      }
-    }
-  }
-  QDialog::keyPressEvent(event);
-}
+void Form1Window::reject() { actions_.cancel_key_pressed(actions_.context); }
 
 void Form1Window::closeEvent(QCloseEvent* event) {
   event->accept();
-  if (!form_.ended()) form_.EndProgram();
+  actions_.close_requested(actions_.context);
 }
 
 bool Form1Window::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease &&
-      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-      watched == WidgetOf(form_.Text1) && form_.Text1.enabled()) {
-    RunHandler([this] { form_.Text1_Click(); });
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    for (size_t row = 0; row < widgets_.size(); ++row)
+      if (widgets_[row] == watched) actions_.clicked(actions_.context, static_cast<int>(row));
   }
   return QDialog::eventFilter(watched, event);
 }
@@ -399,7 +349,7 @@ QString CountText(size_t done, size_t total) {
 
 }  // namespace
 
-BatchProgressWindow::BatchProgressWindow(BatchProgress& progress)
+BatchProgressWindow::BatchProgressWindow(const MorvaneBatchProgress& progress)
     : progress_(progress),
       bar_(new QProgressBar(this)),
       count_(new QLabel(this)),
@@ -430,24 +380,24 @@ BatchProgressWindow::BatchProgressWindow(BatchProgress& progress)
 }
 
 void BatchProgressWindow::Update() {
-  const size_t total = progress_.total();
-  const size_t done = progress_.done();
+  const size_t total = progress_.total(progress_.context);
+  const size_t done = progress_.done(progress_.context);
   // The bar's range is an int; a count past it is shown on a scale.
   const int scale_max = total > 1000000 ? 1000000 : static_cast<int>(total);
   bar_->setRange(0, std::max(scale_max, 1));
   bar_->setValue(total == 0 ? 0 : static_cast<int>(done * static_cast<size_t>(scale_max) / total));
   count_->setText(CountText(done, total));
-  cancel_->setEnabled(!progress_.cancel_requested());
+  cancel_->setEnabled(progress_.cancel_requested(progress_.context) == 0);
 }
 
 void BatchProgressWindow::reject() {
   // The calls running finish; the view closes the window when they have.
-  progress_.RequestCancel();
+  progress_.request_cancel(progress_.context);
   Update();
 }
 
 // ---------------------------------------------------------------------------
-// QtView
+// The toolkit
 
 void InstallJapaneseQtTexts() {
   // Qt's own dialogs speak the program's language, whatever the session's.
@@ -465,61 +415,67 @@ void InstallJapaneseQtTexts() {
   }
 }
 
-QtView::QtView(std::unique_ptr<QApplication> application) : application_(std::move(application)) {
-  QApplication::setWindowIcon(MorvaneIcon());
-  InstallJapaneseQtTexts();
-}
+// ---------------------------------------------------------------------------
+// QtToolkit
 
-QtView::~QtView() = default;
+class QtToolkit {
+ public:
+  explicit QtToolkit(std::unique_ptr<QApplication> application)
+      : application_(std::move(application)) {
+    QApplication::setWindowIcon(MorvaneIcon());
+    InstallJapaneseQtTexts();
+  }
 
-void QtView::ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) {
-  QString shown = ToQString(text);
-  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  QWidget* parent = window_ != nullptr && window_->isVisible() ? window_.get() : nullptr;
-  QMessageBox box(icon == MessageIcon::kError ? QMessageBox::Critical : QMessageBox::Information,
-                  ToQString(title), shown, QMessageBox::Ok, parent);
-  box.exec();
-}
+  void ShowMessage(const QString& text, const QString& title, bool error) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QWidget* parent = window_ != nullptr && window_->isVisible() ? window_.get() : nullptr;
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, title, shown,
+                    QMessageBox::Ok, parent);
+    box.exec();
+  }
+  void MakeWindow(const MorvaneWindowActions& actions) {
+    window_ = std::make_unique<Form1Window>(actions);
+  }
+  void ShowWindow() {
+    window_->show();
+    window_->activateWindow();
+  }
+  void HideWindow() {
+    if (window_ != nullptr) window_->hide();
+  }
+  void RunEventLoop() {
+    QEventLoop loop;
+    loop_ = &loop;
+    loop.exec();
+    loop_ = nullptr;
+  }
+  void QuitEventLoop() {
+    if (loop_ != nullptr) loop_->exit(0);
+  }
+  QString ChooseFolder(const QString& title) {
+    return QFileDialog::getExistingDirectory(window_.get(), title, QStringLiteral("/"));
+  }
+  void Focus(int control) {
+    if (QWidget* widget = window_->WidgetOf(control)) widget->setFocus(Qt::OtherFocusReason);
+  }
+  void ShowProgressUntilFinished(const MorvaneBatchProgress& progress);
 
-int QtView::RunWindow(Form1& form) {
-  ShowWindow(form);
-  if (form.ended()) return 0;
-  QEventLoop loop;
-  loop_ = &loop;
-  loop.exec();
-  loop_ = nullptr;
-  return 0;
-}
+  Form1Window* window() const { return window_.get(); }
 
-std::optional<std::u16string> QtView::ChooseFolder(Form1& form, std::u16string_view title) {
-  const QString folder =
-      QFileDialog::getExistingDirectory(&WindowFor(form), ToQString(title), QStringLiteral("/"));
-  if (folder.isEmpty()) return std::nullopt;
-  return folder.toStdU16String();
-}
+ private:
+  std::unique_ptr<QApplication> application_;
+  std::unique_ptr<Form1Window> window_;
+  QEventLoop* loop_ = nullptr;
+};
 
-void QtView::PropertyChanged(Form1&, const Control& control, ControlProperty property) {
-  if (window_ != nullptr) window_->Mirror(control, property);
-}
-
-void QtView::FocusMoved(Form1&, const Control& control) {
-  if (window_ == nullptr) return;
-  if (QWidget* widget = window_->WidgetOf(control)) widget->setFocus(Qt::OtherFocusReason);
-}
-
-void QtView::EndProgram(Form1&) {
-  if (window_ != nullptr) window_->hide();
-  if (loop_ != nullptr) loop_->exit(0);
-}
-
-void QtView::WaitForBatch(BatchProgress& progress) {
-  if (progress.WaitUntil(progress.started() + kBatchProgressDelay)) return;
+void QtToolkit::ShowProgressUntilFinished(const MorvaneBatchProgress& progress) {
   BatchProgressWindow window(progress);
   window.show();
   QEventLoop loop;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-    if (progress.finished()) {
+    if (progress.finished(progress.context) != 0) {
       loop.quit();
     } else {
       window.Update();
@@ -530,19 +486,106 @@ void QtView::WaitForBatch(BatchProgress& progress) {
   window.hide();
 }
 
-Form1Window& QtView::WindowFor(Form1& form) {
-  if (window_ == nullptr) window_ = std::make_unique<Form1Window>(form);
-  return *window_;
+namespace {
+
+QtToolkit& Self(void* self) { return *static_cast<QtToolkit*>(self); }
+
+// Runs `body`; whatever it throws must not pass into the program.
+template <class Body>
+void Caught(Body body) {
+  try {
+    body();
+  } catch (...) {
+    // The call is given up.
+  }
 }
 
-Form1Window& QtView::ShowWindow(Form1& form) {
-  Form1Window& window = WindowFor(form);
-  if (form.ended()) return window;
-  window.show();
-  window.activateWindow();
-  form.SetShown(true);
-  RunStep([&] { form.SetFocus(form.Command3); });
-  return window;
+// Runs `body` and gives what it gives, or `failed` when it throws.
+template <class Body>
+int CaughtOr(int failed, Body body) {
+  try {
+    return body();
+  } catch (...) {
+    return failed;
+  }
 }
+
+// The window's setters, for a window already made.
+template <class Set>
+void OnWindow(void* self, Set set) {
+  Caught([&] {
+    if (Form1Window* window = Self(self).window()) set(*window);
+  });
+}
+
+const MorvaneToolkit kQtToolkit = {
+    nullptr,
+    [](void* self) { delete &Self(self); },
+    [](void* self, const char16_t* text, size_t text_length, const char16_t* title,
+       size_t title_length, int error) {
+      Caught([&] {
+        Self(self).ShowMessage(ToQString(text, text_length), ToQString(title, title_length),
+                               error != 0);
+      });
+    },
+    [](void* self, const MorvaneWindowActions* actions) {
+      return CaughtOr(0, [&] {
+        Self(self).MakeWindow(*actions);
+        return 1;
+      });
+    },
+    [](void* self) { OnWindow(self, [&](Form1Window&) { Self(self).ShowWindow(); }); },
+    [](void* self) { Caught([&] { Self(self).HideWindow(); }); },
+    [](void* self) { Caught([&] { Self(self).RunEventLoop(); }); },
+    [](void* self) { Caught([&] { Self(self).QuitEventLoop(); }); },
+    [](void* self, const char16_t* title, size_t title_length, MorvaneTextReceiver receive,
+       void* context) {
+      return CaughtOr(-1, [&] {
+        const QString folder = Self(self).ChooseFolder(ToQString(title, title_length));
+        if (folder.isEmpty()) return 0;
+        receive(context, reinterpret_cast<const char16_t*>(folder.utf16()),
+                static_cast<size_t>(folder.size()));
+        return 1;
+      });
+    },
+    [](void* self, int control, int enabled) {
+      OnWindow(self, [&](Form1Window& w) { w.SetEnabled(control, enabled != 0); });
+    },
+    [](void* self, int control, int state) {
+      OnWindow(self, [&](Form1Window& w) { w.SetCheck(control, state); });
+    },
+    [](void* self, int control, int tab_stop) {
+      OnWindow(self, [&](Form1Window& w) { w.SetTabStop(control, tab_stop != 0); });
+    },
+    [](void* self, int control, const char16_t* text, size_t length) {
+      OnWindow(self, [&](Form1Window& w) { w.SetText(control, ToQString(text, length)); });
+    },
+    [](void* self, int control, const char16_t* text, size_t length) {
+      OnWindow(self, [&](Form1Window& w) { w.SetCaption(control, ToQString(text, length)); });
+    },
+    [](void* self, int control, int position) {
+      OnWindow(self, [&](Form1Window& w) { w.SetPosition(control, position); });
+    },
+    [](void* self, int control, uint32_t colour) {
+      OnWindow(self, [&](Form1Window& w) { w.SetBackColour(control, colour); });
+    },
+    [](void* self, int control) {
+      OnWindow(self, [&](Form1Window&) { Self(self).Focus(control); });
+    },
+    [](void* self, const MorvaneBatchProgress* progress) {
+      Caught([&] { Self(self).ShowProgressUntilFinished(*progress); });
+    },
+};
+
+}  // namespace
+
+QtToolkit& OpenQtToolkit(MorvaneToolkit& table, std::unique_ptr<QApplication> application) {
+  auto* toolkit = new QtToolkit(std::move(application));
+  table = kQtToolkit;
+  table.self = toolkit;
+  return *toolkit;
+}
+
+Form1Window* WindowOf(const QtToolkit& toolkit) { return toolkit.window(); }
 
 }  // namespace morvane

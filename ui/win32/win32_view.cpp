@@ -269,7 +269,7 @@ constexpr DWORD kProgressPollMilliseconds = 50;
 constexpr std::u16string_view kProgressTitle = u"変換中";
 constexpr std::u16string_view kProgressCancelCaption = u"キャンセル";
 
-// The progress window of a long batch; see Win32View::WaitForBatch.
+// The progress window of a long batch; see Win32View.
 class ProgressWindow {
  public:
   explicit ProgressWindow(BatchProgress& progress) : progress_(progress) {

@@ -82,18 +82,22 @@ int Slot(int tc, int th) { return tc * 4 + th; }
 constexpr uint32_t kZrl = 0xF0, kEob = 0x00;
 
 // A symbol as the recoder keeps it until its table is fitted, in one
-// uint32_t: its additional bits << 17 | how many they are << 12 | table
-// slot << 8 | the symbol (SSSS for DC, RRRRSSSS for AC). Bits sent without
-// a code (DC refinement and correction bits, G.1.2.1 and G.1.2.3) have the
-// slot kRawSlot, which is no table's, and come in runs of up to
-// kMaxRawBits.
+// uint32_t: its additional bits << 16 | how many they are (up to 14, for
+// EOB14) << 12 | table slot << 8 | the symbol (SSSS for DC, RRRRSSSS for
+// AC). Bits sent without a code (DC refinement and correction bits, G.1.2.1
+// and G.1.2.3), in runs of up to kMaxRawBits, have the slot kRawSlot, which
+// is no table's, and how many they are for their symbol; CodesOf gives that
+// symbol a code of as many 0 bits, which the writer fills with the bits.
 constexpr uint32_t kRawSlot = kTableSlots;
-constexpr int kMaxRawBits = 15;
+constexpr int kMaxRawBits = 16;
 constexpr uint32_t kRawMask = (1u << kMaxRawBits) - 1;
 constexpr uint32_t SlotBits(uint32_t slot) { return slot << 8; }
 constexpr uint32_t PackedSymbol(uint32_t slot_bits, uint32_t symbol, uint32_t additional,
                                 uint32_t count) {
-  return additional << 17 | count << 12 | slot_bits | symbol;
+  return additional << 16 | count << 12 | slot_bits | symbol;
+}
+constexpr uint32_t PackedRawBits(uint32_t bits, uint32_t count) {
+  return bits << 16 | SlotBits(kRawSlot) | count;
 }
 
 uint32_t BigEndian16(std::span<const uint8_t> bytes, size_t at) {
@@ -289,7 +293,7 @@ class BitWriter {
   explicit BitWriter(JpegSink& sink) : sink_(sink), buffer_(kBuffer), out_(buffer_.data()) {}
 
   // Each symbol's code from `codes` (code << 5 | length, by slot << 8 |
-  // symbol; none for kRawSlot), then its additional bits.
+  // symbol), then its additional bits.
   void PutSymbols(std::span<const uint32_t> symbols, const std::vector<uint32_t>& codes) {
     // The state in locals, which the compiler keeps in registers.
     uint64_t acc = acc_;
@@ -298,9 +302,9 @@ class BitWriter {
     uint8_t* const limit = buffer_.data() + buffer_.size() - 16;
     for (const uint32_t s : symbols) {
       const uint32_t code = codes[s & 0xFFF];
-      const int bits = static_cast<int>(s >> 12 & 31), length = static_cast<int>(code & 31);
-      if (length == 0 && (s & 0xFFF) != SlotBits(kRawSlot)) Fail(RecodeError::SymbolWithoutCode);
-      acc = acc << (length + bits) | (code >> 5) << bits | s >> 17;
+      const int bits = static_cast<int>(s >> 12 & 15), length = static_cast<int>(code & 31);
+      if (length == 0) Fail(RecodeError::SymbolWithoutCode);
+      acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;
       count += length + bits;
       if (count < 32) continue;
       if (out > limit) {
@@ -826,13 +830,11 @@ class CorrectionBits {
   void Clear() { count_ = 0; }
 
  private:
-  // `n` bits (1 to 32) from bit `i` on, across two words where they lie so.
+  // `n` bits from bit `i` on, `i` a multiple of kMaxRawBits: inside one word.
   uint32_t BitsAt(size_t i, int n) const {
-    const size_t word = i / 64;
-    const int used = static_cast<int>(i % 64);
-    uint64_t top = words_[word] << used;
-    if (used + n > 64) top |= words_[word + 1] >> (64 - used);
-    return static_cast<uint32_t>(top >> (64 - n));
+    static_assert(64 % kMaxRawBits == 0);
+    const uint64_t word = words_[i / 64];
+    return static_cast<uint32_t>(word >> (64 - static_cast<int>(i % 64) - n)) & ((1u << n) - 1);
   }
 
   std::array<uint64_t, 18> words_{};  // room for 1000 + 63 bits and one word more
@@ -978,7 +980,7 @@ class ProgressiveScanCoder {
                            static_cast<uint32_t>(count));
   }
   void Raw(uint32_t bits, int count) {
-    *out_++ = PackedSymbol(SlotBits(kRawSlot), 0, bits, static_cast<uint32_t>(count));
+    *out_++ = PackedRawBits(bits, static_cast<uint32_t>(count));
   }
   // `count` bits (up to 63), the first at the top, in runs of up to
   // kMaxRawBits.
@@ -1042,9 +1044,11 @@ void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
 }
 
 // The code of each symbol of the fitted tables (Annex C), as code << 5 |
-// its length, by slot << 8 | symbol; none for kRawSlot.
+// its length, by slot << 8 | symbol; for kRawSlot, a code of 0s as long as
+// the run of raw bits, which the writer leaves out.
 std::vector<uint32_t> CodesOf(const std::optional<HuffmanTable> (&fitted)[kTableSlots]) {
-  std::vector<uint32_t> codes((kTableSlots + 1) * 256);  // kRawSlot's all without a code
+  std::vector<uint32_t> codes((kTableSlots + 1) * 256);
+  for (uint32_t count = 1; count <= kMaxRawBits; ++count) codes[SlotBits(kRawSlot) | count] = count;
   for (int slot = 0; slot < kTableSlots; ++slot) {
     if (!fitted[slot]) continue;
     ForEachCode(*fitted[slot], [&](uint8_t symbol, uint32_t code, int length) {

@@ -20,14 +20,17 @@ int RowOf(const Form1& form, const Control& control) {
   return static_cast<int>(std::find(controls.begin(), controls.end(), &control) - controls.begin());
 }
 
-// The handler a click on `control` runs: a push button's, or the text
-// box's; none for the others.
-void (Form1::*ClickHandlerOf(Form1& form, const Control& control))() {
-  if (&control == &form.Command1) return &Form1::Command1_Click;
-  if (&control == &form.Command2) return &Form1::Command2_Click;
-  if (&control == &form.Command3) return &Form1::Command3_Click;
-  if (&control == &form.Text1) return &Form1::Text1_Click;
-  return nullptr;
+// Runs the handler a click on `control` runs: a push button's, or the
+// text box's; none for the others.
+void RunClickHandler(Form1& form, const Control& control) {
+  if (&control == &form.Command1)
+    form.Command1_Click();
+  else if (&control == &form.Command2)
+    form.Command2_Click();
+  else if (&control == &form.Command3)
+    form.Command3_Click();
+  else if (&control == &form.Text1)
+    form.Text1_Click();
 }
 
 }  // namespace
@@ -144,8 +147,7 @@ void ToolkitView::RunHandler(Handler handler) {
 void ToolkitView::Clicked(int row) {
   Control* control = EnabledControl(row);
   if (control == nullptr) return;
-  if (const auto handler = ClickHandlerOf(*form_, *control))
-    RunHandler([&] { (form_->*handler)(); });
+  RunHandler([&] { RunClickHandler(*form_, *control); });
 }
 
 void ToolkitView::CheckClicked(int row, int state) {

@@ -431,113 +431,127 @@ uint64_t RleRowEnd(const BmpHeader& header) {
   return (uint64_t{header.width} + per_word - 1) / per_word * per_word;
 }
 
-// Walks the whole RLE stream once: checks every code against the row and
-// the image, checks every palette index, and notes where each stored row's
-// codes begin so rows can later be decoded in any order.
-class RleScanner {
+// The codes of an RLE stream, walked from a place in it that stands at pixel
+// x of stored row y: each code is checked against the row, the image and
+// the stream's end, and handed on. The one walk for checking the whole
+// stream (DecodeBmp) and for decoding a row (BmpRowReader).
+//   visit.Pixels(x, count, packed, period): `count` pixels from x, the
+//     index of pixel i being PackedIndex(packed, i % period); false stops
+//     the walk with BadPaletteIndex.
+//   visit.RowStarts(y, position, x): stored row y starts here (after an end
+//     of line or a move up); false ends the walk.
+// Walk returns the error of the first code that does not fit, or nothing
+// at the end of the bitmap (its code, or the stream's end after the last
+// row).
+class RleWalker {
  public:
-  explicit RleScanner(BmpImage& image)
-      : image_(image),
-        header_(image.header),
-        stream_(image.pixels),
-        row_end_(RleRowEnd(image.header)) {}
+  RleWalker(const BmpHeader& header, std::span<const uint8_t> stream, size_t position, uint64_t x,
+            uint32_t y)
+      : header_(header),
+        stream_(stream),
+        row_end_(RleRowEnd(header)),
+        position_(position),
+        x_(x),
+        y_(y) {}
 
-  BmpError Scan();
-
- private:
-  BmpError EncodedRun(uint8_t count, uint8_t value);
-  BmpError EndOfLine();
-  BmpError Delta();
-  BmpError AbsoluteRun(uint8_t count);
-  bool InPalette(const uint8_t* packed, uint32_t count) const;
-  void StartRow() {
-    image_.rle_rows[y_] = {static_cast<uint32_t>(position_), static_cast<uint32_t>(x_)};
+  template <typename Visit>
+  BmpError Walk(Visit& visit) {
+    while (true) {
+      if (stream_.size() - position_ < 2)
+        return y_ >= header_.height ? BmpError{} : BmpError::RleTruncated;
+      const uint8_t count = stream_[position_], value = stream_[position_ + 1];
+      position_ += 2;
+      if (count == 0 && value == kRleEndOfBitmap) return BmpError{};
+      bool go_on = true;
+      const BmpError error = count > 0                ? EncodedRun(count, value, visit)
+                             : value == kRleEndOfLine ? EndOfLine(visit, go_on)
+                             : value == kRleDelta     ? Delta(visit, go_on)
+                                                      : AbsoluteRun(value, visit);
+      if (IsError(error) || !go_on) return error;
+    }
   }
 
-  BmpImage& image_;
+ private:
+  // `count` pixels: RLE8 repeats one index, RLE4 alternates the two packed
+  // in `value`.
+  template <typename Visit>
+  BmpError EncodedRun(uint8_t count, const uint8_t& value, Visit& visit) {
+    if (y_ >= header_.height) return BmpError::RlePastImage;
+    if (x_ + count > row_end_) return BmpError::RlePastRow;
+    if (!visit.Pixels(x_, count, &value, 8u / header_.bit_count)) return BmpError::BadPaletteIndex;
+    x_ += count;
+    return BmpError{};
+  }
+
+  template <typename Visit>
+  BmpError EndOfLine(Visit& visit, bool& go_on) {
+    if (y_ >= header_.height) return BmpError::RlePastImage;
+    ++y_;
+    x_ = 0;
+    if (y_ < header_.height) go_on = visit.RowStarts(y_, position_, x_);
+    return BmpError{};
+  }
+
+  // Moves right and up by the next two bytes; the pixels passed over keep
+  // the first colour.
+  template <typename Visit>
+  BmpError Delta(Visit& visit, bool& go_on) {
+    if (stream_.size() - position_ < 2) return BmpError::RleTruncated;
+    const uint8_t right = stream_[position_], up = stream_[position_ + 1];
+    position_ += 2;
+    if (y_ + uint64_t{up} >= header_.height) return BmpError::RlePastImage;
+    if (x_ + right > header_.width) return BmpError::RlePastRow;
+    x_ += right;
+    if (up > 0) {
+      y_ += up;
+      go_on = visit.RowStarts(y_, position_, x_);
+    }
+    return BmpError{};
+  }
+
+  // `count` indexes given one by one, padded to a 16-bit boundary.
+  template <typename Visit>
+  BmpError AbsoluteRun(uint8_t count, Visit& visit) {
+    const uint64_t bytes = PackedBytes(count, header_.bit_count);
+    const uint64_t padded = bytes + (bytes & 1);
+    if (stream_.size() - position_ < padded) return BmpError::RleTruncated;
+    if (y_ >= header_.height) return BmpError::RlePastImage;
+    if (x_ + count > row_end_) return BmpError::RlePastRow;
+    if (!visit.Pixels(x_, count, stream_.data() + position_, count))
+      return BmpError::BadPaletteIndex;
+    x_ += count;
+    position_ += padded;
+    return BmpError{};
+  }
+
   const BmpHeader& header_;
   const std::span<const uint8_t> stream_;
   const uint64_t row_end_;
-  size_t position_ = 0;
-  uint64_t x_ = 0;
-  uint32_t y_ = 0;
+  size_t position_;
+  uint64_t x_;
+  uint32_t y_;
 };
 
-BmpError RleScanner::Scan() {
-  image_.rle_rows.assign(header_.height, RleRowStart{});
-  StartRow();
-  while (true) {
-    if (stream_.size() - position_ < 2)
-      return y_ >= header_.height ? BmpError{} : BmpError::RleTruncated;
-    const uint8_t count = stream_[position_], value = stream_[position_ + 1];
-    position_ += 2;
-    BmpError error{};
-    if (count > 0)
-      error = EncodedRun(count, value);
-    else if (value == kRleEndOfBitmap)
-      return BmpError{};
-    else if (value == kRleEndOfLine)
-      error = EndOfLine();
-    else if (value == kRleDelta)
-      error = Delta();
-    else
-      error = AbsoluteRun(value);
-    if (IsError(error)) return error;
-  }
-}
-
-// `count` pixels: RLE8 repeats one index, RLE4 alternates the two packed
-// in `value`.
-BmpError RleScanner::EncodedRun(uint8_t count, uint8_t value) {
-  if (y_ >= header_.height) return BmpError::RlePastImage;
-  if (x_ + count > row_end_) return BmpError::RlePastRow;
-  const uint32_t per_byte = 8 / header_.bit_count;
-  if (!InPalette(&value, std::min<uint32_t>(count, per_byte))) return BmpError::BadPaletteIndex;
-  x_ += count;
-  return BmpError{};
-}
-
-BmpError RleScanner::EndOfLine() {
-  if (y_ >= header_.height) return BmpError::RlePastImage;
-  ++y_;
-  x_ = 0;
-  if (y_ < header_.height) StartRow();
-  return BmpError{};
-}
-
-// Moves right and up by the next two bytes; the pixels passed over keep
-// the first colour.
-BmpError RleScanner::Delta() {
-  if (stream_.size() - position_ < 2) return BmpError::RleTruncated;
-  const uint8_t right = stream_[position_], up = stream_[position_ + 1];
-  position_ += 2;
-  if (y_ + uint64_t{up} >= header_.height) return BmpError::RlePastImage;
-  if (x_ + right > header_.width) return BmpError::RlePastRow;
-  x_ += right;
-  if (up > 0) {
-    y_ += up;
-    StartRow();
-  }
-  return BmpError{};
-}
-
-// `count` indexes given one by one, padded to a 16-bit boundary.
-BmpError RleScanner::AbsoluteRun(uint8_t count) {
-  const uint64_t bytes = PackedBytes(count, header_.bit_count);
-  const uint64_t padded = bytes + (bytes & 1);
-  if (stream_.size() - position_ < padded) return BmpError::RleTruncated;
-  if (y_ >= header_.height) return BmpError::RlePastImage;
-  if (x_ + count > row_end_) return BmpError::RlePastRow;
-  if (!InPalette(stream_.data() + position_, count)) return BmpError::BadPaletteIndex;
-  x_ += count;
-  position_ += padded;
-  return BmpError{};
-}
-
-bool RleScanner::InPalette(const uint8_t* packed, uint32_t count) const {
-  for (uint32_t i = 0; i < count; ++i)
-    if (PackedIndex(packed, i, header_.bit_count) >= header_.palette_count) return false;
-  return true;
+// Walks the whole RLE stream once: checks every code and every palette
+// index, and notes where each stored row's codes begin so rows can later be
+// decoded in any order.
+BmpError ScanRle(BmpImage& image) {
+  struct Check {
+    BmpImage& image;
+    bool Pixels(uint64_t, uint32_t count, const uint8_t* packed, uint32_t period) const {
+      for (uint32_t i = 0; i < std::min(count, period); ++i)
+        if (PackedIndex(packed, i, image.header.bit_count) >= image.header.palette_count)
+          return false;
+      return true;
+    }
+    bool RowStarts(uint32_t y, size_t position, uint64_t x) const {
+      image.rle_rows[y] = {static_cast<uint32_t>(position), static_cast<uint32_t>(x)};
+      return true;
+    }
+  } check{image};
+  image.rle_rows.assign(image.header.height, RleRowStart{});
+  check.RowStarts(0, 0, 0);
+  return RleWalker(image.header, image.pixels, 0, 0, 0).Walk(check);
 }
 
 // Checks that no pixel of an uncompressed palette bitmap names a colour
@@ -590,7 +604,7 @@ BmpError CheckPixels(BmpSource& source, BmpImage& image) {
     if (header.pixel_bytes >= RleRowStart::kEmpty) return BmpError::PixelsTruncated;
     image.pixels.resize(header.pixel_bytes);
     if (!source.Read(header.pixel_offset, image.pixels)) return BmpError::PixelsTruncated;
-    return RleScanner(image).Scan();
+    return ScanRle(image);
   }
   if (header.bit_count <= 8) return CheckIndexes(image, source);
   return BmpError{};
@@ -771,50 +785,24 @@ void BmpRowReader::ConvertMasked(const uint8_t* pixels) {
 }
 
 // Decodes one stored row of an RLE bitmap into indexes_, dropping pixels
-// coded past the width. The stream was checked by RleScanner; the bounds are
-// checked again all the same.
+// coded past the width. The stream was checked by ScanRle; the walk checks
+// it again all the same, and ends with the row.
 void BmpRowReader::DecodeRleRow(uint32_t stored) {
-  const uint32_t width = image_.header.width;
-  const uint16_t bits = image_.header.bit_count;
-  const uint32_t per_byte = 8 / bits;
-  const uint64_t row_end = RleRowEnd(image_.header);
-  uint8_t* out = indexes_.data();
   std::fill(indexes_.begin(), indexes_.end(), uint8_t{0});  // skipped pixels: first colour
   const RleRowStart start = image_.rle_rows[stored];
   if (start.offset == RleRowStart::kEmpty) return;
-  const std::span<const uint8_t> stream = image_.pixels;
-  size_t position = start.offset;
-  uint64_t x = start.x;
-  // How many of `count` pixels from x are inside the picture.
-  auto shown = [&](unsigned count) {
-    return static_cast<unsigned>(x >= width ? 0 : std::min<uint64_t>(count, width - x));
-  };
-  while (stream.size() - position >= 2) {
-    const uint8_t count = stream[position], value = stream[position + 1];
-    position += 2;
-    if (count > 0) {
-      if (x + count > row_end) return;
-      for (unsigned i = 0, n = shown(count); i < n; ++i)
-        out[x + i] = PackedIndex(&value, i % per_byte, bits);
-      x += count;
-    } else if (value == kRleEndOfLine || value == kRleEndOfBitmap) {
-      return;
-    } else if (value == kRleDelta) {
-      // A move to another row ends this one.
-      if (stream.size() - position < 2 || stream[position + 1] != 0) return;
-      x += stream[position];
-      position += 2;
-      if (x > width) return;
-    } else {
-      const uint64_t bytes = PackedBytes(value, bits);
-      const uint64_t padded = bytes + (bytes & 1);
-      if (stream.size() - position < padded || x + value > row_end) return;
-      for (unsigned i = 0, n = shown(value); i < n; ++i)
-        out[x + i] = PackedIndex(stream.data() + position, i, bits);
-      x += value;
-      position += padded;
+  struct Decode {
+    uint8_t* out;
+    uint32_t width;
+    uint16_t bits;
+    bool Pixels(uint64_t x, uint32_t count, const uint8_t* packed, uint32_t period) const {
+      const uint64_t shown = x >= width ? 0 : std::min<uint64_t>(count, width - x);
+      for (uint32_t i = 0; i < shown; ++i) out[x + i] = PackedIndex(packed, i % period, bits);
+      return true;
     }
-  }
+    bool RowStarts(uint32_t, size_t, uint64_t) const { return false; }
+  } decode{indexes_.data(), image_.header.width, image_.header.bit_count};
+  (void)RleWalker(image_.header, image_.pixels, start.offset, start.x, stored).Walk(decode);
 }
 
 }  // namespace savejpg

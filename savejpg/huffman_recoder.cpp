@@ -1,10 +1,13 @@
 #include "huffman_recoder.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
@@ -14,37 +17,106 @@
 
 #include "savejpg.h"
 
-namespace savejpg {
-namespace {
+// The sections cited are those of ITU-T T.81 | ISO/IEC 10918-1, "Digital
+// compression and coding of continuous-tone still images: requirements and
+// guidelines" (https://www.w3.org/Graphics/JPEG/itu-t81.pdf). Names in
+// capitals, and Ss, Se, Ah, Al, Tc, Th, are the standard's own.
 
-[[noreturn]] void Fail(const char* what) {
-  throw JpegFailure(SAVEJPG_ERR_ENCODER, std::string("recoding the Huffman tables: ") + what);
+namespace savejpg {
+
+const char* ToString(RecodeError error) {
+  // In the order of the enumeration.
+  static constexpr const char* kMessages[] = {
+      "no start of image",
+      "bytes between markers",
+      "a marker cut short",
+      "two frames",
+      "a frame that is not baseline",
+      "a frame that is not 8-bit",
+      "a frame header it cannot read",
+      "a sampling factor out of range",
+      "a table cut short",
+      "a table class or number out of range",
+      "a table that does not fit",
+      "restart markers",
+      "a scan before the frame",
+      "a scan header it cannot read",
+      "a scan that is not sequential",
+      "a scan component it cannot place",
+      "a component twice in a scan",
+      "a scan naming a table not defined",
+      "more than 10 blocks in an MCU",
+      "more than one scan, or no end of image",
+      "a scan without every component",
+      "a marker inside the scan",
+      "a code its table does not have",
+      "a coefficient out of range",
+      "a scan cut short",
+      "data after the last block of the scan",
+      "a scan the script cannot have",
+      "a symbol its fitted table lacks",
+      "a table segment too long",
+  };
+  static_assert(std::size(kMessages) == static_cast<size_t>(RecodeError::TableSegmentTooLong) + 1);
+  const auto index = static_cast<size_t>(error);
+  return index < std::size(kMessages) ? kMessages[index] : "an unknown fault";
 }
 
-constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA,
-                  kDri = 0xDD;
-constexpr int kTableSlots = 8;  // DC tables 0-3, then AC tables 0-3
-// The index of a run of raw bits among the symbols (AC table 3, symbol 255,
-// which no scan here codes): bits without a Huffman code.
-constexpr uint32_t kRawBits = 0x7FF;
+RecodeFailure::RecodeFailure(RecodeError error)
+    : JpegFailure(SAVEJPG_ERR_ENCODER,
+                  std::string("recoding the Huffman tables: ") + ToString(error)),
+      error_(error) {}
 
-int Slot(int table_class, int id) { return table_class * 4 + id; }
+namespace {
+
+[[noreturn]] void Fail(RecodeError error) { throw RecodeFailure(error); }
+
+constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kSof2 = 0xC2, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9,
+                  kSos = 0xDA, kDri = 0xDD;
+// The Huffman tables by slot: DC tables 0-3 (Tc = 0, Th = 0-3), then AC
+// tables 0-3 (Tc = 1).
+constexpr int kTableSlots = 8;
+int Slot(int tc, int th) { return tc * 4 + th; }
+
+// The AC symbols that are no coefficient (F.1.2.2.1): ZRL, 16 zeros; EOB,
+// the end of the block (EOB0 in progressive scans).
+constexpr uint32_t kZrl = 0xF0, kEob = 0x00;
+
+// A symbol as the recoder keeps it until its table is fitted, in one
+// uint32_t: its additional bits << 16 | how many they are (up to 14, for
+// EOB14) << 12 | table slot << 8 | the symbol (SSSS for DC, RRRRSSSS for
+// AC). Bits sent without a code (DC refinement and correction bits, G.1.2.1
+// and G.1.2.3), in runs of up to kMaxRawBits, have the slot kRawSlot, which
+// is no table's, and how many they are for their symbol; CodesOf gives that
+// symbol a code of as many 0 bits, which the writer fills with the bits.
+constexpr uint32_t kRawSlot = kTableSlots;
+constexpr int kMaxRawBits = 16;
+constexpr uint32_t kRawMask = (1u << kMaxRawBits) - 1;
+constexpr uint32_t SlotBits(uint32_t slot) { return slot << 8; }
+constexpr uint32_t PackedSymbol(uint32_t slot_bits, uint32_t symbol, uint32_t additional,
+                                uint32_t count) {
+  return additional << 16 | count << 12 | slot_bits | symbol;
+}
+constexpr uint32_t PackedRawBits(uint32_t bits, uint32_t count) {
+  return bits << 16 | SlotBits(kRawSlot) | count;
+}
 
 uint32_t BigEndian16(std::span<const uint8_t> bytes, size_t at) {
   return uint32_t{bytes[at]} << 8 | bytes[at + 1];
 }
 
-// The codes of a table, in the order JPEG assigns them: shortest first,
-// counting up within one length. Fails for counts that do not fit in their
-// lengths, or more than 256 symbols.
+// Annex C: the codes of a table from BITS (the count of codes of each
+// length, here `bits`) and HUFFVAL (the symbols, `symbols`): HUFFSIZE and
+// HUFFCODE of Figures C.1 and C.2, shortest codes first, counting up within
+// one length. Fails for counts that do not fit in their lengths, or more
+// than 256 symbols.
 template <typename Code>
 void ForEachCode(const HuffmanTable& table, Code code_for) {
   uint32_t code = 0;
   size_t index = 0;
   for (int length = 1; length <= 16; ++length) {
     for (int n = 0; n < table.bits[length]; ++n) {
-      if (index >= table.symbols.size() || code >= (1u << length))
-        Fail("a table that does not fit");
+      if (index >= table.symbols.size() || code >= (1u << length)) Fail(RecodeError::BadTable);
       code_for(table.symbols[index++], code++, length);
     }
     code <<= 1;
@@ -57,8 +129,10 @@ size_t SymbolCount(const HuffmanTable& table) {
   return n;
 }
 
-// The scan's bytes as bits, without the 0x00 stuffed after each 0xFF. Bits
-// past the end read as 0; Exhausted() says whether any was used.
+// The scan's bytes as bits (NEXTBIT, F.2.2.5), without the 0x00 stuffed
+// after each 0xFF (F.1.2.3); any other byte after a 0xFF is a marker, which
+// a scan here never holds. Bits past the end read as 0; Exhausted() says
+// whether any was used.
 class BitReader {
  public:
   BitReader(const uint8_t* begin, const uint8_t* end) : p_(begin), end_(end) { Fill(); }
@@ -99,6 +173,13 @@ class BitReader {
   uint32_t Peek24() const { return static_cast<uint32_t>(acc_ >> 40); }
   int Ready() const { return count_; }
   bool Exhausted() const { return missing_bits_ > count_; }
+  // Whether all that is left is fewer than 8 bits, all 1s: the padding of
+  // the last byte. (Any byte not yet read is 8 bits more.)
+  bool OnlyPaddingLeft() const {
+    const int64_t left = count_ - missing_bits_;
+    if (p_ != end_ || left < 0 || left >= 8) return false;
+    return left == 0 || acc_ >> (64 - left) == (uint64_t{1} << left) - 1;
+  }
 
  private:
   static bool HasByteFF(uint64_t word) {
@@ -112,7 +193,7 @@ class BitReader {
     }
     const uint8_t byte = *p_++;
     if (byte == 0xFF) {
-      if (p_ == end_ || *p_ != 0) Fail("a marker inside the scan");
+      if (p_ == end_ || *p_ != 0) Fail(RecodeError::MarkerInScan);
       ++p_;
     }
     return byte;
@@ -125,35 +206,44 @@ class BitReader {
   int64_t missing_bits_ = 0;
 };
 
-// A table for reading: codes of up to kFastBits bits in one look-up, longer
-// ones by length.
+// The scan must end with its last block: fewer bits than a byte, all 1s,
+// left after it. Always inline: the reader's state then stays in registers
+// in the loops that read the scan.
+[[gnu::always_inline]] inline void CheckScanEnd(const BitReader& in) {
+  if (in.Exhausted()) Fail(RecodeError::ScanCutShort);
+  if (!in.OnlyPaddingLeft()) Fail(RecodeError::DataAfterScan);
+}
+
+// A table for reading (F.2.2.3, the DECODE procedure of Figure F.16):
+// codes of up to kFastBits bits in one look-up, longer ones by length with
+// MAXCODE and VALPTR - MINCODE (Figure F.15).
 class DecodeTable {
  public:
   explicit DecodeTable(const HuffmanTable& table) {
-    int first_index[17] = {};
-    uint32_t first_code[17] = {};
+    int valptr[17] = {};
+    uint32_t mincode[17] = {};
     ForEachCode(table, [&](uint8_t symbol, uint32_t code, int length) {
       if (length <= kFastBits) {
         const uint32_t from = code << (kFastBits - length);
         for (uint32_t i = 0; i < (1u << (kFastBits - length)); ++i)
           fast_[from + i] = static_cast<uint16_t>(length << 8 | symbol);
       }
-      if (max_code_[length] < 0) {
-        first_code[length] = code;
-        first_index[length] = static_cast<int>(symbols_.size());
+      if (maxcode_[length] < 0) {
+        mincode[length] = code;
+        valptr[length] = static_cast<int>(huffval_.size());
       }
-      max_code_[length] = static_cast<int32_t>(code);
-      symbols_.push_back(symbol);
+      maxcode_[length] = static_cast<int32_t>(code);
+      huffval_.push_back(symbol);
     });
     for (int length = 1; length <= 16; ++length)
-      offset_[length] = first_index[length] - static_cast<int32_t>(first_code[length]);
+      valptr_minus_mincode_[length] = valptr[length] - static_cast<int32_t>(mincode[length]);
     // A table whose codes all have one length and are their own symbols
     // (QuickToReadTable) is read without looking up.
     for (int length = 1; length <= 8; ++length) {
-      if (table.bits[length] == symbols_.size() && first_code[length] == 0) {
+      if (table.bits[length] == huffval_.size() && mincode[length] == 0) {
         bool own = true;
-        for (size_t i = 0; i < symbols_.size(); ++i) own = own && symbols_[i] == i;
-        if (own) fixed_length_ = length, fixed_count_ = static_cast<uint32_t>(symbols_.size());
+        for (size_t i = 0; i < huffval_.size(); ++i) own = own && huffval_[i] == i;
+        if (own) fixed_length_ = length, fixed_count_ = static_cast<uint32_t>(huffval_.size());
       }
     }
   }
@@ -167,7 +257,7 @@ class DecodeTable {
   uint8_t Read(BitReader& in) const {
     if (fixed_length_ != 0) {
       const uint32_t code = in.Take(fixed_length_);
-      if (code >= fixed_count_) Fail("a code its table does not have");
+      if (code >= fixed_count_) Fail(RecodeError::UnknownCode);
       return static_cast<uint8_t>(code);
     }
     const uint32_t look = in.Peek16();
@@ -178,32 +268,33 @@ class DecodeTable {
     }
     for (int length = kFastBits + 1; length <= 16; ++length) {
       const auto code = static_cast<int32_t>(look >> (16 - length));
-      if (code <= max_code_[length]) {
+      if (code <= maxcode_[length]) {
         in.Drop(length);
-        return symbols_[static_cast<size_t>(offset_[length] + code)];
+        return huffval_[static_cast<size_t>(valptr_minus_mincode_[length] + code)];
       }
     }
-    Fail("a code its table does not have");
+    Fail(RecodeError::UnknownCode);
   }
 
  private:
   static constexpr int kFastBits = 9;
   uint16_t fast_[1 << kFastBits] = {};  // length << 8 | symbol; 0: longer
-  int32_t max_code_[17] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-  int32_t offset_[17] = {};
-  std::vector<uint8_t> symbols_;
+  int32_t maxcode_[17] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  int32_t valptr_minus_mincode_[17] = {};
+  std::vector<uint8_t> huffval_;
   int fixed_length_ = 0;
   uint32_t fixed_count_ = 0;
 };
 
-// Bits into bytes with a 0x00 after each 0xFF, the last byte filled with 1
-// bits, handed to the sink in large pieces.
+// A scan's bits into bytes, handed to the sink in large pieces: a 0x00
+// after each 0xFF (byte stuffing, F.1.2.3), the last byte filled with 1
+// bits (B.1.1.5).
 class BitWriter {
  public:
   explicit BitWriter(JpegSink& sink) : sink_(sink), buffer_(kBuffer), out_(buffer_.data()) {}
 
   // Each symbol's code from `codes` (code << 5 | length, by slot << 8 |
-  // symbol), then its extra bits.
+  // symbol), then its additional bits.
   void PutSymbols(std::span<const uint32_t> symbols, const std::vector<uint32_t>& codes) {
     // The state in locals, which the compiler keeps in registers.
     uint64_t acc = acc_;
@@ -211,9 +302,9 @@ class BitWriter {
     uint8_t* out = out_;
     uint8_t* const limit = buffer_.data() + buffer_.size() - 16;
     for (const uint32_t s : symbols) {
-      const uint32_t code = codes[s & 0x7FF];
-      const int bits = static_cast<int>(s >> 11 & 31), length = static_cast<int>(code & 31);
-      if (length == 0 && (s & 0x7FF) != kRawBits) Fail("a symbol its fitted table lacks");
+      const uint32_t code = codes[s & 0xFFF];
+      const int bits = static_cast<int>(s >> 12 & 15), length = static_cast<int>(code & 31);
+      if (length == 0) Fail(RecodeError::SymbolWithoutCode);
       acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;
       count += length + bits;
       if (count < 32) continue;
@@ -282,18 +373,22 @@ class BitWriter {
   int count_ = 0;
 };
 
+// A component of the frame (B.2.2): Ci, Hi, Vi; and the tables Tdj, Taj
+// its scan names for it (B.2.3).
 struct FrameComponent {
   int id, h, v;
-  int dc_table = 0, ac_table = 0;  // as the scan names them
+  int dc_table = 0, ac_table = 0;
 };
 
+// A block of the MCU: its tables' slots, its component (index in the frame).
 struct Block {
-  int dc, ac;     // table slots
-  int component;  // index in the frame
+  int dc, ac;
+  int component;
 };
 
-// What the markers say: where each one is, the tables, the picture's
-// components and the scan's blocks.
+// What the markers say (B.2.1): where each segment is, the tables, the
+// frame's components and the scan's blocks in the order it codes them
+// (A.2.2: a component alone block by block, A.2.3: several MCU by MCU).
 struct Layout {
   struct Segment {
     size_t start, end;  // from the 0xFF to the end of the segment
@@ -309,40 +404,44 @@ struct Layout {
   size_t scan_start = 0, scan_end = 0;
 };
 
+// The frame header (B.2.2, after its length): P, Y, X, Nf, then Ci, Hi Vi,
+// Tqi for each component.
 void ReadFrame(std::span<const uint8_t> s, Layout& layout) {
-  if (s.size() < 6 || s[0] != 8) Fail("a frame that is not 8-bit");
+  if (s.size() < 6 || s[0] != 8) Fail(RecodeError::NotEightBit);
   layout.height = BigEndian16(s, 1);
   layout.width = BigEndian16(s, 3);
   const size_t n = s[5];
   if (n < 1 || n > 4 || s.size() != 6 + 3 * n || layout.width == 0 || layout.height == 0)
-    Fail("a frame header it cannot read");
+    Fail(RecodeError::BadFrameHeader);
   for (size_t i = 0; i < n; ++i) {
     const int h = s[6 + 3 * i + 1] >> 4, v = s[6 + 3 * i + 1] & 15;
-    if (h < 1 || h > 4 || v < 1 || v > 4) Fail("a sampling factor out of range");
+    if (h < 1 || h > 4 || v < 1 || v > 4) Fail(RecodeError::BadSampling);
     layout.frame.push_back({s[6 + 3 * i], h, v});
   }
 }
 
-// Calls table(class, id, table) for each table of one DHT segment's body.
+// Calls table(Tc, Th, table) for each table of one DHT segment's body
+// (B.2.4.2): Tc Th, the 16 counts Li of BITS, the symbols Vij of HUFFVAL.
 template <typename Table>
 void ReadTables(std::span<const uint8_t> s, Table table) {
   size_t at = 0;
   while (at < s.size()) {
-    if (s.size() - at < 17) Fail("a table cut short");
-    const int table_class = s[at] >> 4, id = s[at] & 15;
-    if (table_class > 1 || id > 3) Fail("a table class or number out of range");
+    if (s.size() - at < 17) Fail(RecodeError::TableCutShort);
+    const int tc = s[at] >> 4, th = s[at] & 15;
+    if (tc > 1 || th > 3) Fail(RecodeError::BadTableNumber);
     HuffmanTable t;
     for (int length = 1; length <= 16; ++length) t.bits[length] = s[at + length];
     const size_t n = SymbolCount(t);
-    if (n > 256 || s.size() - at - 17 < n) Fail("a table cut short");
+    if (n > 256 || s.size() - at - 17 < n) Fail(RecodeError::TableCutShort);
     for (size_t i = 0; i < n; ++i) t.symbols[i] = s[at + 17 + i];
-    table(table_class, id, t);
+    table(tc, th, t);
     at += 17 + n;
   }
 }
 
 uint64_t DivideUp(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
+// Hmax and Vmax (A.1.1).
 struct MaxSampling {
   int h = 1, v = 1;
   explicit MaxSampling(const Layout& layout) {
@@ -353,15 +452,18 @@ struct MaxSampling {
   }
 };
 
+// The scan header (B.2.3, after its length): Ns, then Csj and Tdj Taj for
+// each component, then Ss, Se, Ah Al; and the MCUs it makes (A.2).
 void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
-  if (layout.frame.empty()) Fail("a scan before the frame");
-  if (s.empty()) Fail("a scan header cut short");
+  if (layout.frame.empty()) Fail(RecodeError::ScanBeforeFrame);
+  if (s.empty()) Fail(RecodeError::BadScanHeader);
   const size_t n = s[0];
-  if (n < 1 || n > 4 || s.size() != 4 + 2 * n) Fail("a scan header it cannot read");
+  if (n < 1 || n > 4 || s.size() != 4 + 2 * n) Fail(RecodeError::BadScanHeader);
   if (s[1 + 2 * n] != 0 || s[2 + 2 * n] != 63 || s[3 + 2 * n] != 0)
-    Fail("a scan that is not sequential");
+    Fail(RecodeError::NotSequential);
   const MaxSampling max(layout);
-  // Several components are coded MCU by MCU, one alone block by block.
+  // Several components are coded MCU by MCU of Hmax x Vmax blocks' pixels,
+  // one alone block by block of its own (A.2.2, A.2.3).
   layout.mcus_wide = DivideUp(layout.width, 8u * max.h);
   layout.mcus_high = DivideUp(layout.height, 8u * max.v);
   for (size_t i = 0; i < n; ++i) {
@@ -371,14 +473,14 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
       if (layout.frame[c].id == s[1 + 2 * i])
         component = &layout.frame[c], index = static_cast<int>(c);
     const int dc = s[2 + 2 * i] >> 4, ac = s[2 + 2 * i] & 15;
-    if (component == nullptr || dc > 3 || ac > 3) Fail("a scan component it cannot place");
+    if (component == nullptr || dc > 3 || ac > 3) Fail(RecodeError::UnknownScanComponent);
     for (const int other : layout.scan_components)
-      if (other == index) Fail("a component twice in a scan");
+      if (other == index) Fail(RecodeError::ComponentTwice);
     layout.scan_components.push_back(index);
     component->dc_table = dc;
     component->ac_table = ac;
     if (!layout.tables[Slot(0, dc)] || !layout.tables[Slot(1, ac)])
-      Fail("a scan naming a table not defined");
+      Fail(RecodeError::UndefinedTable);
     const int blocks = n == 1 ? 1 : component->h * component->v;
     for (int b = 0; b < blocks; ++b) layout.mcu.push_back({Slot(0, dc), Slot(1, ac), index});
     if (n == 1) {
@@ -386,41 +488,44 @@ void ReadScanHeader(std::span<const uint8_t> s, Layout& layout) {
       layout.mcus_high = DivideUp(DivideUp(uint64_t{layout.height} * component->v, max.v), 8);
     }
   }
-  if (layout.mcu.size() > 10) Fail("more than 10 blocks in an MCU");
+  if (layout.mcu.size() > 10) Fail(RecodeError::McuTooLarge);
   layout.mcus = layout.mcus_wide * layout.mcus_high;
 }
 
+// The markers from SOI up to the scan (B.2.1, Table B.1 for the codes): a
+// baseline or extended sequential Huffman frame (SOF0, SOF1), no restart
+// interval, one scan, then EOI.
 Layout ReadLayout(std::span<const uint8_t> jpeg) {
   Layout layout;
-  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) Fail("no start of image");
+  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != kSoi) Fail(RecodeError::NoStartOfImage);
   size_t at = 2;
   for (;;) {
-    if (jpeg.size() - at < 4 || jpeg[at] != 0xFF) Fail("a marker cut short");
+    if (jpeg.size() - at < 4) Fail(RecodeError::MarkerCutShort);
+    if (jpeg[at] != 0xFF) Fail(RecodeError::NoMarker);
     const uint8_t marker = jpeg[at + 1];
     const size_t length = BigEndian16(jpeg, at + 2);
-    if (length < 2 || jpeg.size() - at - 2 < length) Fail("a marker cut short");
+    if (length < 2 || jpeg.size() - at - 2 < length) Fail(RecodeError::MarkerCutShort);
     const std::span<const uint8_t> body = jpeg.subspan(at + 4, length - 2);
     layout.before_scan.push_back({at, at + 2 + length, marker});
     at += 2 + length;
     if (marker == kSof0 || marker == kSof1) {
-      if (!layout.frame.empty()) Fail("two frames");
+      if (!layout.frame.empty()) Fail(RecodeError::TwoFrames);
       ReadFrame(body, layout);
     } else if (marker >= 0xC2 && marker <= 0xCF && marker != kDht && marker != 0xC8 &&
                marker != 0xCC) {
-      Fail("a frame that is not baseline");
+      Fail(RecodeError::NotBaseline);
     } else if (marker == kDht) {
-      ReadTables(body, [&](int table_class, int id, const HuffmanTable& t) {
-        layout.tables[Slot(table_class, id)] = t;
-      });
+      ReadTables(body,
+                 [&](int tc, int th, const HuffmanTable& t) { layout.tables[Slot(tc, th)] = t; });
     } else if (marker == kDri) {
-      if (body.size() != 2 || BigEndian16(body, 0) != 0) Fail("restart markers");
+      if (body.size() != 2 || BigEndian16(body, 0) != 0) Fail(RecodeError::RestartMarkers);
     } else if (marker == kSos) {
       ReadScanHeader(body, layout);
       break;
     }
   }
   if (jpeg.size() - at < 2 || jpeg[jpeg.size() - 2] != 0xFF || jpeg[jpeg.size() - 1] != kEoi)
-    Fail("more than one scan, or no end of image");
+    Fail(RecodeError::NotOneScan);
   layout.scan_start = at;
   layout.scan_end = jpeg.size() - 2;
   return layout;
@@ -497,45 +602,46 @@ uint64_t ValueRoom(uint64_t bytes) { return bytes * 8 / 9 + 64; }
 constexpr uint64_t kPlaneBytesPerBlock = sizeof(int16_t) + 5 * sizeof(uint64_t);
 constexpr uint64_t kSmallestSymbolRoom = 1024;
 
-// The scan's symbols in order, each with its table slot and extra bits:
-// extra bits << 16 | their length << 11 | slot << 8 | symbol.
+// A scan's symbols in order, as PackedSymbol makes them.
 using Symbols = GrowingArray<uint32_t>;
 
-// Reads one block's Huffman symbols: on_dc(size, extra bits), then
-// on_ac(run/size, size, extra bits, k) for each AC symbol up to the end of
-// the block, k the zigzag place of its coefficient (of the last of the 16
-// zeros of 0xF0). kQuick: both tables are QuickToReadTable's, whose codes
-// are read with their extra bits in one look.
+// Reads one block's symbols of a sequential scan (F.2.2.1 and F.2.2.2,
+// the decoding of what F.1.2.1 and F.1.2.2 code): on_dc(SSSS, its
+// additional bits) for the DC difference, then on_ac(RRRRSSSS, SSSS, its
+// additional bits, k) for each AC symbol up to EOB or the 63rd coefficient,
+// k the zigzag place of the coefficient (of the last of the 16 zeros of a
+// ZRL). 8-bit samples bound SSSS to 11 (DC) and 10 (AC). kQuick: both
+// tables are QuickToReadTable's, whose codes are read with their
+// additional bits in one look.
 template <bool kQuick, typename OnDc, typename OnAc>
 void ReadBlockSymbols(BitReader& in, const DecodeTable& dc, const DecodeTable& ac, OnDc on_dc,
                       OnAc on_ac) {
   if (in.Ready() < 32) in.Fill();
-  const uint32_t size = kQuick ? in.Take(4) : dc.Read(in);
-  if (size > 11) Fail("a DC difference out of range");
-  on_dc(size, in.Take(static_cast<int>(size)));
+  const uint32_t dc_ssss = kQuick ? in.Take(4) : dc.Read(in);
+  if (dc_ssss > 11) Fail(RecodeError::CoefficientOutOfRange);
+  on_dc(dc_ssss, in.Take(static_cast<int>(dc_ssss)));
   for (int k = 1; k < 64;) {
     if (in.Ready() < 32) in.Fill();
-    uint32_t run_size, bits, extra;
+    uint32_t rrrrssss, ssss, additional;
     if constexpr (kQuick) {
       const uint32_t look = in.Peek24();
-      run_size = look >> 16;
-      bits = run_size & 15;
-      extra = (look & 0xFFFF) >> (16 - bits);
-      in.Drop(static_cast<int>(8 + bits));
+      rrrrssss = look >> 16;
+      ssss = rrrrssss & 15;
+      additional = (look & 0xFFFF) >> (16 - ssss);
+      in.Drop(static_cast<int>(8 + ssss));
     } else {
-      run_size = ac.Read(in);
-      bits = run_size & 15;
-      extra = in.Take(static_cast<int>(bits));
+      rrrrssss = ac.Read(in);
+      ssss = rrrrssss & 15;
+      additional = in.Take(static_cast<int>(ssss));
     }
-    // A run of zeros and a coefficient, or 16 zeros (0xF0), or the end of
-    // the block (0x00).
-    if (run_size == 0) {
-      on_ac(0u, 0u, 0u, k);
+    if (rrrrssss == kEob) {
+      on_ac(kEob, 0u, 0u, k);
       break;
     }
-    k += static_cast<int>(run_size >> 4);
-    if (k > 63 || bits > 10 || (bits == 0 && run_size != 0xF0)) Fail("a coefficient out of range");
-    on_ac(run_size, bits, extra, k);
+    k += static_cast<int>(rrrrssss >> 4);
+    if (k > 63 || ssss > 10 || (ssss == 0 && rrrrssss != kZrl))
+      Fail(RecodeError::CoefficientOutOfRange);
+    on_ac(rrrrssss, ssss, additional, k);
     ++k;
   }
 }
@@ -554,15 +660,15 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                  std::vector<std::array<int64_t, 257>>& counts, uint64_t memory_limit) {
   struct Tables {
     const DecodeTable *dc, *ac;
-    uint32_t dc_slot, ac_slot;  // shifted into place
+    uint32_t dc_slot_bits, ac_slot_bits;
     int64_t *dc_count, *ac_count;
   };
   std::vector<Tables> mcu;
   for (const Block& block : layout.mcu)
-    mcu.push_back({&*tables[block.dc], &*tables[block.ac], static_cast<uint32_t>(block.dc) << 8,
-                   static_cast<uint32_t>(block.ac) << 8,
-                   counts[static_cast<size_t>(block.dc)].data(),
-                   counts[static_cast<size_t>(block.ac)].data()});
+    mcu.push_back(
+        {&*tables[block.dc], &*tables[block.ac], SlotBits(static_cast<uint32_t>(block.dc)),
+         SlotBits(static_cast<uint32_t>(block.ac)), counts[static_cast<size_t>(block.dc)].data(),
+         counts[static_cast<size_t>(block.ac)].data()});
   const uint64_t room = SymbolRoom(jpeg.size(), layout.mcus * layout.mcu.size());
   if (room > memory_limit / sizeof(uint32_t)) OutOfMemory();
   Symbols symbols(room, memory_limit / sizeof(uint32_t));
@@ -573,18 +679,18 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
       out = symbols.RoomFor(out, 64);
       ReadBlockSymbols<kQuick>(
           in, *block.dc, *block.ac,
-          [&](uint32_t size, uint32_t extra) {
-            *out++ = extra << 16 | size << 11 | block.dc_slot | size;
-            ++block.dc_count[size];
+          [&](uint32_t ssss, uint32_t additional) {
+            *out++ = PackedSymbol(block.dc_slot_bits, ssss, additional, ssss);
+            ++block.dc_count[ssss];
           },
-          [&](uint32_t run_size, uint32_t bits, uint32_t extra, int) {
-            *out++ = extra << 16 | bits << 11 | block.ac_slot | run_size;
-            ++block.ac_count[run_size];
+          [&](uint32_t rrrrssss, uint32_t ssss, uint32_t additional, int) {
+            *out++ = PackedSymbol(block.ac_slot_bits, rrrrssss, additional, ssss);
+            ++block.ac_count[rrrrssss];
           });
     }
   }
   symbols.End(out);
-  if (in.Exhausted()) Fail("a scan cut short");
+  CheckScanEnd(in);
   return symbols;
 }
 
@@ -595,33 +701,33 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
                                   : ReadScan<false>(jpeg, layout, tables, counts, memory_limit);
 }
 
-// One table as a DHT segment holds it: class and number, the counts of
-// each length, the symbols.
-void AppendTableBody(std::vector<uint8_t>& out, int table_class, int id, const HuffmanTable& t) {
-  out.push_back(static_cast<uint8_t>(table_class << 4 | id));
+// One table as a DHT segment holds it (B.2.4.2): Tc Th, BITS, HUFFVAL.
+void AppendTableBody(std::vector<uint8_t>& out, int tc, int th, const HuffmanTable& t) {
+  out.push_back(static_cast<uint8_t>(tc << 4 | th));
   out.insert(out.end(), t.bits.begin() + 1, t.bits.end());
   out.insert(out.end(), t.symbols.begin(),
              t.symbols.begin() + static_cast<std::ptrdiff_t>(SymbolCount(t)));
 }
 
+// A DHT segment again, from its body, with each table that has a fitted
+// one replaced by it.
 void WriteTables(std::span<const uint8_t> body,
                  const std::optional<HuffmanTable> (&fitted)[kTableSlots], BitWriter& out) {
   std::vector<uint8_t> segment = {0xFF, kDht, 0, 0};
-  ReadTables(body, [&](int table_class, int id, const HuffmanTable& original) {
-    const HuffmanTable& t =
-        fitted[Slot(table_class, id)] ? *fitted[Slot(table_class, id)] : original;
-    AppendTableBody(segment, table_class, id, t);
+  ReadTables(body, [&](int tc, int th, const HuffmanTable& original) {
+    AppendTableBody(segment, tc, th, fitted[Slot(tc, th)] ? *fitted[Slot(tc, th)] : original);
   });
   const size_t length = segment.size() - 2;
-  if (length > 0xFFFF) Fail("a table segment too long");
+  if (length > 0xFFFF) Fail(RecodeError::TableSegmentTooLong);
   segment[2] = static_cast<uint8_t>(length >> 8);
   segment[3] = static_cast<uint8_t>(length);
   out.Append(segment);
 }
 
-// One block's quantised coefficients: its DC, and, for each shift a from 0
-// to 3, which of its AC coefficients are not 0 once shifted right by a (bit k
-// for zigzag position k); `values` holds those not 0, in zigzag order.
+// One block's quantised coefficients: its DC, and, for each point transform
+// Al from 0 to 3 (G.1.1.1.2), which of its AC coefficients are not 0 once
+// their magnitude is shifted right by Al (bit k for zigzag place k);
+// `values` holds those not 0, in zigzag order.
 struct CodedBlock {
   int16_t dc;
   const uint64_t* nonzero;
@@ -629,7 +735,7 @@ struct CodedBlock {
 };
 
 // The blocks of one component, for every block the sequential scan coded
-// (MCUs padded to whole blocks). Most AC coefficients are 0, so only the
+// (A.2.3: interleaved MCUs padded to whole blocks). Most AC coefficients are 0, so only the
 // others are kept, in one array for all the planes.
 struct Plane {
   Plane(uint64_t wide, uint64_t high, uint64_t real_wide, uint64_t real_high)
@@ -653,28 +759,30 @@ struct Plane {
   }
 };
 
-int32_t ExtendSign(uint32_t bits, int length) {
-  if (length == 0) return 0;
-  const auto value = static_cast<int32_t>(bits);
-  return value < (1 << (length - 1)) ? value - (1 << length) + 1 : value;
+// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` additional bits.
+int32_t Extend(uint32_t additional, int ssss) {
+  if (ssss == 0) return 0;
+  const auto value = static_cast<int32_t>(additional);
+  return value < (1 << (ssss - 1)) ? value - (1 << ssss) + 1 : value;
 }
 
-// Reads one block's coefficients: the DC into `dc` (a difference from
-// `last_dc`), the values not 0 to `values`, and the masks of those not 0 for
-// each shift.
+// Reads one block's coefficients: the DC into `dc` (DIFF + PRED, F.2.1.3.1,
+// PRED the DC before in the component), the values not 0 to `values`, and
+// the masks of those not 0 for each point transform.
 template <bool kQuick>
 void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac_table,
-               int64_t& last_dc, int16_t& dc, int16_t*& values, uint64_t* nonzero) {
+               int64_t& pred, int16_t& dc, int16_t*& values, uint64_t* nonzero) {
   uint64_t masks[4] = {};
   ReadBlockSymbols<kQuick>(
       in, dc_table, ac_table,
-      [&](uint32_t size, uint32_t extra) {
-        last_dc += ExtendSign(extra, static_cast<int>(size));
-        dc = static_cast<int16_t>(last_dc);
+      [&](uint32_t ssss, uint32_t additional) {
+        pred += Extend(additional, static_cast<int>(ssss));
+        if (pred < INT16_MIN || pred > INT16_MAX) Fail(RecodeError::CoefficientOutOfRange);
+        dc = static_cast<int16_t>(pred);
       },
-      [&](uint32_t, uint32_t bits, uint32_t extra, int k) {
-        if (bits == 0) return;
-        const int32_t value = ExtendSign(extra, static_cast<int>(bits));
+      [&](uint32_t, uint32_t ssss, uint32_t additional, int k) {
+        if (ssss == 0) return;  // ZRL or EOB
+        const int32_t value = Extend(additional, static_cast<int>(ssss));
         *values++ = static_cast<int16_t>(value);
         const auto magnitude = static_cast<uint32_t>(std::abs(value));
         const uint64_t bit = uint64_t{1} << k;
@@ -693,7 +801,8 @@ template <bool kQuick>
     std::span<const uint8_t> jpeg, const Layout& layout,
     const std::optional<DecodeTable> (&tables)[kTableSlots], GrowingArray<int16_t>& values) {
   const MaxSampling max(layout);
-  if (layout.scan_components.size() != layout.frame.size()) Fail("a scan without every component");
+  if (layout.scan_components.size() != layout.frame.size())
+    Fail(RecodeError::ScanWithoutEveryComponent);
   const bool interleaved = layout.frame.size() > 1;
   std::vector<Plane> planes;
   for (const FrameComponent& c : layout.frame) {
@@ -704,7 +813,7 @@ template <bool kQuick>
                         real_wide, real_high);
   }
   int16_t* value_end = values.Begin();
-  int64_t last_dc[4] = {};  // wide enough for any sum of differences
+  int64_t pred[4] = {};  // wide enough for any sum of differences
   BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
   for (uint64_t m = 0; m < layout.mcus; ++m) {
     const uint64_t mx = m % layout.mcus_wide, my = m / layout.mcus_wide;
@@ -721,14 +830,14 @@ template <bool kQuick>
                           my * static_cast<uint64_t>(blocks_v) + static_cast<uint64_t>(v));
           value_end = values.RoomFor(value_end, 63);
           plane.first_value[i] = static_cast<uint64_t>(value_end - values.Begin());
-          ReadBlock<kQuick>(in, *tables[block.dc], *tables[block.ac], last_dc[index], plane.dc[i],
+          ReadBlock<kQuick>(in, *tables[block.dc], *tables[block.ac], pred[index], plane.dc[i],
                             value_end, plane.nonzero.data() + i * 4);
         }
       }
     }
   }
   values.End(value_end);
-  if (in.Exhausted()) Fail("a scan cut short");
+  CheckScanEnd(in);
   return planes;
 }
 
@@ -739,8 +848,9 @@ std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout&
                                   : ReadCoefficients<false>(jpeg, layout, tables, values);
 }
 
-// Bits in order, the first at the top of the first word.
-class BitQueue {
+// Bits in order, the first at the top of the first word: the correction
+// bits BE kept with EOBRUN (G.1.2.3).
+class CorrectionBits {
  public:
   // `n` bits (0 to 63), the first at bit n - 1 of `bits`.
   void Append(uint64_t bits, int n) {
@@ -757,169 +867,204 @@ class BitQueue {
     count_ += static_cast<size_t>(n);
   }
   size_t Count() const { return count_; }
-  // Calls run(bits, n) for each 16 bits in order, then the rest.
+  // Calls run(bits, n) for each kMaxRawBits bits in order, then the rest.
   template <typename Run>
   void ForEachRun(Run run) const {
-    for (size_t i = 0; i < count_; i += 16) {
-      const int n = static_cast<int>(std::min<size_t>(16, count_ - i));
-      const uint64_t word = words_[i / 64];
-      run(static_cast<uint32_t>(word >> (64 - static_cast<int>(i % 64) - n)) & ((1u << n) - 1), n);
+    for (size_t i = 0; i < count_; i += kMaxRawBits) {
+      const int n = static_cast<int>(std::min<size_t>(kMaxRawBits, count_ - i));
+      run(BitsAt(i, n), n);
     }
   }
   void Clear() { count_ = 0; }
 
  private:
+  // `n` bits from bit `i` on, `i` a multiple of kMaxRawBits: inside one word.
+  uint32_t BitsAt(size_t i, int n) const {
+    static_assert(64 % kMaxRawBits == 0);
+    const uint64_t word = words_[i / 64];
+    return static_cast<uint32_t>(word >> (64 - static_cast<int>(i % 64) - n)) & ((1u << n) - 1);
+  }
+
   std::array<uint64_t, 18> words_{};  // room for 1000 + 63 bits and one word more
   size_t count_ = 0;
 };
 
-// One progressive scan's symbols as libjpeg makes them (jcphuff.c), in the
-// same order and with the same runs of end-of-band codes, so that tables
-// fitted to their counts come out as libjpeg's.
+// The symbols of one progressive scan (G.1.2) as libjpeg makes them
+// (jcphuff.c), in the same order and with the same EOBRUN lengths, so that
+// tables fitted to their counts come out as libjpeg's. Each block is coded
+// after the point transform of its scan (G.1.1.1.2): a DC divided by 2^Al
+// with an arithmetic shift, an AC coefficient's magnitude shifted right by
+// Al, its sign kept.
 class ProgressiveScanCoder {
  public:
   explicit ProgressiveScanCoder(Symbols& symbols) : symbols_(symbols), out_(symbols.Begin()) {}
   std::array<int64_t, 257>& Counts(int slot) { return counts_[static_cast<size_t>(slot)]; }
 
+  // G.1.2.1, first scan: DIFF = DC / 2^Al - PRED, PRED the last DC of the
+  // component in this scan, coded as in baseline (F.1.2.1): SSSS, then
+  // SSSS additional bits.
   void DcFirst(const CodedBlock& block, int component, int slot, int al) {
     Room();
     const int32_t value = block.dc >> al;
-    const int32_t difference = value - last_dc_[component];
-    last_dc_[component] = value;
-    const int bits = std::bit_width(static_cast<uint32_t>(std::abs(difference)));
-    if (bits > 11) Fail("a DC difference out of range");
-    Symbol(slot, static_cast<uint32_t>(bits), Extra(difference, bits), bits);
+    const int32_t diff = value - pred_[component];
+    pred_[component] = value;
+    const int ssss = std::bit_width(static_cast<uint32_t>(std::abs(diff)));
+    if (ssss > 11) Fail(RecodeError::CoefficientOutOfRange);
+    Symbol(slot, static_cast<uint32_t>(ssss), AdditionalBits(diff, ssss), ssss);
   }
 
+  // G.1.2.1, refinement: bit Al of each DC, without a code.
   void DcRefine(const CodedBlock& block, int al) {
     Room();
     dc_bits_ = dc_bits_ << 1 | (static_cast<uint32_t>(block.dc >> al) & 1);
-    if (++dc_count_ == 16) {
-      Raw(dc_bits_, 16);
+    if (++dc_count_ == kMaxRawBits) {
+      Raw(dc_bits_, dc_count_);
       dc_bits_ = 0;
       dc_count_ = 0;
     }
   }
 
+  // G.1.2.2, first scan of the band Ss..Se (`band`, bit k for zigzag place
+  // k): each coefficient not 0 after the shift by Al as RRRRSSSS (R zeros
+  // before it, ZRL for each 16 of them) and SSSS additional bits; the zeros
+  // after the last one end the block, which counts in EOBRUN, coded as EOBn
+  // when a block with a coefficient follows or EOBRUN reaches 0x7FFF.
   void AcFirst(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
     Room();
     ac_slot_ = slot;
-    const uint64_t shown = block.nonzero[al] & band;
-    if (shown != 0 && eob_run_ > 0) EmitEobRun();
+    const uint64_t nonzero = block.nonzero[al] & band;
+    if (nonzero != 0 && eobrun_ > 0) EmitEobrun();
     const int16_t* value = FirstValue(block, band);
     int next = std::countr_zero(band);  // after the last coefficient coded
     for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
       const int k = std::countr_zero(left);
-      if ((shown >> k & 1) == 0) continue;
-      int run = k - next;
-      for (; run > 15; run -= 16) Symbol(slot, 0xF0, 0, 0);
+      if ((nonzero >> k & 1) == 0) continue;
+      int r = k - next;
+      for (; r > 15; r -= 16) Symbol(slot, kZrl, 0, 0);
       const int magnitude = std::abs(*value) >> al;
-      const int bits = std::bit_width(static_cast<uint32_t>(magnitude));
-      Symbol(slot, static_cast<uint32_t>(run << 4 | bits),
-             Extra(*value < 0 ? -magnitude : magnitude, bits), bits);
+      const int ssss = std::bit_width(static_cast<uint32_t>(magnitude));
+      Symbol(slot, static_cast<uint32_t>(r << 4 | ssss),
+             AdditionalBits(*value < 0 ? -magnitude : magnitude, ssss), ssss);
       next = k + 1;
     }
-    if (next <= se && ++eob_run_ == 0x7FFF) EmitEobRun();
+    if (next <= se && ++eobrun_ == kMaxEobrun) EmitEobrun();
   }
 
+  // G.1.2.3, refinement of the band from Ah = Al + 1 to Al: a coefficient
+  // first not 0 at Al is coded as RRRRSSSS with SSSS = 1 and its sign as
+  // the one additional bit; R counts only the zeros before it, for a
+  // coefficient not 0 before (its history) sends bit Al of its magnitude as
+  // a correction bit instead. The correction bits met since the last symbol
+  // (BR) follow the next symbol (a ZRL or a coefficient); those after the
+  // block's last new coefficient (BE) wait with EOBRUN for its EOBn.
   void AcRefine(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
     Room();
     ac_slot_ = slot;
-    const uint64_t shown = block.nonzero[al] & band;
-    const uint64_t newly = shown & ~block.nonzero[al + 1];  // 1 after the shift
-    const int end_of_new = newly != 0 ? 63 - std::countl_zero(newly) : -1;
+    const uint64_t nonzero = block.nonzero[al] & band;
+    const uint64_t first_nonzero = nonzero & ~block.nonzero[al + 1];
+    const int last_new = first_nonzero != 0 ? 63 - std::countl_zero(first_nonzero) : -1;
     const int16_t* value = FirstValue(block, band);
-    uint64_t corrections = 0;  // one more bit of each coefficient not 0 before
-    int correction_count = 0, run = 0, next = std::countr_zero(band);
+    uint64_t br_bits = 0;  // the BR correction bits, the first at the top
+    int br = 0, r = 0, next = std::countr_zero(band);
     for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
       const int k = std::countr_zero(left);
-      if ((shown >> k & 1) == 0) continue;
-      run += k - next;
+      if ((nonzero >> k & 1) == 0) continue;
+      r += k - next;
       next = k + 1;
-      while (run > 15 && k <= end_of_new) {
-        EmitEobRun();
-        Symbol(slot, 0xF0, 0, 0);
-        run -= 16;
-        EmitCorrections(corrections, correction_count);
+      // A ZRL only where a new coefficient still follows: the zeros after
+      // the last one belong to the end of the block.
+      while (r > 15 && k <= last_new) {
+        EmitEobrun();
+        Symbol(slot, kZrl, 0, 0);
+        r -= 16;
+        EmitCorrectionBits(br_bits, br);
       }
-      if ((newly >> k & 1) == 0) {
-        corrections = corrections << 1 | ((static_cast<uint64_t>(std::abs(*value)) >> al) & 1);
-        ++correction_count;
+      if ((first_nonzero >> k & 1) == 0) {
+        br_bits = br_bits << 1 | ((static_cast<uint64_t>(std::abs(*value)) >> al) & 1);
+        ++br;
         continue;
       }
-      EmitEobRun();
-      Symbol(slot, static_cast<uint32_t>(run << 4 | 1), *value < 0 ? 0u : 1u, 1);
-      EmitCorrections(corrections, correction_count);
-      run = 0;
+      EmitEobrun();
+      Symbol(slot, static_cast<uint32_t>(r << 4 | 1), *value < 0 ? 0u : 1u, 1);
+      EmitCorrectionBits(br_bits, br);
+      r = 0;
     }
-    run += se + 1 - next;
-    if (run > 0 || correction_count > 0) {
-      ++eob_run_;
-      band_bits_.Append(corrections, correction_count);
-      if (eob_run_ == 0x7FFF || band_bits_.Count() > kMaxBandBits - 64 + 1) EmitEobRun();
+    r += se + 1 - next;
+    if (r > 0 || br > 0) {
+      ++eobrun_;
+      be_.Append(br_bits, br);
+      // libjpeg's limit: room for one more block's correction bits.
+      if (eobrun_ == kMaxEobrun || be_.Count() > kMaxCorrectionBits - 64 + 1) EmitEobrun();
     }
   }
 
   void Finish() {
     Room();
     if (dc_count_ > 0) Raw(dc_bits_, dc_count_);
-    EmitEobRun();
+    EmitEobrun();
     symbols_.End(out_);
   }
 
  private:
-  static constexpr size_t kMaxBandBits = 1000;  // libjpeg's MAX_CORR_BITS
+  static constexpr int kMaxEobrun = 0x7FFF;           // EOB14 with 14 bits, G.1.2.2
+  static constexpr size_t kMaxCorrectionBits = 1000;  // libjpeg's MAX_CORR_BITS
 
-  // Room for one more block's symbols: 63 codes, a run of end-of-band codes
-  // and up to 1063 correction bits.
+  // Room for one more block's symbols: 63 codes, an EOBn and up to
+  // 1000 + 63 correction bits in runs of kMaxRawBits.
   void Room() { out_ = symbols_.RoomFor(out_, 256); }
   // The first of the block's values (those not 0) that lies in `band`.
   static const int16_t* FirstValue(const CodedBlock& block, uint64_t band) {
     const uint64_t first = band & (0 - band);
     return block.values + std::popcount(block.nonzero[0] & (first - 1));
   }
-  static uint32_t Extra(int32_t value, int bits) {
-    return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << bits) - 1);
+  // The SSSS additional bits of `value` (F.1.2.1.1): the value itself, or
+  // for a negative one, its ones' complement.
+  static uint32_t AdditionalBits(int32_t value, int ssss) {
+    return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << ssss) - 1);
   }
-  void Symbol(int slot, uint32_t symbol, uint32_t extra, int bits) {
+  void Symbol(int slot, uint32_t symbol, uint32_t additional, int count) {
     ++counts_[static_cast<size_t>(slot)][symbol];
-    *out_++ =
-        extra << 16 | static_cast<uint32_t>(bits) << 11 | static_cast<uint32_t>(slot) << 8 | symbol;
+    *out_++ = PackedSymbol(SlotBits(static_cast<uint32_t>(slot)), symbol, additional,
+                           static_cast<uint32_t>(count));
   }
-  void Raw(uint32_t bits, int length) {
-    *out_++ = bits << 16 | static_cast<uint32_t>(length) << 11 | kRawBits;
+  void Raw(uint32_t bits, int count) {
+    *out_++ = PackedRawBits(bits, static_cast<uint32_t>(count));
   }
-  // `count` bits (up to 63), the first at the top, in runs of up to 16.
-  void EmitCorrections(uint64_t& bits, int& count) {
-    for (; count > 16; count -= 16) Raw(static_cast<uint32_t>(bits >> (count - 16)) & 0xFFFF, 16);
+  // `count` bits (up to 63), the first at the top, in runs of up to
+  // kMaxRawBits.
+  void EmitCorrectionBits(uint64_t& bits, int& count) {
+    for (; count > kMaxRawBits; count -= kMaxRawBits)
+      Raw(static_cast<uint32_t>(bits >> (count - kMaxRawBits)) & kRawMask, kMaxRawBits);
     if (count > 0) Raw(static_cast<uint32_t>(bits) & ((1u << count) - 1), count);
     bits = 0;
     count = 0;
   }
-  void EmitEobRun() {
-    if (eob_run_ == 0) return;
-    const int bits = std::bit_width(static_cast<uint32_t>(eob_run_)) - 1;
-    Symbol(ac_slot_, static_cast<uint32_t>(bits << 4),
-           static_cast<uint32_t>(eob_run_) & ((1u << bits) - 1), bits);
-    eob_run_ = 0;
-    band_bits_.ForEachRun([&](uint32_t run, int n) { Raw(run, n); });
-    band_bits_.Clear();
+  // EOBn (G.1.2.2, Table G.1): n = the bits of EOBRUN less 1, the symbol
+  // n << 4 with the n low bits of EOBRUN; then the BE correction bits.
+  void EmitEobrun() {
+    if (eobrun_ == 0) return;
+    const int n = std::bit_width(static_cast<uint32_t>(eobrun_)) - 1;
+    Symbol(ac_slot_, static_cast<uint32_t>(n << 4),
+           static_cast<uint32_t>(eobrun_) & ((1u << n) - 1), n);
+    eobrun_ = 0;
+    be_.ForEachRun([&](uint32_t run, int count) { Raw(run, count); });
+    be_.Clear();
   }
 
   Symbols& symbols_;
   uint32_t* out_;
   std::array<std::array<int64_t, 257>, kTableSlots> counts_{};
-  int32_t last_dc_[4] = {};
+  int32_t pred_[4] = {};  // the last DC of each component, after the point transform
   uint32_t dc_bits_ = 0;  // DC refinement bits not yet in a raw run
   int dc_count_ = 0;
-  int eob_run_ = 0;
+  int eobrun_ = 0;  // EOBRUN: blocks ended, not yet coded
   int ac_slot_ = 0;
-  BitQueue band_bits_;  // correction bits waiting for the end-of-band run
+  CorrectionBits be_;  // BE: the correction bits of the blocks in EOBRUN
 };
 
-// Calls code(component, block) for each block of `scan` in its order: one
-// component's blocks of the picture row by row, or several components' MCU
-// by MCU with the padding blocks.
+// Calls code(component, block) for each block of `scan` in its order (A.2):
+// one component's blocks of the picture row by row (A.2.2), or several
+// components' MCU by MCU with the padding blocks (A.2.3).
 template <typename Code>
 void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
                   const std::vector<Plane>& planes, const int16_t* values, Code code) {
@@ -946,10 +1091,12 @@ void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
   }
 }
 
-// Codes each symbol with its table's code (by slot << 8 | symbol; raw bits
-// as they are).
+// The code of each symbol of the fitted tables (Annex C), as code << 5 |
+// its length, by slot << 8 | symbol; for kRawSlot, a code of 0s as long as
+// the run of raw bits, which the writer leaves out.
 std::vector<uint32_t> CodesOf(const std::optional<HuffmanTable> (&fitted)[kTableSlots]) {
-  std::vector<uint32_t> codes(kTableSlots * 256);
+  std::vector<uint32_t> codes((kTableSlots + 1) * 256);
+  for (uint32_t count = 1; count <= kMaxRawBits; ++count) codes[SlotBits(kRawSlot) | count] = count;
   for (int slot = 0; slot < kTableSlots; ++slot) {
     if (!fitted[slot]) continue;
     ForEachCode(*fitted[slot], [&](uint8_t symbol, uint32_t code, int length) {
@@ -960,11 +1107,11 @@ std::vector<uint32_t> CodesOf(const std::optional<HuffmanTable> (&fitted)[kTable
 }
 
 // A DHT segment of one table.
-void AppendTable(std::vector<uint8_t>& out, int table_class, int id, const HuffmanTable& t) {
+void AppendTable(std::vector<uint8_t>& out, int tc, int th, const HuffmanTable& t) {
   const size_t length = 2 + 1 + 16 + SymbolCount(t);
   out.insert(out.end(),
              {0xFF, kDht, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)});
-  AppendTableBody(out, table_class, id, t);
+  AppendTableBody(out, tc, th, t);
 }
 
 void ReadyDecodeTables(const Layout& layout, std::optional<DecodeTable> (&decode)[kTableSlots]) {
@@ -972,24 +1119,53 @@ void ReadyDecodeTables(const Layout& layout, std::optional<DecodeTable> (&decode
     if (layout.tables[slot]) decode[slot].emplace(*layout.tables[slot]);
 }
 
-// Fails for a scan the progressive coder cannot make for a picture of
-// `components` components.
-void CheckScan(const ProgressiveScan& scan, size_t components) {
-  if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
-      scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
-      (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 13 ||
-      scan.ah < 0 || scan.ah > 13)
-    Fail("a scan the script cannot have");
-  for (int i = 0; i < scan.components; ++i)
-    if (scan.component[i] < 0 || static_cast<size_t>(scan.component[i]) >= components)
-      Fail("a scan of a component the picture lacks");
+// The checks libjpeg makes of a script (jcmaster.c, validate_script, after
+// G.1.1.1), and the recoder's own limit: AC scans with Al up to 2. Each
+// scan's components are different ones of the frame; a DC scan has Ss = Se
+// = 0, an AC scan 1 <= Ss <= Se <= 63 and one component; a first scan of a
+// coefficient (Ah = 0) comes before its refinements, and each refinement has
+// Ah = Al + 1 with Ah the Al of the scan before it.
+void CheckScript(std::span<const ProgressiveScan> scans, size_t frame_components) {
+  // The Al of the last scan of each coefficient of each component; -1: none.
+  std::vector<std::array<int, 64>> last_al(frame_components);
+  for (std::array<int, 64>& coefficients : last_al) coefficients.fill(-1);
+  for (const ProgressiveScan& scan : scans) {
+    if (scan.components < 1 || scan.components > 4 || scan.ss < 0 || scan.se > 63 ||
+        scan.ss > scan.se || (scan.ss == 0) != (scan.se == 0) ||
+        (scan.ss != 0 && (scan.components != 1 || scan.al > 2)) || scan.al < 0 || scan.al > 10 ||
+        scan.ah < 0 || scan.ah > 10 || (scan.ah != 0 && scan.ah != scan.al + 1))
+      Fail(RecodeError::BadScript);
+    for (int i = 0; i < scan.components; ++i) {
+      const int index = scan.component[i];
+      if (index < 0 || static_cast<size_t>(index) >= frame_components ||
+          std::count(scan.component, scan.component + i, index) != 0)
+        Fail(RecodeError::BadScript);
+      for (int k = scan.ss; k <= scan.se; ++k) {
+        int& last = last_al[static_cast<size_t>(index)][static_cast<size_t>(k)];
+        if (last != (scan.ah == 0 ? -1 : scan.ah)) Fail(RecodeError::BadScript);
+        last = scan.al;
+      }
+    }
+  }
 }
 
-// Makes the symbols of `scan` with `coder`, block by block in the scan's
-// order.
-void MakeScan(const ProgressiveScan& scan, const Layout& layout, const std::vector<Plane>& planes,
+// The markers as they were, from after SOI up to the frame, which becomes
+// progressive (SOF2, B.1.1.3); the sequential scan's tables and header go.
+void CopyMarkersAsProgressive(std::span<const uint8_t> jpeg, const Layout& layout, BitWriter& out) {
+  for (const Layout::Segment& segment : layout.before_scan) {
+    if (segment.marker == kDht || segment.marker == kSos) continue;
+    std::vector<uint8_t> bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start),
+                               jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
+    if (segment.marker == kSof0 || segment.marker == kSof1) bytes[1] = kSof2;
+    out.Append(bytes);
+  }
+}
+
+// Codes every block of `scan` as its kind of scan does (G.1.2.1-G.1.2.3).
+void CodeScan(const ProgressiveScan& scan, const Layout& layout, const std::vector<Plane>& planes,
               const int16_t* values, ProgressiveScanCoder& coder) {
   const bool dc = scan.ss == 0, first = scan.ah == 0;
+  // Spectral selection (G.1.1.1.1): bit k for each zigzag place k from Ss to Se.
   const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);
   const auto frame = [&](int index) -> const FrameComponent& {
     return layout.frame[static_cast<size_t>(index)];
@@ -1013,21 +1189,23 @@ void MakeScan(const ProgressiveScan& scan, const Layout& layout, const std::vect
   coder.Finish();
 }
 
-// The tables fitted to the counts of `coder`'s symbols, each once, as DHT
-// segments, then the scan's header; `fitted` gets the tables.
-std::vector<uint8_t> ScanHeader(const ProgressiveScan& scan, const Layout& layout,
-                                ProgressiveScanCoder& coder, const TableBuilder& build,
-                                std::optional<HuffmanTable> (&fitted)[kTableSlots]) {
-  const bool dc = scan.ss == 0, first = scan.ah == 0;
+// What goes before a progressive scan's symbols: a DHT segment for each
+// table it uses, fitted to its own counts by `build` (into `fitted`), then
+// its header (B.2.3). Only a DC first scan uses a DC table, only an AC scan
+// an AC table; the other numbers are written as 0.
+std::vector<uint8_t> TablesAndScanHeader(const ProgressiveScan& scan, const Layout& layout,
+                                         const TableBuilder& build, ProgressiveScanCoder& coder,
+                                         std::optional<HuffmanTable> (&fitted)[kTableSlots]) {
+  const bool dc_first = scan.ss == 0 && scan.ah == 0, ac = scan.ss != 0;
   std::vector<uint8_t> header;
   for (int i = 0; i < scan.components; ++i) {
     const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
-    const std::pair<int, int> wanted[2] = {{0, dc && first ? c.dc_table : -1},
-                                           {1, scan.se != 0 ? c.ac_table : -1}};
-    for (const auto& [table_class, id] : wanted) {
-      if (id < 0 || fitted[Slot(table_class, id)]) continue;
-      fitted[Slot(table_class, id)] = build(coder.Counts(Slot(table_class, id)));
-      AppendTable(header, table_class, id, *fitted[Slot(table_class, id)]);
+    const std::pair<int, int> wanted[2] = {{0, dc_first ? c.dc_table : -1},
+                                           {1, ac ? c.ac_table : -1}};
+    for (const auto& [tc, th] : wanted) {
+      if (th < 0 || fitted[Slot(tc, th)]) continue;
+      fitted[Slot(tc, th)] = build(coder.Counts(Slot(tc, th)));
+      AppendTable(header, tc, th, *fitted[Slot(tc, th)]);
     }
   }
   const size_t length = 2 + 1 + 2 * static_cast<size_t>(scan.components) + 3;
@@ -1035,12 +1213,34 @@ std::vector<uint8_t> ScanHeader(const ProgressiveScan& scan, const Layout& layou
                                static_cast<uint8_t>(scan.components)});
   for (int i = 0; i < scan.components; ++i) {
     const FrameComponent& c = layout.frame[static_cast<size_t>(scan.component[i])];
-    const int td = dc && first ? c.dc_table : 0, ta = scan.se != 0 ? c.ac_table : 0;
+    const int td = dc_first ? c.dc_table : 0, ta = ac ? c.ac_table : 0;
     header.insert(header.end(), {static_cast<uint8_t>(c.id), static_cast<uint8_t>(td << 4 | ta)});
   }
   header.insert(header.end(), {static_cast<uint8_t>(scan.ss), static_cast<uint8_t>(scan.se),
                                static_cast<uint8_t>(scan.ah << 4 | scan.al)});
   return header;
+}
+
+// Writes one progressive scan: its symbols are made once, counted, and
+// written with the tables fitted to the counts; those that did not all fit
+// in `symbols` are made again and written as they come (libjpeg makes every
+// scan twice).
+void WriteScan(const ProgressiveScan& scan, const Layout& layout, const std::vector<Plane>& planes,
+               const int16_t* values, const TableBuilder& build, Symbols& symbols, BitWriter& out) {
+  std::optional<HuffmanTable> fitted[kTableSlots];
+  std::vector<uint32_t> codes;
+  symbols.SpillTo([](std::span<const uint32_t>) {});
+  for (bool counting = true;; counting = false) {
+    ProgressiveScanCoder coder(symbols);
+    CodeScan(scan, layout, planes, values, coder);
+    if (!counting) break;
+    out.Append(TablesAndScanHeader(scan, layout, build, coder, fitted));
+    codes = CodesOf(fitted);
+    if (!symbols.Spilled()) break;
+    symbols.SpillTo([&](std::span<const uint32_t> some) { out.PutSymbols(some, codes); });
+  }
+  out.PutSymbols(symbols.All(), codes);
+  out.Finish();
 }
 
 }  // namespace
@@ -1076,7 +1276,8 @@ void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& b
   for (int slot = 0; slot < kTableSlots; ++slot)
     if (used[slot]) fitted[slot] = build(counts[static_cast<size_t>(slot)]);
 
-  // The markers as they were, with the fitted tables; then the symbols again.
+  // The markers as they were, with the fitted tables; then the symbols again
+  // (F.1.2).
   BitWriter out(sink);
   out.Append(jpeg.first(2));
   for (const Layout::Segment& segment : layout.before_scan) {
@@ -1097,29 +1298,20 @@ void RecodeAsProgressive(std::vector<uint8_t>&& first_coding,
   std::vector<uint8_t> owned = std::move(first_coding);
   const std::span<const uint8_t> jpeg = owned;
   const Layout layout = ReadLayout(jpeg);
+  CheckScript(scans, layout.frame.size());
   std::optional<DecodeTable> decode[kTableSlots];
   ReadyDecodeTables(layout, decode);
   const uint64_t plane_bytes = layout.mcus * layout.mcu.size() * kPlaneBytesPerBlock;
-  const uint64_t value_room = ValueRoom(jpeg.size());
   if (RecodingMemory(jpeg.size(), layout.mcus * layout.mcu.size(), true) > memory_limit)
     OutOfMemory();
   GrowingArray<int16_t> values(
-      value_room,
+      ValueRoom(jpeg.size()),
       (memory_limit - plane_bytes - kSmallestSymbolRoom * sizeof(uint32_t)) / sizeof(int16_t));
   const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode, values);
 
-  // The markers as they were up to the frame, which becomes progressive;
-  // the sequential scan's tables and header go.
   BitWriter out(sink);
   out.Append(jpeg.first(2));
-  for (const Layout::Segment& segment : layout.before_scan) {
-    if (segment.marker == kDht || segment.marker == kSos) continue;
-    std::vector<uint8_t> bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start),
-                               jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
-    if (segment.marker == kSof0 || segment.marker == kSof1) bytes[1] = 0xC2;
-    out.Append(bytes);
-  }
-
+  CopyMarkersAsProgressive(jpeg, layout, out);
   // The first coding is read: its memory goes to the scans' symbols.
   const uint64_t left = memory_limit - plane_bytes - values.Capacity() * sizeof(int16_t);
   const uint64_t room =
@@ -1127,26 +1319,8 @@ void RecodeAsProgressive(std::vector<uint8_t>&& first_coding,
       sizeof(uint32_t);
   Symbols symbols(std::min<uint64_t>(room, jpeg.size() + 256), 0);
   owned = std::vector<uint8_t>();
-  for (const ProgressiveScan& scan : scans) {
-    CheckScan(scan, planes.size());
-    // The symbols are made once, counted, and written with the tables
-    // fitted to the counts; those that did not all fit in memory are made
-    // again and written as they come (libjpeg makes every scan twice).
-    std::optional<HuffmanTable> fitted[kTableSlots];
-    std::vector<uint32_t> codes;
-    symbols.SpillTo([](std::span<const uint32_t>) {});
-    for (bool counting = true;; counting = false) {
-      ProgressiveScanCoder coder(symbols);
-      MakeScan(scan, layout, planes, values.Data(), coder);
-      if (!counting) break;
-      out.Append(ScanHeader(scan, layout, coder, build, fitted));
-      codes = CodesOf(fitted);
-      if (!symbols.Spilled()) break;
-      symbols.SpillTo([&](std::span<const uint32_t> some) { out.PutSymbols(some, codes); });
-    }
-    out.PutSymbols(symbols.All(), codes);
-    out.Finish();
-  }
+  for (const ProgressiveScan& scan : scans)
+    WriteScan(scan, layout, planes, values.Data(), build, symbols, out);
   out.Append(std::array<uint8_t, 2>{0xFF, kEoi});
 }
 

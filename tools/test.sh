@@ -30,13 +30,15 @@ cmake --build build-sanitize -j"$jobs"
 run_tests build-sanitize env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
 
 # The fuzz targets, instrumented, each for a bounded run over a copy of its
-# seed corpus. Any finding (a crash, a leak, undefined behaviour) fails the
-# run and leaves its input and the whole log in build-fuzz/.
+# seed corpus (FUZZ_SECONDS each, 40 unless set). Any finding (a crash, a
+# leak, undefined behaviour, a JPEG of the recoder's that differs from
+# libjpeg's) fails the run and leaves its input and the whole log in
+# build-fuzz/.
 if ! command -v clang++ >/dev/null; then
   echo "test.sh: clang++ is missing, so the fuzz targets cannot run (tools/install-deps.sh installs it)" >&2
   exit 1
 fi
-targets=(bmp ini command_line)
+targets=(bmp ini command_line recoder)
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_FUZZ=ON -DMORVANE_TESTS=OFF -DMORVANE_WERROR=ON
 cmake --build build-fuzz -j"$jobs" --target "${targets[@]/%/_fuzzer}"
@@ -44,7 +46,7 @@ for target in "${targets[@]}"; do
   corpus=build-fuzz/corpus-$target
   log=build-fuzz/$target.log
   rm -rf "$corpus" && mkdir -p "$corpus" && cp -r fuzz/corpus/$target/. "$corpus"/
-  if build-fuzz/${target}_fuzzer -max_total_time="${FUZZ_SECONDS:-60}" -timeout=10 \
+  if build-fuzz/${target}_fuzzer -max_total_time="${FUZZ_SECONDS:-40}" -timeout=10 \
        -artifact_prefix=build-fuzz/$target- "$corpus" fuzz/crashers/$target >"$log" 2>&1; then
     tail -n 1 "$log"
   else

@@ -4,6 +4,8 @@
 #include "platform/platform.h"
 #include "ui/desktop_module.h"
 #include "ui/desktop_view.h"
+#include "ui/module_toolkit.h"
+#include "ui/toolkit_view.h"
 
 namespace morvane {
 
@@ -11,11 +13,12 @@ std::unique_ptr<View> LoadDesktopView() {
   if (!DisplayNamed()) return nullptr;
   void* module = OpenLibraryInProgramFolder(kDesktopModuleFileName);
   if (module == nullptr) return nullptr;
-  const auto create =
-      reinterpret_cast<CreateDesktopViewFunction>(FindEntryPoint(module, kCreateDesktopViewName));
-  if (create == nullptr) return nullptr;
+  const auto open = reinterpret_cast<MorvaneOpenDesktopToolkitFunction>(
+      FindEntryPoint(module, kOpenDesktopToolkitName));
+  MorvaneToolkit toolkit{};
+  if (open == nullptr || open(&toolkit) == 0) return nullptr;
   // The module stays loaded until the process ends.
-  return std::unique_ptr<View>(create());
+  return std::make_unique<ToolkitView>(MakeModuleToolkit(toolkit));
 }
 
 }  // namespace morvane

@@ -1,15 +1,14 @@
-// The window module's entry point: starts Qt on a display and gives the
-// desktop view, or nothing when no display can be used.
+// The window module's entry point: starts Qt on a display and gives its
+// toolkit through the C interface, or nothing when no display can be used.
 #include "ui/desktop_module.h"
 
 #include <QApplication>
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QString>
-#include <exception>
 #include <memory>
 
-#include "ui/qt/qt_view.h"
+#include "ui/qt/qt_toolkit.h"
 
 namespace {
 
@@ -32,9 +31,13 @@ void QuietWhileStarting(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) morvane::View* MorvaneCreateDesktopView() {
+extern "C" __attribute__((visibility("default"))) int MorvaneOpenDesktopToolkit(
+    MorvaneToolkit* toolkit) {
   try {
-    if (QCoreApplication::instance() != nullptr) return new morvane::QtView();
+    if (QCoreApplication::instance() != nullptr) {
+      morvane::OpenQtToolkit(*toolkit, nullptr);
+      return 1;
+    }
     qputenv("QT_QPA_PLATFORM", PlatformList());
     // QApplication keeps references to both for its lifetime.
     static int argc = 1;
@@ -46,9 +49,10 @@ extern "C" __attribute__((visibility("default"))) morvane::View* MorvaneCreateDe
     const QtMessageHandler previous = qInstallMessageHandler(&QuietWhileStarting);
     auto application = std::make_unique<QApplication>(argc, argv);
     qInstallMessageHandler(previous);
-    if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return nullptr;
-    return new morvane::QtView(std::move(application));
-  } catch (...) {  // nothing may cross this C entry point: no window then
-    return nullptr;
+    if (QGuiApplication::platformName() == QStringLiteral("offscreen")) return 0;
+    morvane::OpenQtToolkit(*toolkit, std::move(application));
+    return 1;
+  } catch (...) {
+    return 0;
   }
 }

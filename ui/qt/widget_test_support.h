@@ -21,11 +21,35 @@
 #include "settings/settings.h"
 #include "test_support/files.h"
 #include "ui/form1.h"
-#include "ui/qt/qt_view.h"
+#include "ui/module_toolkit.h"
+#include "ui/qt/qt_toolkit.h"
+#include "ui/toolkit_view.h"
 
 namespace morvane::testing {
 
 namespace fs = std::filesystem;
+
+// The Qt toolkit on the running QApplication, through the window module's C
+// interface as the program reaches it.
+struct OpenedQtToolkit {
+  MorvaneToolkit table{};
+  QtToolkit* qt = &OpenQtToolkit(table, nullptr);
+};
+
+// The desktop view as the program gets it from the window module, with its
+// window at hand.
+class QtView : private OpenedQtToolkit, public ToolkitView {
+ public:
+  QtView() : ToolkitView(MakeModuleToolkit(table)) {}
+
+  // Shows the window of `form` with the focus on Command3.
+  Form1Window& ShowWindow(Form1& form) {
+    ToolkitView::ShowWindow(form);
+    return *window();
+  }
+  // The window, or nullptr before it is made.
+  Form1Window* window() const { return WindowOf(*qt); }
+};
 
 // Answers the next modal dialog of type `Dialog` as soon as it is up. Gives
 // up after ten seconds; `answered` then stays false.

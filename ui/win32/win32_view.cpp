@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
-#include <exception>
+#include <memory>
+#include <optional>
 #include <vector>
 
-#include "core/resume_next.h"
 #include "ui/desktop_view.h"
 
 namespace morvane {
@@ -106,24 +106,26 @@ DWORD StyleOf(const ControlLayout& row) {
 
 // Z-order is the order of creation, and the dialog manager's Tab follows
 // it: the controls by tab index, the frames last so that they lie below
-// everything drawn on them.
-std::vector<const Control*> InCreationOrder(const Form1& form) {
-  std::vector<const Control*> order(form.controls().begin(), form.controls().end());
-  std::stable_sort(order.begin(), order.end(), [](const Control* a, const Control* b) {
-    const bool a_frame = a->kind() == ControlKind::kFrame;
-    const bool b_frame = b->kind() == ControlKind::kFrame;
+// everything drawn on them. Rows of kForm1Controls.
+std::vector<int> InCreationOrder() {
+  std::vector<int> order;
+  for (size_t row = 0; row < kForm1Controls.size(); ++row) order.push_back(static_cast<int>(row));
+  std::stable_sort(order.begin(), order.end(), [](int a, int b) {
+    const ControlLayout& first = kForm1Controls[static_cast<size_t>(a)];
+    const ControlLayout& second = kForm1Controls[static_cast<size_t>(b)];
+    const bool a_frame = first.kind == ControlKind::kFrame;
+    const bool b_frame = second.kind == ControlKind::kFrame;
     if (a_frame != b_frame) return b_frame;
-    return a->layout().tab_index < b->layout().tab_index;
+    return first.tab_index < second.tab_index;
   });
   return order;
 }
 
 // Every control starts a group of its own for the arrow keys, except an
 // option button that follows another of the same container.
-bool StartsGroup(const Control* previous, const Control& control) {
-  return !(previous != nullptr && control.kind() == ControlKind::kOptionButton &&
-           previous->kind() == ControlKind::kOptionButton &&
-           previous->layout().parent == control.layout().parent);
+bool StartsGroup(const ControlLayout* previous, const ControlLayout& row) {
+  return !(previous != nullptr && row.kind == ControlKind::kOptionButton &&
+           previous->kind == ControlKind::kOptionButton && previous->parent == row.parent);
 }
 
 COLORREF ColourOf(uint32_t value) {
@@ -267,7 +269,7 @@ constexpr DWORD kProgressPollMilliseconds = 50;
 constexpr std::u16string_view kProgressTitle = u"変換中";
 constexpr std::u16string_view kProgressCancelCaption = u"キャンセル";
 
-// The progress window of a long batch; see Win32View::WaitForBatch.
+// The progress window of a long batch; see Win32View.
 class ProgressWindow {
  public:
   explicit ProgressWindow(BatchProgress& progress) : progress_(progress) {
@@ -389,31 +391,116 @@ int ControlIdOf(std::string_view name) {
   return 0;
 }
 
-Win32View::Win32View() {
-  INITCOMMONCONTROLSEX classes{sizeof classes,
-                               ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  ::InitCommonControlsEx(&classes);
-}
+// The toolkit's part of the desktop view on Win32: real child controls of a
+// dialog window, made from the layout table.
+class Win32Toolkit final : public WindowToolkit {
+ public:
+  Win32Toolkit() {
+    INITCOMMONCONTROLSEX classes{sizeof classes,
+                                 ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&classes);
+  }
+  ~Win32Toolkit() override {
+    actions_ = nullptr;  // no action is told while the window goes
+    if (window_ != nullptr) ::DestroyWindow(window_);
+    if (window_font_ != nullptr) ::DeleteObject(window_font_);
+    if (credit_font_ != nullptr) ::DeleteObject(credit_font_);
+    if (text_box_brush_ != nullptr) ::DeleteObject(text_box_brush_);
+    if (com_started_) ::CoUninitialize();
+  }
+  Win32Toolkit(const Win32Toolkit&) = delete;
+  Win32Toolkit& operator=(const Win32Toolkit&) = delete;
 
-Win32View::~Win32View() {
-  // The form may already be gone: no handler may run while the window goes.
-  mirroring_ = true;
-  if (window_ != nullptr) ::DestroyWindow(window_);
-  if (window_font_ != nullptr) ::DeleteObject(window_font_);
-  if (credit_font_ != nullptr) ::DeleteObject(credit_font_);
-  if (text1_brush_ != nullptr) ::DeleteObject(text1_brush_);
-  if (com_started_) ::CoUninitialize();
-}
+  void ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) override;
+  bool MakeWindow(WindowActions& actions) override;
+  void ShowWindow() override {
+    ::ShowWindow(window_, SW_SHOW);
+    ::SetForegroundWindow(window_);
+  }
+  void HideWindow() override {
+    if (window_ != nullptr) ::ShowWindow(window_, SW_HIDE);
+  }
+  void RunEventLoop() override;
+  void QuitEventLoop() override {
+    if (loop_running_) ::PostQuitMessage(0);
+  }
+  std::optional<std::u16string> ChooseFolder(std::u16string_view title) override;
+  void SetEnabled(int control, bool enabled) override {
+    ::EnableWindow(ChildOf(control), enabled ? TRUE : FALSE);
+  }
+  void SetCheck(int control, int state) override {
+    const WPARAM check = state == 1 ? BST_CHECKED : state == 2 ? BST_INDETERMINATE : BST_UNCHECKED;
+    ::SendMessageW(ChildOf(control), BM_SETCHECK, check, 0);
+  }
+  void SetTabStop(int control, bool tab_stop) override {
+    HWND child = ChildOf(control);
+    LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE) & ~LONG_PTR{WS_TABSTOP};
+    if (tab_stop) style |= WS_TABSTOP;
+    ::SetWindowLongPtrW(child, GWL_STYLE, style);
+  }
+  void SetText(int control, std::u16string_view text) override {
+    HWND child = ChildOf(control);
+    if (FromWide(WindowText(child)) != text) ::SetWindowTextW(child, Wide(text).c_str());
+  }
+  void SetCaption(int control, std::u16string_view caption) override {
+    ::SetWindowTextW(ChildOf(control), Wide(caption).c_str());
+  }
+  void SetPosition(int control, int position) override {
+    ::SendMessageW(ChildOf(control), TBM_SETPOS, TRUE, position);
+  }
+  void SetBackColour(int control, uint32_t colour) override {
+    back_colours_[static_cast<size_t>(control)] = colour;
+    ::InvalidateRect(ChildOf(control), nullptr, TRUE);
+  }
+  // Through the dialog manager, so that the default button follows.
+  void Focus(int control) override {
+    if (HWND child = ChildOf(control))
+      ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(child), TRUE);
+  }
+  void ShowProgressUntilFinished(BatchProgress& progress) override;
 
-void Win32View::ShowMessage(std::u16string_view text, std::u16string_view title, MessageIcon icon) {
+  HWND window() const { return window_; }
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK TextBoxProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam);
+
+  void PlaceWindow(int dpi);
+  HWND MakeChild(int control, int dpi);
+  HWND ChildOf(int control) const {
+    return control >= 0 && static_cast<size_t>(control) < children_.size()
+               ? children_[static_cast<size_t>(control)]
+               : nullptr;
+  }
+  int RowOf(HWND child) const {
+    const auto found = std::find(children_.begin(), children_.end(), child);
+    return child != nullptr && found != children_.end()
+               ? static_cast<int>(found - children_.begin())
+               : -1;
+  }
+  INT_PTR Command(WORD id, WORD code, HWND child);
+  INT_PTR ColourOfTextBox(HDC dc, int control);
+
+  WindowActions* actions_ = nullptr;
+  HWND window_ = nullptr;
+  std::vector<HWND> children_ = std::vector<HWND>(kForm1Controls.size(), nullptr);
+  std::vector<uint32_t> back_colours_ = std::vector<uint32_t>(kForm1Controls.size(), kWhite);
+  HFONT window_font_ = nullptr;
+  HFONT credit_font_ = nullptr;
+  HBRUSH text_box_brush_ = nullptr;  // owned when the colour is not a system one
+  WNDPROC edit_proc_ = nullptr;
+  bool loop_running_ = false;
+  bool com_started_ = false;
+};
+
+void Win32Toolkit::ShowMessage(std::u16string_view text, std::u16string_view title,
+                               MessageIcon icon) {
   const UINT style = MB_OK | (icon == MessageIcon::kError ? MB_ICONERROR : MB_ICONINFORMATION);
   HWND owner = window_ != nullptr && ::IsWindowVisible(window_) ? window_ : nullptr;
   ::MessageBoxW(owner, Wide(text).c_str(), Wide(title).c_str(), style);
 }
 
-int Win32View::RunWindow(Form1& form) {
-  ShowWindow(form);
-  if (form.ended()) return 0;
+void Win32Toolkit::RunEventLoop() {
   loop_running_ = true;
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -422,19 +509,17 @@ int Win32View::RunWindow(Form1& form) {
     ::DispatchMessageW(&message);
   }
   loop_running_ = false;
-  return 0;
 }
 
-std::optional<std::u16string> Win32View::ChooseFolder(Form1& form, std::u16string_view title) {
+std::optional<std::u16string> Win32Toolkit::ChooseFolder(std::u16string_view title) {
   if (!com_started_) {
     com_started_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   }
-  HWND owner = WindowFor(form);
   LPITEMIDLIST drives = nullptr;
-  if (FAILED(::SHGetSpecialFolderLocation(owner, CSIDL_DRIVES, &drives))) drives = nullptr;
+  if (FAILED(::SHGetSpecialFolderLocation(window_, CSIDL_DRIVES, &drives))) drives = nullptr;
   const std::wstring wide_title = Wide(title);
   BROWSEINFOW request{};
-  request.hwndOwner = owner;
+  request.hwndOwner = window_;
   request.pidlRoot = drives;
   request.pszDisplayName = nullptr;
   request.lpszTitle = wide_title.c_str();
@@ -450,24 +535,7 @@ std::optional<std::u16string> Win32View::ChooseFolder(Form1& form, std::u16strin
   return FromWide(path);
 }
 
-void Win32View::PropertyChanged(Form1&, const Control& control, ControlProperty property) {
-  if (window_ != nullptr) Mirror(control, property);
-}
-
-void Win32View::FocusMoved(Form1&, const Control& control) {
-  if (HWND child = ChildOf(control)) {
-    // Through the dialog manager, so that the default button follows.
-    ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(child), TRUE);
-  }
-}
-
-void Win32View::EndProgram(Form1&) {
-  if (window_ != nullptr) ::ShowWindow(window_, SW_HIDE);
-  if (loop_running_) ::PostQuitMessage(0);
-}
-
-void Win32View::WaitForBatch(BatchProgress& progress) {
-  if (progress.WaitUntil(progress.started() + kBatchProgressDelay)) return;
+void Win32Toolkit::ShowProgressUntilFinished(BatchProgress& progress) {
   ProgressWindow window(progress);
   if (window.handle() == nullptr) {
     progress.Wait();
@@ -490,35 +558,38 @@ void Win32View::WaitForBatch(BatchProgress& progress) {
   if (quit) ::PostQuitMessage(static_cast<int>(*quit));
 }
 
-HWND Win32View::WindowFor(Form1& form) {
-  if (window_ == nullptr) MakeWindow(form);
-  return window_;
-}
-
-HWND Win32View::ShowWindow(Form1& form) {
-  HWND window = WindowFor(form);
-  if (form.ended()) return window;
-  ::ShowWindow(window, SW_SHOW);
-  ::SetForegroundWindow(window);
-  form.SetShown(true);
-  RunStep([&] { form.SetFocus(form.Command3); });
-  return window;
-}
-
-void Win32View::MakeWindow(Form1& form) {
-  form_ = &form;
+bool Win32Toolkit::MakeWindow(WindowActions& actions) {
   EmptyDialogTemplate blank{};
   blank.head.style = kWindowStyle;
   window_ = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), &blank.head, nullptr,
                                          &DialogProc, reinterpret_cast<LPARAM>(this));
-  if (window_ == nullptr) throw StepFailure("the settings window cannot be made");
+  if (window_ == nullptr) return false;
   ::SetWindowTextW(window_, Wide(kForm1Window.caption).c_str());
   ::SendMessageW(window_, WM_SETICON, ICON_BIG,
                  reinterpret_cast<LPARAM>(ProgramIcon(::GetSystemMetrics(SM_CXICON))));
   ::SendMessageW(window_, WM_SETICON, ICON_SMALL,
                  reinterpret_cast<LPARAM>(ProgramIcon(::GetSystemMetrics(SM_CXSMICON))));
-
   const int dpi = DpiOf(window_);
+  PlaceWindow(dpi);
+  window_font_ = MakeWindowFont(dpi);
+  credit_font_ = MakeCreditFont(dpi);
+  const ControlLayout* previous = nullptr;
+  for (const int control : InCreationOrder()) {
+    HWND child = MakeChild(control, dpi);
+    if (child == nullptr) return false;
+    const ControlLayout& row = kForm1Controls[static_cast<size_t>(control)];
+    if (StartsGroup(previous, row)) {
+      ::SetWindowLongPtrW(child, GWL_STYLE, ::GetWindowLongPtrW(child, GWL_STYLE) | WS_GROUP);
+    }
+    previous = &row;
+  }
+  ::SendMessageW(window_, DM_SETDEFID, IDOK, 0);
+  actions_ = &actions;
+  return true;
+}
+
+// The client area the layout asks for, centred in the work area.
+void Win32Toolkit::PlaceWindow(int dpi) {
   RECT frame{0, 0, PixelsFromTwips(kForm1Window.client_width, dpi),
              PixelsFromTwips(kForm1Window.client_height, dpi)};
   ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
@@ -530,222 +601,135 @@ void Win32View::MakeWindow(Form1& form) {
   ::SetWindowPos(window_, nullptr, work.left + std::max(0L, (work.right - work.left - width) / 2),
                  work.top + std::max(0L, (work.bottom - work.top - height) / 2), width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-
-  window_font_ = MakeWindowFont(dpi);
-  credit_font_ = MakeCreditFont(dpi);
-  const Control* previous = nullptr;
-  for (const Control* control : InCreationOrder(form)) {
-    HWND child = MakeChild(*control, dpi);
-    if (StartsGroup(previous, *control)) {
-      ::SetWindowLongPtrW(child, GWL_STYLE, ::GetWindowLongPtrW(child, GWL_STYLE) | WS_GROUP);
-    }
-    previous = control;
-  }
-  ::SendMessageW(window_, DM_SETDEFID, IDOK, 0);
 }
 
-HWND Win32View::MakeChild(const Control& control, int dpi) {
-  const ControlLayout& row = control.layout();
+HWND Win32Toolkit::MakeChild(int control, int dpi) {
+  const ControlLayout& row = kForm1Controls[static_cast<size_t>(control)];
   const RECT place = ClientRectOf(row, dpi);
-  const std::wstring caption =
-      row.kind == ControlKind::kTextBox ? std::wstring() : Wide(control.caption());
-  HWND child =
-      ::CreateWindowExW(0, WindowClassOf(row.kind), caption.c_str(), StyleOf(row), place.left,
-                        place.top, place.right - place.left, place.bottom - place.top, window_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(row.name))),
-                        ::GetModuleHandleW(nullptr), nullptr);
-  if (child == nullptr) throw StepFailure("a control of the settings window cannot be made");
-  children_[&control] = child;
+  HWND child = ::CreateWindowExW(
+      0, WindowClassOf(row.kind), Wide(row.caption).c_str(), StyleOf(row), place.left, place.top,
+      place.right - place.left, place.bottom - place.top, window_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlIdOf(row.name))),
+      ::GetModuleHandleW(nullptr), nullptr);
+  if (child == nullptr) return nullptr;
+  children_[static_cast<size_t>(control)] = child;
   ::SendMessageW(child, WM_SETFONT,
                  reinterpret_cast<WPARAM>(row.credit_font ? credit_font_ : window_font_), FALSE);
   if (row.kind == ControlKind::kSlider) {
-    ::SendMessageW(child, TBM_SETRANGEMIN, FALSE, control.min());
-    ::SendMessageW(child, TBM_SETRANGEMAX, FALSE, control.max());
+    ::SendMessageW(child, TBM_SETRANGEMIN, FALSE, kSlider1.min);
+    ::SendMessageW(child, TBM_SETRANGEMAX, FALSE, kSlider1.max);
     ::SendMessageW(child, TBM_SETLINESIZE, 0, kSlider1.small_change);
     ::SendMessageW(child, TBM_SETPAGESIZE, 0, kSlider1.large_change);
   } else if (row.kind == ControlKind::kTextBox) {
-    // Clicks reach Form1 through the edit's own window procedure.
+    // Clicks come through the edit's own window procedure.
     ::SetWindowLongPtrW(child, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     edit_proc_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Text1Proc)));
-  }
-  for (ControlProperty property :
-       {ControlProperty::kEnabled, ControlProperty::kBackColor, ControlProperty::kText,
-        ControlProperty::kValue, ControlProperty::kPosition}) {
-    Mirror(control, property);
+        ::SetWindowLongPtrW(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TextBoxProc)));
   }
   return child;
 }
 
-HWND Win32View::ChildOf(const Control& control) const {
-  const auto found = children_.find(&control);
-  return found == children_.end() ? nullptr : found->second;
-}
-
-void Win32View::Mirror(const Control& control, ControlProperty property) {
-  HWND child = ChildOf(control);
-  if (child == nullptr) return;
-  const bool was_mirroring = std::exchange(mirroring_, true);
-  switch (property) {
-    case ControlProperty::kEnabled:
-      ::EnableWindow(child, control.enabled() ? TRUE : FALSE);
-      break;
-    case ControlProperty::kBackColor:
-      if (control.kind() == ControlKind::kTextBox) ::InvalidateRect(child, nullptr, TRUE);
-      break;
-    case ControlProperty::kText:
-      if (control.kind() == ControlKind::kTextBox &&
-          FromWide(WindowText(child)) != control.text()) {
-        ::SetWindowTextW(child, Wide(control.text()).c_str());
-      }
-      break;
-    case ControlProperty::kCaption:
-      if (control.kind() != ControlKind::kTextBox && control.kind() != ControlKind::kSlider) {
-        ::SetWindowTextW(child, Wide(control.caption()).c_str());
-      }
-      break;
-    case ControlProperty::kValue:
-      if (control.kind() == ControlKind::kCheckBox ||
-          control.kind() == ControlKind::kOptionButton) {
-        const WPARAM state = control.value() == 1   ? BST_CHECKED
-                             : control.value() == 2 ? BST_INDETERMINATE
-                                                    : BST_UNCHECKED;
-        ::SendMessageW(child, BM_SETCHECK, state, 0);
-      }
-      if (control.kind() == ControlKind::kOptionButton) {
-        // Tab reaches only the selected option button of a group.
-        LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE) & ~LONG_PTR{WS_TABSTOP};
-        if (control.value() == 1) style |= WS_TABSTOP;
-        ::SetWindowLongPtrW(child, GWL_STYLE, style);
-      }
-      break;
-    case ControlProperty::kPosition:
-      if (control.kind() == ControlKind::kSlider) {
-        ::SendMessageW(child, TBM_SETPOS, TRUE, control.position());
-      }
-      break;
-  }
-  mirroring_ = was_mirroring;
-}
-
-template <class Handler>
-void Win32View::RunHandler(Handler handler) {
-  if (mirroring_ || form_ == nullptr || form_->ended()) return;
-  try {
-    handler();
-  } catch (...) {
-    // Any failure ends the handler; the window goes on.
-  }
-}
-
-INT_PTR Win32View::Command(WORD id, WORD code, HWND child) {
-  Form1& form = *form_;
-  // Esc and the access keys come from the dialog manager, which names the
-  // control by its id; a disabled button is not pressed.
+// Esc and the access keys come from the dialog manager, which names the
+// control by its id.
+INT_PTR Win32Toolkit::Command(WORD id, WORD code, HWND child) {
   if (child == nullptr) child = ::GetDlgItem(window_, id);
-  const Control* control = nullptr;
-  for (const auto& [candidate, window] : children_) {
-    if (window == child) control = candidate;
-  }
-  if (control == nullptr || !control->enabled()) return FALSE;
-  if (control == &form.Text1) {
-    if (code == EN_CHANGE) {
-      RunHandler([&] { form.Text1.SetText(FromWide(WindowText(child))); });
-    }
-    return TRUE;
-  }
-  if (code != BN_CLICKED) return FALSE;
-  if (control == &form.Check1) {
-    RunHandler([&] {
+  const int control = RowOf(child);
+  if (control < 0) return FALSE;
+  switch (kForm1Controls[static_cast<size_t>(control)].kind) {
+    case ControlKind::kTextBox:
+      if (code == EN_CHANGE) actions_->TextEdited(control, FromWide(WindowText(child)));
+      return TRUE;
+    case ControlKind::kCheckBox: {
+      if (code != BN_CLICKED) return FALSE;
       const LRESULT state = ::SendMessageW(child, BM_GETCHECK, 0, 0);
-      form.Check1.SetValue(state == BST_CHECKED ? 1 : state == BST_INDETERMINATE ? 2 : 0);
-      form.Check1_Click();
-    });
-  } else if (control == &form.Option1 || control == &form.Option2) {
-    // Only a selection runs the handler of the option that became selected.
-    if (control->value() == 1 || ::SendMessageW(child, BM_GETCHECK, 0, 0) != BST_CHECKED) {
+      actions_->CheckClicked(control, state == BST_CHECKED         ? 1
+                                      : state == BST_INDETERMINATE ? 2
+                                                                   : 0);
       return TRUE;
     }
-    RunHandler([&] {
-      if (control == &form.Option1) {
-        form.Option1_Click();
-      } else {
-        form.Option2_Click();
-      }
-    });
-  } else if (control == &form.Command1) {
-    RunHandler([&] { form.Command1_Click(); });
-  } else if (control == &form.Command2) {
-    RunHandler([&] { form.Command2_Click(); });
-  } else if (control == &form.Command3) {
-    RunHandler([&] { form.Command3_Click(); });
+    case ControlKind::kOptionButton:
+      if (code != BN_CLICKED) return FALSE;
+      if (::SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        actions_->OptionSelected(control);
+      return TRUE;
+    default:
+      if (code != BN_CLICKED) return FALSE;
+      actions_->Clicked(control);
+      return TRUE;
   }
-  return TRUE;
 }
 
-INT_PTR Win32View::ColourOfText1(HDC dc) {
-  const uint32_t colour = form_->Text1.back_color();
+INT_PTR Win32Toolkit::ColourOfTextBox(HDC dc, int control) {
+  const uint32_t colour = back_colours_[static_cast<size_t>(control)];
   ::SetBkColor(dc, ColourOf(colour));
-  ::SetTextColor(dc, ::GetSysColor(form_->Text1.enabled() ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+  ::SetTextColor(
+      dc, ::GetSysColor(::IsWindowEnabled(ChildOf(control)) ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
   if ((colour & kSystemColourFlag) != 0) {
     return reinterpret_cast<INT_PTR>(::GetSysColorBrush(static_cast<int>(colour & 0xFF)));
   }
   LOGBRUSH current{};
-  if (text1_brush_ == nullptr || ::GetObjectW(text1_brush_, sizeof current, &current) == 0 ||
+  if (text_box_brush_ == nullptr || ::GetObjectW(text_box_brush_, sizeof current, &current) == 0 ||
       current.lbColor != ColourOf(colour)) {
-    if (text1_brush_ != nullptr) ::DeleteObject(text1_brush_);
-    text1_brush_ = ::CreateSolidBrush(ColourOf(colour));
+    if (text_box_brush_ != nullptr) ::DeleteObject(text_box_brush_);
+    text_box_brush_ = ::CreateSolidBrush(ColourOf(colour));
   }
-  return reinterpret_cast<INT_PTR>(text1_brush_);
+  return reinterpret_cast<INT_PTR>(text_box_brush_);
 }
 
-INT_PTR CALLBACK Win32View::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR CALLBACK Win32Toolkit::DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_INITDIALOG) {
     ::SetWindowLongPtrW(window, DWLP_USER, lparam);
     return FALSE;  // the view puts the focus itself
   }
-  auto* view = reinterpret_cast<Win32View*>(::GetWindowLongPtrW(window, DWLP_USER));
-  if (view == nullptr || view->form_ == nullptr) return FALSE;
-  Form1& form = *view->form_;
+  auto* self = reinterpret_cast<Win32Toolkit*>(::GetWindowLongPtrW(window, DWLP_USER));
+  if (self == nullptr || self->actions_ == nullptr) return FALSE;
   switch (message) {
     case WM_COMMAND:
-      return view->Command(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam));
+      return self->Command(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HWND>(lparam));
     case WM_HSCROLL: {
-      HWND slider = view->ChildOf(form.Slider1);
-      if (slider == nullptr || reinterpret_cast<HWND>(lparam) != slider) return FALSE;
-      const int position = static_cast<int>(::SendMessageW(slider, TBM_GETPOS, 0, 0));
-      if (position != form.Slider1.position()) {
-        view->RunHandler([&] {
-          form.Slider1.SetPosition(position);
-          form.Slider1_Change();
-        });
-      }
+      const int control = self->RowOf(reinterpret_cast<HWND>(lparam));
+      if (control < 0) return FALSE;
+      self->actions_->SliderMoved(control, static_cast<int>(::SendMessageW(
+                                               reinterpret_cast<HWND>(lparam), TBM_GETPOS, 0, 0)));
       return TRUE;
     }
     case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-      if (reinterpret_cast<HWND>(lparam) == view->ChildOf(form.Text1)) {
-        return view->ColourOfText1(reinterpret_cast<HDC>(wparam));
-      }
-      return FALSE;
+    case WM_CTLCOLORSTATIC: {
+      const int control = self->RowOf(reinterpret_cast<HWND>(lparam));
+      if (control < 0 || kForm1Controls[static_cast<size_t>(control)].kind != ControlKind::kTextBox)
+        return FALSE;
+      return self->ColourOfTextBox(reinterpret_cast<HDC>(wparam), control);
+    }
     case WM_CLOSE:
-      // The close box ends the program unsaved.
-      if (!form.ended() && !view->mirroring_) form.EndProgram();
+      self->actions_->CloseRequested();
       return TRUE;
     default:
       return FALSE;
   }
 }
 
-LRESULT CALLBACK Win32View::Text1Proc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* view = reinterpret_cast<Win32View*>(::GetWindowLongPtrW(edit, GWLP_USERDATA));
-  const LRESULT result = ::CallWindowProcW(view->edit_proc_, edit, message, wparam, lparam);
-  // A click is the button's release over the box; a disabled box gets none.
-  if (message == WM_LBUTTONUP && view->form_ != nullptr && view->form_->Text1.enabled()) {
-    view->RunHandler([view] { view->form_->Text1_Click(); });
-  }
+// A click is the button's release over the box; a disabled box gets none.
+LRESULT CALLBACK Win32Toolkit::TextBoxProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<Win32Toolkit*>(::GetWindowLongPtrW(edit, GWLP_USERDATA));
+  const LRESULT result = ::CallWindowProcW(self->edit_proc_, edit, message, wparam, lparam);
+  if (message == WM_LBUTTONUP && self->actions_ != nullptr)
+    self->actions_->Clicked(self->RowOf(edit));
   return result;
 }
+
+Win32View::Win32View() : ToolkitView(std::make_unique<Win32Toolkit>()) {}
+
+HWND Win32View::WindowFor(Form1& form) {
+  MakeWindow(form);
+  return window();
+}
+
+HWND Win32View::ShowWindow(Form1& form) {
+  ToolkitView::ShowWindow(form);
+  return window();
+}
+
+HWND Win32View::window() const { return static_cast<const Win32Toolkit&>(toolkit()).window(); }
 
 std::unique_ptr<View> LoadDesktopView() { return std::make_unique<Win32View>(); }
 

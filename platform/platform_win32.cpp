@@ -5,7 +5,6 @@
 #include <windows.h>
 // After windows.h, which they need.
 #include <knownfolders.h>
-#include <psapi.h>
 #include <shlobj.h>
 #include <winioctl.h>
 
@@ -22,6 +21,7 @@
 #include "platform/command_line_win32.h"
 #include "platform/conventions.h"
 #include "platform/platform.h"
+#include "savejpg/system_memory.h"
 
 namespace morvane {
 namespace {
@@ -204,37 +204,11 @@ LookUpMemo::~LookUpMemo() = default;
 // The process heap keeps what it frees for reuse already.
 bool KeepFreedMemoryForReuse() { return false; }
 
-uint64_t PhysicalMemoryBytes() {
-  MEMORYSTATUSEX status{};
-  status.dwLength = sizeof status;
-  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
-}
+// The encoder library's own reading of the machine and the job's limits,
+// compiled into this layer too (savejpg/system_memory_win32.cpp).
+uint64_t PhysicalMemoryBytes() { return savejpg::MachineMemory(); }
 
-uint64_t MemoryAvailableToProcess() {
-  uint64_t least = PhysicalMemoryBytes();
-  PROCESS_MEMORY_COUNTERS_EX counters{};
-  counters.cb = sizeof counters;
-  const uint64_t committed =
-      ::K32GetProcessMemoryInfo(::GetCurrentProcess(),
-                                reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                sizeof counters)
-          ? counters.PrivateUsage
-          : 0;
-  // The job this process is in, if any; its limits count committed memory.
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
-  if (::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &job, sizeof job,
-                                  nullptr)) {
-    const DWORD flags = job.BasicLimitInformation.LimitFlags;
-    for (const auto& [flag, limit] :
-         {std::pair{JOB_OBJECT_LIMIT_PROCESS_MEMORY, job.ProcessMemoryLimit},
-          std::pair{JOB_OBJECT_LIMIT_JOB_MEMORY, job.JobMemoryLimit}}) {
-      if ((flags & flag) == 0) continue;
-      const uint64_t left = limit > committed ? limit - committed : 1;
-      least = least == 0 ? left : std::min<uint64_t>(least, left);
-    }
-  }
-  return least;
-}
+uint64_t MemoryAvailableToProcess() { return savejpg::MemoryAvailable(); }
 
 uint64_t MemoryEachThreadTakes() { return 0; }
 

@@ -240,6 +240,28 @@ fs::path FolderOf(const fs::path& dest) {
   return folder.empty() ? fs::path(".") : folder;
 }
 
+// Claims an entry among the names a stop removes and makes a free
+// temporary name beside `dest` with `make` (one system call on the
+// candidate, true when it made the name): `entry` and `path` then hold it.
+// False, with the entry given back, when no name can be made.
+template <class Make>
+bool NameBeside(const fs::path& dest, NameEntry*& entry, fs::path& path, Make make) {
+  entry = ClaimEntry();
+  if (entry == nullptr) return false;
+  TempNames names(dest);
+  for (int attempt = 0; attempt < TempNames::kAttempts; ++attempt) {
+    const fs::path candidate = names.Next();
+    if (!FillEntry(*entry, candidate)) break;
+    if (MakeKnownName(*entry, [&] { return make(candidate); })) {
+      path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) break;
+  }
+  ReleaseEntry(entry);
+  return false;
+}
+
 }  // namespace
 
 TempOutput::~TempOutput() {
@@ -262,24 +284,10 @@ bool TempOutput::Create(const fs::path& dest) {
 
 bool TempOutput::CreateNamed(const fs::path& dest) {
   InstallStopHandlersWhereDefault();
-  entry_ = ClaimEntry();
-  if (entry_ == nullptr) return false;
-  TempNames names(dest);
-  for (int attempt = 0; attempt < TempNames::kAttempts; ++attempt) {
-    const fs::path candidate = names.Next();
-    if (!FillEntry(*entry_, candidate)) break;
-    const bool made = MakeKnownName(*entry_, [&] {
-      fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      return fd_ >= 0;
-    });
-    if (made) {
-      path_ = candidate;
-      return true;
-    }
-    if (errno != EEXIST) break;
-  }
-  ReleaseEntry(entry_);
-  return false;
+  return NameBeside(dest, entry_, path_, [&](const fs::path& candidate) {
+    fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd_ >= 0;
+  });
 }
 
 void TempOutput::Write(const uint8_t* data, size_t size) {
@@ -295,24 +303,10 @@ void TempOutput::Write(const uint8_t* data, size_t size) {
 // Gives the unnamed file a temporary name beside dest. False when none can
 // be made.
 bool TempOutput::LinkUnnamed(const fs::path& dest) {
-  entry_ = ClaimEntry();
-  if (entry_ == nullptr) return false;
   const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-  TempNames names(dest);
-  for (int attempt = 0; attempt < TempNames::kAttempts; ++attempt) {
-    const fs::path candidate = names.Next();
-    if (!FillEntry(*entry_, candidate)) break;
-    const bool made = MakeKnownName(*entry_, [&] {
-      return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
-    });
-    if (made) {
-      path_ = candidate;
-      return true;
-    }
-    if (errno != EEXIST) break;
-  }
-  ReleaseEntry(entry_);
-  return false;
+  return NameBeside(dest, entry_, path_, [&](const fs::path& candidate) {
+    return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+  });
 }
 
 int16_t TempOutput::Replace(const fs::path& dest) {

@@ -232,10 +232,11 @@ TEST_F(ProgramTest, WritesIntoChosenFolderWithStoredQualityAndProgressive) {
 // blanks it out before the program ends; on a pipe or a file, nothing.
 TEST_F(ProgramTest, ProgressLineOnlyWhenStandardErrorIsATerminal) {
   // One bitmap named again and again: one JPEG path, so the calls run one
-  // after the other, together well past the one-second mark (about 2.5 s
-  // here: 40 names took only just over a second once reads got faster).
+  // after the other, together well past the one-second mark (about 3 s
+  // here: 100 names took only just over a second once the coder got
+  // faster).
   WriteFile(pics() / "big.bmp", Bitmap24(TestPicture(2400, 1800)));
-  constexpr int kNames = 100;
+  constexpr int kNames = 300;
   const std::vector<std::string> args(kNames, (pics() / "big.BMP").string());
   const std::string summary = "変換完了\n" + std::to_string(kNames) +
                               "個のファイルを変換しました。\nフォルダ：" + pics().string() +
@@ -245,10 +246,11 @@ TEST_F(ProgramTest, ProgressLineOnlyWhenStandardErrorIsATerminal) {
   EXPECT_EQ(on_terminal.status, 0);
   EXPECT_EQ(on_terminal.out, summary);
   // The terminal turns each "\n" into "\r\n"; the program writes none.
-  const std::regex line_shape("(\r変換中 (\\d+)/100)+\r( +)\r");
+  const std::string count = "/" + std::to_string(kNames);
+  const std::regex line_shape("(\r変換中 (\\d+)" + count + ")+\r( +)\r");
   std::smatch whole;
   ASSERT_TRUE(std::regex_match(on_terminal.err, whole, line_shape)) << on_terminal.err;
-  const std::regex one_line("\r変換中 (\\d+)/100");
+  const std::regex one_line("\r変換中 (\\d+)" + count);
   int previous = -1;
   size_t widest = 0;
   for (std::sregex_iterator it(on_terminal.err.begin(), on_terminal.err.end(), one_line), end;

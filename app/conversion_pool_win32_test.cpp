@@ -51,7 +51,7 @@ void RunOnTwoWorkers(const std::vector<std::u16string>& dests, CallsSeen& seen) 
   PoolLimits limits;
   limits.workers = 2;
   BatchProgress progress(conversions.size());
-  RunConversions(conversions, convert, 85, 0, limits, progress);
+  RunConversions(PlanConversions(conversions, limits.workers), convert, 85, 0, limits, progress);
   for (const Conversion& conversion : conversions) EXPECT_TRUE(conversion.completed);
 }
 

@@ -160,8 +160,16 @@ std::u16string ReasonOfResult(int16_t result, std::u16string_view jpeg) {
   std::u16string reason = CallReason(static_cast<R>(result), jpeg);
   if (!reason.empty()) return reason;
   const uint64_t size = static_cast<uint64_t>(result < 0 ? -int64_t{result} : int64_t{result});
-  const std::u16string number = (result < 0 ? u"-" : u"") + DecimalText(size);
-  return u"変換できません (結果 " + number + u") / cannot convert (result " + number + u")";
+  // Written piece by piece, which the hardened Release build's -Wrestrict
+  // accepts.
+  std::u16string number = result < 0 ? u"-" : u"";
+  number += DecimalText(size);
+  std::u16string text = u"変換できません (結果 ";
+  text += number;
+  text += u") / cannot convert (result ";
+  text += number;
+  text += u")";
+  return text;
 }
 
 std::u16string NotConvertedLine(std::u16string_view name, std::u16string_view reason) {

@@ -139,6 +139,14 @@ std::u16string_view LineEndOf(std::u16string_view content) {
   return u"\n";
 }
 
+// The line end to add after `before`, whose last line has none: after a
+// bare CR, a CR LF, so that the CR stays part of that line's text rather
+// than become its line end: a section line "[Data\r" would otherwise turn
+// into "[Data", a section of the name being added.
+std::u16string_view LineEndAfter(std::u16string_view before, std::u16string_view line_end) {
+  return (!before.empty() && before.back() == u'\r') ? u"\r\n" : line_end;
+}
+
 std::u16string EntryText(std::u16string_view key, std::u16string_view value) {
   std::u16string text(key);
   text += u'=';
@@ -190,7 +198,9 @@ std::optional<std::u16string> SetProfileString(std::u16string_view file_content,
     return content;
   }
   const bool only_mark = content.size() == 1 && content.front() == kByteOrderMark;
-  if (!content.empty() && !only_mark && content.back() != u'\n') content += line_end;
+  if (!content.empty() && !only_mark && content.back() != u'\n') {
+    content += LineEndAfter(content, line_end);
+  }
   content += u'[';
   content += section;
   content += u']';

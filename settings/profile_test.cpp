@@ -153,6 +153,16 @@ TEST(SetProfileString, AddsMissingSectionAtTheEndInTheFilesLineEnds) {
             u"[A]\nx=1\n[Data]\nRate=85\n");
   EXPECT_EQ(SetProfileString(u"[A]\r\nx=1", u"Data", u"Rate", u"85"),
             u"[A]\r\nx=1\r\n[Data]\r\nRate=85\r\n");
+  // A last line ending in a bare CR keeps it as its text: "[Data\r" names
+  // another section than "Data", and stays so once a line end follows it.
+  for (const std::u16string_view last : {u"[Data\r", u"[A]\nx=1\r"}) {
+    const std::u16string content = u"[A]\n" + std::u16string(last);
+    const std::optional<std::u16string> written =
+        SetProfileString(content, u"Data", u"Rate", u"85");
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(GetProfileString(*written, u"Data", u"Rate", u"-"), u"85");
+    EXPECT_EQ(written->substr(0, content.size() + 2), content + u"\r\n");
+  }
 }
 
 TEST(SetProfileString, RefusesWhatTheFileCannotHold) {

@@ -1,5 +1,5 @@
 # Fails unless the library's dynamic symbol table defines SavetoJPEG and
-# nothing else. Run as: cmake -DLIB=path/to/libSaveJPG.so -P check_exports.cmake
+# SaveJPGUseThreads and nothing else. Run as: cmake -DLIB=path/to/libSaveJPG.so -P check_exports.cmake
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -10,6 +10,7 @@ foreach(line IN LISTS lines)
   string(REGEX REPLACE "^.* " "" name "${line}")
   list(APPEND names ${name})
 endforeach()
-if(NOT names STREQUAL "SavetoJPEG")
-  message(FATAL_ERROR "expected only SavetoJPEG to be exported, got: ${names}")
+list(SORT names)
+if(NOT names STREQUAL "SaveJPGUseThreads;SavetoJPEG")
+  message(FATAL_ERROR "expected only SavetoJPEG and SaveJPGUseThreads to be exported, got: ${names}")
 endif()

@@ -47,9 +47,13 @@ uint64_t MemoryLimit() {
   return available == 0 ? half_machine : std::min(available, half_machine);
 }
 
+// Threads each call made on this thread may use (SaveJPGUseThreads).
+thread_local unsigned threads_for_calls = 1;
+
 JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressive,
                        uint64_t memory_limit) {
   JpegOptions options;
+  options.threads = threads_for_calls;
   options.memory_limit = memory_limit;
   options.quality = quality;  // the writer clamps 0 to 1 and above 100 to 100
   options.progressive = progressive != 0;
@@ -125,6 +129,10 @@ extern "C" SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t qual
     return savejpg::Convert(savejpg::PathFromSystemText(source), savejpg::PathFromSystemText(dest),
                             quality, progressive);
   });
+}
+
+extern "C" SAVEJPG_API void SaveJPGUseThreads(uint16_t threads) {
+  savejpg::threads_for_calls = std::clamp<unsigned>(threads, 1, savejpg::kMostThreads);
 }
 
 #if defined(_WIN32)

@@ -59,7 +59,13 @@ struct JpegOptions {
   // third faster, unless that would keep more than recoding_limit (noise
   // at a high quality): then libjpeg's way is taken. The JPEG is the same.
   bool libjpeg_fits_tables = false;
+  // Threads the picture may be coded on at once, the calling one included
+  // (at most kMostThreads); 1: on the calling thread alone. A picture too
+  // small to gain from it is coded on one whatever this says.
+  unsigned threads = 1;
 };
+
+constexpr unsigned kMostThreads = 64;
 
 // Returns row `top` (0 = top of the picture), at least width *
 // BytesPerPixel(format) bytes, valid until the next call.

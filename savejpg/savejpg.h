@@ -47,6 +47,17 @@
  * may go on to the width rounded up to 4 pixels (RLE8) or 8 pixels (RLE4);
  * the pixels past the width are dropped.
  *
+ * A large image may be coded on several threads at once: it is cut into
+ * bands of whole rows of blocks, each band coded on a thread of its own, and
+ * the bands joined into the one JPEG that one thread writes, byte for byte.
+ * How many threads a call may use is set for the calling thread by
+ *
+ *   void SaveJPGUseThreads(uint16_t threads);
+ *
+ * which holds for every later call made on that thread: 0 and 1 code on the
+ * calling thread alone (as before it is called), more allow that many
+ * threads in all, up to 64. Images too small to gain from it are not cut.
+ *
  * Returns SAVEJPG_OK (0) when dest was written, otherwise one of the values
  * below. Values from 100 on say why the bitmap was refused; nothing is
  * written for them.
@@ -120,6 +131,7 @@ enum SaveJpgResult {
 };
 
 SAVEJPG_API int16_t SavetoJPEG(char* source, char* dest, uint8_t quality, int16_t progressive);
+SAVEJPG_API void SaveJPGUseThreads(uint16_t threads);
 
 #if defined(_WIN32)
 SAVEJPG_API int16_t SavetoJPEGW(const wchar_t* source, const wchar_t* dest, uint8_t quality,

@@ -2,6 +2,7 @@
 // file beside the destination, then put it in the destination's place.
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -63,13 +64,17 @@ JpegOptions OptionsFor(const BmpImage& image, uint8_t quality, int16_t progressi
   return options;
 }
 
-// Rows for libjpeg; a row the source no longer holds ends the conversion.
-RowFunction RowsOrFailure(BmpRowReader& rows) {
-  return [&rows](uint32_t top) {
-    const uint8_t* row = rows.Row(top);
-    if (row == nullptr)
-      throw JpegFailure(SAVEJPG_BMP_PIXELS_TRUNCATED, "the bitmap was cut short while read");
-    return row;
+// Rows for libjpeg, each thread coding rows with a reader of its own; a row
+// the source no longer holds ends the conversion.
+RowFunctionMaker RowsOrFailure(const BmpImage& image, BmpSource& source) {
+  return [&image, &source] {
+    const auto rows = std::make_shared<BmpRowReader>(image, source);
+    return RowFunction([rows](uint32_t top) {
+      const uint8_t* row = rows->Row(top);
+      if (row == nullptr)
+        throw JpegFailure(SAVEJPG_BMP_PIXELS_TRUNCATED, "the bitmap was cut short while read");
+      return row;
+    });
   };
 }
 
@@ -111,7 +116,7 @@ int16_t WriteJpegFile(const BmpImage& image, BmpSource& source, const fs::path& 
   if (!output.Create(dest)) return SAVEJPG_ERR_CREATE_OUTPUT;
   BmpRowReader rows(image, source);
   try {
-    WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(rows),
+    WriteJpeg(rows.Width(), rows.Height(), rows.Format(), RowsOrFailure(image, source),
               OptionsFor(image, quality, progressive, memory_limit), output);
   } catch (const JpegFailure& failure) {
     return failure.code();

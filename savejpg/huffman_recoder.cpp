@@ -9,6 +9,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "savejpg.h"
+#include "work_threads.h"
 
 // The sections cited are those of ITU-T T.81 | ISO/IEC 10918-1, "Digital
 // compression and coding of continuous-tone still images: requirements and
@@ -56,8 +58,9 @@ const char* ToString(RecodeError error) {
       "a scan the script cannot have",
       "a symbol its fitted table lacks",
       "a table segment too long",
+      "bands that do not join",
   };
-  static_assert(std::size(kMessages) == static_cast<size_t>(RecodeError::TableSegmentTooLong) + 1);
+  static_assert(std::size(kMessages) == static_cast<size_t>(RecodeError::BandsDoNotJoin) + 1);
   const auto index = static_cast<size_t>(error);
   return index < std::size(kMessages) ? kMessages[index] : "an unknown fault";
 }
@@ -71,8 +74,8 @@ namespace {
 
 [[noreturn]] void Fail(RecodeError error) { throw RecodeFailure(error); }
 
-constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kSof2 = 0xC2, kDht = 0xC4, kSoi = 0xD8, kEoi = 0xD9,
-                  kSos = 0xDA, kDri = 0xDD;
+constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kSof2 = 0xC2, kDht = 0xC4, kDqt = 0xDB, kSoi = 0xD8,
+                  kEoi = 0xD9, kSos = 0xDA, kDri = 0xDD;
 // The Huffman tables by slot: DC tables 0-3 (Tc = 0, Th = 0-3), then AC
 // tables 0-3 (Tc = 1).
 constexpr int kTableSlots = 8;
@@ -292,6 +295,45 @@ class DecodeTable {
 class BitWriter {
  public:
   explicit BitWriter(JpegSink& sink) : sink_(sink), buffer_(kBuffer), out_(buffer_.data()) {}
+
+  // A piece of a scan coded apart: its bytes, the first of them holding
+  // `phase` 0 bits where the bits before the piece go, then its bits; and
+  // the bits after its last whole byte.
+  struct Piece {
+    std::vector<uint8_t> bytes;
+    uint64_t tail = 0;
+    int phase = 0, tail_bits = 0;
+  };
+  // A writer of a piece that begins `phase` bits (0-7) into its first byte.
+  BitWriter(JpegSink& sink, int phase) : BitWriter(sink) { count_ = phase; }
+  // The bits after the last whole byte, which Finish would pad; the whole
+  // bytes are handed to the sink.
+  void FinishPiece(Piece& piece) {
+    Drain();
+    Flush();
+    piece.tail = acc_ & ((uint64_t{1} << count_) - 1);
+    piece.tail_bits = count_;
+  }
+  // Puts a piece's bits after those written so far; its phase must be the
+  // count of bits waiting for their byte. A byte made of bits from both
+  // sides is stuffed here (the piece's own first byte never needs it: it
+  // starts with a 0 bit, or it is whole).
+  void PutPiece(const Piece& piece) {
+    Drain();
+    if (count_ != piece.phase) Fail(RecodeError::BandsDoNotJoin);
+    if (piece.bytes.empty()) {
+      acc_ = acc_ << (piece.tail_bits - count_) | piece.tail;
+    } else {
+      std::span<const uint8_t> bytes = piece.bytes;
+      if (count_ != 0) {
+        Emit(static_cast<uint8_t>(acc_ << (8 - count_) | bytes[0]));
+        bytes = bytes.subspan(1);
+      }
+      Append(bytes);
+      acc_ = piece.tail;
+    }
+    count_ = piece.tail_bits;
+  }
 
   // Each symbol's code from `codes` (code << 5 | length, by slot << 8 |
   // symbol), then its additional bits.
@@ -605,6 +647,13 @@ constexpr uint64_t kSmallestSymbolRoom = 1024;
 // A scan's symbols in order, as PackedSymbol makes them.
 using Symbols = GrowingArray<uint32_t>;
 
+// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` additional bits.
+int32_t Extend(uint32_t additional, int ssss) {
+  if (ssss == 0) return 0;
+  const auto value = static_cast<int32_t>(additional);
+  return value < (1 << (ssss - 1)) ? value - (1 << ssss) + 1 : value;
+}
+
 // Reads one block's symbols of a sequential scan (F.2.2.1 and F.2.2.2,
 // the decoding of what F.1.2.1 and F.1.2.2 code): on_dc(SSSS, its
 // additional bits) for the DC difference, then on_ac(RRRRSSSS, SSSS, its
@@ -654,32 +703,54 @@ bool AllQuick(const Layout& layout, const std::optional<DecodeTable> (&tables)[k
   return quick;
 }
 
+// What reading a scan gives: its symbols, their counts by table slot, and
+// for each component where its first DC symbol lies among the symbols, its
+// first DC and its last (DIFF + PRED, F.2.1.3.1, PRED starting from 0).
+struct ScanSymbols {
+  explicit ScanSymbols(Symbols&& all) : symbols(std::move(all)) {}
+  Symbols symbols;
+  std::vector<std::array<int64_t, 257>> counts = std::vector<std::array<int64_t, 257>>(kTableSlots);
+  uint64_t first_dc_at[4] = {};
+  int64_t first_dc[4] = {}, last_dc[4] = {};
+  bool has_dc[4] = {};
+};
+
 template <bool kQuick>
-Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
-                 const std::optional<DecodeTable> (&tables)[kTableSlots],
-                 std::vector<std::array<int64_t, 257>>& counts, uint64_t memory_limit) {
+ScanSymbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
+                     const std::optional<DecodeTable> (&tables)[kTableSlots],
+                     uint64_t memory_limit) {
+  const uint64_t room = SymbolRoom(jpeg.size(), layout.mcus * layout.mcu.size());
+  if (room > memory_limit / sizeof(uint32_t)) OutOfMemory();
+  ScanSymbols read(Symbols(room, memory_limit / sizeof(uint32_t)));
   struct Tables {
     const DecodeTable *dc, *ac;
     uint32_t dc_slot_bits, ac_slot_bits;
     int64_t *dc_count, *ac_count;
+    size_t component;
   };
   std::vector<Tables> mcu;
   for (const Block& block : layout.mcu)
     mcu.push_back(
         {&*tables[block.dc], &*tables[block.ac], SlotBits(static_cast<uint32_t>(block.dc)),
-         SlotBits(static_cast<uint32_t>(block.ac)), counts[static_cast<size_t>(block.dc)].data(),
-         counts[static_cast<size_t>(block.ac)].data()});
-  const uint64_t room = SymbolRoom(jpeg.size(), layout.mcus * layout.mcu.size());
-  if (room > memory_limit / sizeof(uint32_t)) OutOfMemory();
-  Symbols symbols(room, memory_limit / sizeof(uint32_t));
+         SlotBits(static_cast<uint32_t>(block.ac)),
+         read.counts[static_cast<size_t>(block.dc)].data(),
+         read.counts[static_cast<size_t>(block.ac)].data(), static_cast<size_t>(block.component)});
+  Symbols& symbols = read.symbols;
   uint32_t* out = symbols.Begin();
   BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
+  int64_t* const pred = read.last_dc;
   for (uint64_t m = 0; m < layout.mcus; ++m) {
     for (const Tables& block : mcu) {
       out = symbols.RoomFor(out, 64);
       ReadBlockSymbols<kQuick>(
           in, *block.dc, *block.ac,
           [&](uint32_t ssss, uint32_t additional) {
+            pred[block.component] += Extend(additional, static_cast<int>(ssss));
+            if (!read.has_dc[block.component]) [[unlikely]] {
+              read.has_dc[block.component] = true;
+              read.first_dc_at[block.component] = static_cast<uint64_t>(out - symbols.Begin());
+              read.first_dc[block.component] = pred[block.component];
+            }
             *out++ = PackedSymbol(block.dc_slot_bits, ssss, additional, ssss);
             ++block.dc_count[ssss];
           },
@@ -691,14 +762,14 @@ Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
   }
   symbols.End(out);
   CheckScanEnd(in);
-  return symbols;
+  return read;
 }
 
-Symbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
-                 const std::optional<DecodeTable> (&tables)[kTableSlots],
-                 std::vector<std::array<int64_t, 257>>& counts, uint64_t memory_limit) {
-  return AllQuick(layout, tables) ? ReadScan<true>(jpeg, layout, tables, counts, memory_limit)
-                                  : ReadScan<false>(jpeg, layout, tables, counts, memory_limit);
+ScanSymbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
+                     const std::optional<DecodeTable> (&tables)[kTableSlots],
+                     uint64_t memory_limit) {
+  return AllQuick(layout, tables) ? ReadScan<true>(jpeg, layout, tables, memory_limit)
+                                  : ReadScan<false>(jpeg, layout, tables, memory_limit);
 }
 
 // One table as a DHT segment holds it (B.2.4.2): Tc Th, BITS, HUFFVAL.
@@ -745,26 +816,23 @@ struct Plane {
         real_high(real_high),
         dc(wide * high),
         nonzero(wide * high * 4),
-        first_value(wide * high) {}
+        first_value(wide * high),
+        values_of_row(high) {}
   uint64_t blocks_wide, blocks_high;  // coded, with the padding
   uint64_t real_wide, real_high;      // of the picture alone
   std::vector<int16_t> dc;
   std::vector<uint64_t> nonzero;
-  std::vector<uint64_t> first_value;  // where the block's values start
+  std::vector<uint64_t> first_value;  // where the block's values start in its row's array
+  // The array holding the values of each row of blocks: each band of the
+  // picture has one.
+  std::vector<const int16_t*> values_of_row;
 
   uint64_t Index(uint64_t x, uint64_t y) const { return y * blocks_wide + x; }
-  CodedBlock At(uint64_t x, uint64_t y, const int16_t* values) const {
+  CodedBlock At(uint64_t x, uint64_t y) const {
     const uint64_t i = Index(x, y);
-    return {dc[i], nonzero.data() + i * 4, values + first_value[i]};
+    return {dc[i], nonzero.data() + i * 4, values_of_row[y] + first_value[i]};
   }
 };
-
-// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` additional bits.
-int32_t Extend(uint32_t additional, int ssss) {
-  if (ssss == 0) return 0;
-  const auto value = static_cast<int32_t>(additional);
-  return value < (1 << (ssss - 1)) ? value - (1 << ssss) + 1 : value;
-}
 
 // Reads one block's coefficients: the DC into `dc` (DIFF + PRED, F.2.1.3.1,
 // PRED the DC before in the component), the values not 0 to `values`, and
@@ -794,12 +862,9 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
   std::copy(masks, masks + 4, nonzero);
 }
 
-// Compiled apart from RecodeAsProgressive: inlined there, its loop came out
-// with a fifth more instructions.
-template <bool kQuick>
-[[gnu::noinline]] std::vector<Plane> ReadCoefficients(
-    std::span<const uint8_t> jpeg, const Layout& layout,
-    const std::optional<DecodeTable> (&tables)[kTableSlots], GrowingArray<int16_t>& values) {
+// The planes of the picture's components, for every block its sequential
+// scan codes.
+std::vector<Plane> PlanesFor(const Layout& layout) {
   const MaxSampling max(layout);
   if (layout.scan_components.size() != layout.frame.size())
     Fail(RecodeError::ScanWithoutEveryComponent);
@@ -812,18 +877,33 @@ template <bool kQuick>
                         interleaved ? layout.mcus_high * static_cast<uint64_t>(c.v) : real_high,
                         real_wide, real_high);
   }
+  return planes;
+}
+
+// Reads the coefficients of one band of the picture (`band`, its own
+// layout), whose MCUs start at row `first_row` of the picture's, into
+// `planes`, its values not 0 into `values`. Compiled apart from
+// RecodeAsProgressive: inlined there, its loop came out with a fifth more
+// instructions.
+template <bool kQuick>
+[[gnu::noinline]] void ReadBandCoefficients(std::span<const uint8_t> jpeg, const Layout& band,
+                                            uint64_t first_row,
+                                            const std::optional<DecodeTable> (&tables)[kTableSlots],
+                                            std::vector<Plane>& planes,
+                                            GrowingArray<int16_t>& values) {
+  const bool interleaved = band.frame.size() > 1;
   int16_t* value_end = values.Begin();
   int64_t pred[4] = {};  // wide enough for any sum of differences
-  BitReader in(jpeg.data() + layout.scan_start, jpeg.data() + layout.scan_end);
-  for (uint64_t m = 0; m < layout.mcus; ++m) {
-    const uint64_t mx = m % layout.mcus_wide, my = m / layout.mcus_wide;
+  BitReader in(jpeg.data() + band.scan_start, jpeg.data() + band.scan_end);
+  for (uint64_t m = 0; m < band.mcus; ++m) {
+    const uint64_t mx = m % band.mcus_wide, my = first_row + m / band.mcus_wide;
     size_t b = 0;
-    for (const int index : layout.scan_components) {
-      const FrameComponent& c = layout.frame[static_cast<size_t>(index)];
+    for (const int index : band.scan_components) {
+      const FrameComponent& c = band.frame[static_cast<size_t>(index)];
       const int blocks_h = interleaved ? c.h : 1, blocks_v = interleaved ? c.v : 1;
       for (int v = 0; v < blocks_v; ++v) {
         for (int h = 0; h < blocks_h; ++h, ++b) {
-          const Block& block = layout.mcu[b];
+          const Block& block = band.mcu[b];
           Plane& plane = planes[static_cast<size_t>(index)];
           const uint64_t i =
               plane.Index(mx * static_cast<uint64_t>(blocks_h) + static_cast<uint64_t>(h),
@@ -838,14 +918,24 @@ template <bool kQuick>
   }
   values.End(value_end);
   CheckScanEnd(in);
-  return planes;
 }
 
-std::vector<Plane> ReadCoefficients(std::span<const uint8_t> jpeg, const Layout& layout,
-                                    const std::optional<DecodeTable> (&tables)[kTableSlots],
-                                    GrowingArray<int16_t>& values) {
-  return AllQuick(layout, tables) ? ReadCoefficients<true>(jpeg, layout, tables, values)
-                                  : ReadCoefficients<false>(jpeg, layout, tables, values);
+// Reads a band as above; its rows of blocks then find their values in
+// `values`.
+void ReadBandCoefficients(std::span<const uint8_t> jpeg, const Layout& band, uint64_t first_row,
+                          const std::optional<DecodeTable> (&tables)[kTableSlots],
+                          std::vector<Plane>& planes, GrowingArray<int16_t>& values) {
+  if (AllQuick(band, tables))
+    ReadBandCoefficients<true>(jpeg, band, first_row, tables, planes, values);
+  else
+    ReadBandCoefficients<false>(jpeg, band, first_row, tables, planes, values);
+  const bool interleaved = band.frame.size() > 1;
+  for (size_t index = 0; index < planes.size(); ++index) {
+    const uint64_t v = interleaved ? static_cast<uint64_t>(band.frame[index].v) : 1;
+    Plane& plane = planes[index];
+    const uint64_t end = std::min(plane.blocks_high, (first_row + band.mcus_high) * v);
+    for (uint64_t row = first_row * v; row < end; ++row) plane.values_of_row[row] = values.Data();
+  }
 }
 
 // Bits in order, the first at the top of the first word: the correction
@@ -1067,12 +1157,11 @@ class ProgressiveScanCoder {
 // components' MCU by MCU with the padding blocks (A.2.3).
 template <typename Code>
 void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
-                  const std::vector<Plane>& planes, const int16_t* values, Code code) {
+                  const std::vector<Plane>& planes, Code code) {
   if (scan.components == 1) {
     const Plane& plane = planes[static_cast<size_t>(scan.component[0])];
     for (uint64_t y = 0; y < plane.real_high; ++y)
-      for (uint64_t x = 0; x < plane.real_wide; ++x)
-        code(scan.component[0], plane.At(x, y, values));
+      for (uint64_t x = 0; x < plane.real_wide; ++x) code(scan.component[0], plane.At(x, y));
     return;
   }
   for (uint64_t my = 0; my < layout.mcus_high; ++my) {
@@ -1083,9 +1172,8 @@ void ForEachBlock(const ProgressiveScan& scan, const Layout& layout,
         const Plane& plane = planes[static_cast<size_t>(index)];
         for (int v = 0; v < c.v; ++v)
           for (int h = 0; h < c.h; ++h)
-            code(index,
-                 plane.At(mx * static_cast<uint64_t>(c.h) + static_cast<uint64_t>(h),
-                          my * static_cast<uint64_t>(c.v) + static_cast<uint64_t>(v), values));
+            code(index, plane.At(mx * static_cast<uint64_t>(c.h) + static_cast<uint64_t>(h),
+                                 my * static_cast<uint64_t>(c.v) + static_cast<uint64_t>(v)));
       }
     }
   }
@@ -1149,6 +1237,14 @@ void CheckScript(std::span<const ProgressiveScan> scans, size_t frame_components
   }
 }
 
+// Writes the picture's height into a copy of its SOF segment (B.2.2: Y,
+// after the marker, Lf and P): a band's frame says its own.
+void SetFrameHeight(std::vector<uint8_t>& sof, uint32_t height) {
+  if (sof.size() < 7) Fail(RecodeError::BadFrameHeader);
+  sof[5] = static_cast<uint8_t>(height >> 8);
+  sof[6] = static_cast<uint8_t>(height);
+}
+
 // The markers as they were, from after SOI up to the frame, which becomes
 // progressive (SOF2, B.1.1.3); the sequential scan's tables and header go.
 void CopyMarkersAsProgressive(std::span<const uint8_t> jpeg, const Layout& layout, BitWriter& out) {
@@ -1156,14 +1252,17 @@ void CopyMarkersAsProgressive(std::span<const uint8_t> jpeg, const Layout& layou
     if (segment.marker == kDht || segment.marker == kSos) continue;
     std::vector<uint8_t> bytes(jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start),
                                jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
-    if (segment.marker == kSof0 || segment.marker == kSof1) bytes[1] = kSof2;
+    if (segment.marker == kSof0 || segment.marker == kSof1) {
+      bytes[1] = kSof2;
+      SetFrameHeight(bytes, layout.height);
+    }
     out.Append(bytes);
   }
 }
 
 // Codes every block of `scan` as its kind of scan does (G.1.2.1-G.1.2.3).
 void CodeScan(const ProgressiveScan& scan, const Layout& layout, const std::vector<Plane>& planes,
-              const int16_t* values, ProgressiveScanCoder& coder) {
+              ProgressiveScanCoder& coder) {
   const bool dc = scan.ss == 0, first = scan.ah == 0;
   // Spectral selection (G.1.1.1.1): bit k for each zigzag place k from Ss to Se.
   const uint64_t band = (~uint64_t{0} >> (63 - scan.se)) & (~uint64_t{0} << scan.ss);
@@ -1171,18 +1270,18 @@ void CodeScan(const ProgressiveScan& scan, const Layout& layout, const std::vect
     return layout.frame[static_cast<size_t>(index)];
   };
   if (dc && first) {
-    ForEachBlock(scan, layout, planes, values, [&](int index, const CodedBlock& block) {
+    ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
       coder.DcFirst(block, index, Slot(0, frame(index).dc_table), scan.al);
     });
   } else if (dc) {
-    ForEachBlock(scan, layout, planes, values,
+    ForEachBlock(scan, layout, planes,
                  [&](int, const CodedBlock& block) { coder.DcRefine(block, scan.al); });
   } else if (first) {
-    ForEachBlock(scan, layout, planes, values, [&](int index, const CodedBlock& block) {
+    ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
       coder.AcFirst(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
     });
   } else {
-    ForEachBlock(scan, layout, planes, values, [&](int index, const CodedBlock& block) {
+    ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
       coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
     });
   }
@@ -1226,13 +1325,13 @@ std::vector<uint8_t> TablesAndScanHeader(const ProgressiveScan& scan, const Layo
 // in `symbols` are made again and written as they come (libjpeg makes every
 // scan twice).
 void WriteScan(const ProgressiveScan& scan, const Layout& layout, const std::vector<Plane>& planes,
-               const int16_t* values, const TableBuilder& build, Symbols& symbols, BitWriter& out) {
+               const TableBuilder& build, Symbols& symbols, BitWriter& out) {
   std::optional<HuffmanTable> fitted[kTableSlots];
   std::vector<uint32_t> codes;
   symbols.SpillTo([](std::span<const uint32_t>) {});
   for (bool counting = true;; counting = false) {
     ProgressiveScanCoder coder(symbols);
-    CodeScan(scan, layout, planes, values, coder);
+    CodeScan(scan, layout, planes, coder);
     if (!counting) break;
     out.Append(TablesAndScanHeader(scan, layout, build, coder, fitted));
     codes = CodesOf(fitted);
@@ -1241,6 +1340,217 @@ void WriteScan(const ProgressiveScan& scan, const Layout& layout, const std::vec
   }
   out.PutSymbols(symbols.All(), codes);
   out.Finish();
+}
+
+// The DQT and DHT segments of a coding, one after the other.
+std::vector<uint8_t> TableSegments(std::span<const uint8_t> jpeg, const Layout& layout) {
+  std::vector<uint8_t> bytes;
+  for (const Layout::Segment& segment : layout.before_scan)
+    if (segment.marker == kDqt || segment.marker == kDht)
+      bytes.insert(bytes.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(segment.start),
+                   jpeg.begin() + static_cast<std::ptrdiff_t>(segment.end));
+  return bytes;
+}
+
+bool SameFrameAndScan(const Layout& a, const Layout& b) {
+  if (a.width != b.width || a.frame.size() != b.frame.size() || a.mcu.size() != b.mcu.size() ||
+      a.scan_components != b.scan_components || a.mcus_wide != b.mcus_wide)
+    return false;
+  for (size_t i = 0; i < a.frame.size(); ++i) {
+    const FrameComponent &x = a.frame[i], &y = b.frame[i];
+    if (x.id != y.id || x.h != y.h || x.v != y.v || x.dc_table != y.dc_table ||
+        x.ac_table != y.ac_table)
+      return false;
+  }
+  return true;
+}
+
+// The layout of the whole picture from those of its bands, top first,
+// which must share the frame, the tables and the scan, and each but the
+// last hold whole rows of MCUs: band 0's markers, the height and the MCUs
+// of all.
+Layout JoinedLayout(std::span<const std::span<const uint8_t>> jpegs,
+                    const std::vector<Layout>& bands) {
+  Layout joined = bands.front();
+  const MaxSampling max(joined);
+  const std::vector<uint8_t> tables = TableSegments(jpegs.front(), joined);
+  uint64_t height = 0, mcus_high = 0;
+  for (size_t k = 0; k < bands.size(); ++k) {
+    const Layout& band = bands[k];
+    if (!SameFrameAndScan(band, joined) || TableSegments(jpegs[k], band) != tables ||
+        (k + 1 < bands.size() && band.height % (8u * static_cast<uint32_t>(max.v)) != 0))
+      Fail(RecodeError::BandsDoNotJoin);
+    height += band.height;
+    mcus_high += band.mcus_high;
+  }
+  if (height > 0xFFFF) Fail(RecodeError::BandsDoNotJoin);
+  joined.height = static_cast<uint32_t>(height);
+  joined.mcus_high = mcus_high;
+  joined.mcus = joined.mcus_wide * mcus_high;
+  return joined;
+}
+
+std::vector<Layout> LayoutsOf(std::span<const std::span<const uint8_t>> jpegs) {
+  if (jpegs.empty()) Fail(RecodeError::NoStartOfImage);
+  std::vector<Layout> layouts;
+  for (const std::span<const uint8_t> jpeg : jpegs) layouts.push_back(ReadLayout(jpeg));
+  return layouts;
+}
+
+// The first row of MCUs of each band in the picture's.
+std::vector<uint64_t> FirstRows(const std::vector<Layout>& bands) {
+  std::vector<uint64_t> rows;
+  uint64_t row = 0;
+  for (const Layout& band : bands) {
+    rows.push_back(row);
+    row += band.mcus_high;
+  }
+  return rows;
+}
+
+// The DC difference of `diff` as a DC symbol of `slot_bits` (F.1.2.1:
+// SSSS, the size of the difference, then its additional bits, the low bits
+// of DIFF - 1 when DIFF is negative).
+uint32_t DcSymbol(uint32_t slot_bits, int64_t diff) {
+  const uint64_t magnitude = static_cast<uint64_t>(diff < 0 ? -diff : diff);
+  const auto ssss = static_cast<uint32_t>(std::bit_width(magnitude));
+  if (ssss > 11) Fail(RecodeError::CoefficientOutOfRange);
+  const auto additional =
+      static_cast<uint32_t>((diff < 0 ? diff - 1 : diff) & ((int64_t{1} << ssss) - 1));
+  return PackedSymbol(slot_bits, ssss, additional, ssss);
+}
+
+// Each band's DC differences started from 0; from the second band on, the
+// first of each component becomes its difference from the last DC of the
+// band before, as in the picture coded in one piece.
+void JoinDcAtBandEdges(std::vector<ScanSymbols>& bands) {
+  for (size_t k = 1; k < bands.size(); ++k) {
+    ScanSymbols& band = bands[k];
+    for (size_t c = 0; c < 4; ++c) {
+      if (!band.has_dc[c]) continue;
+      uint32_t& symbol = band.symbols.Begin()[band.first_dc_at[c]];
+      const uint32_t slot = symbol >> 8 & 15;
+      --band.counts[slot][symbol & 0xFF];
+      symbol = DcSymbol(SlotBits(slot), band.first_dc[c] - bands[k - 1].last_dc[c]);
+      ++band.counts[slot][symbol & 0xFF];
+    }
+  }
+}
+
+// How many bits the symbols counted in `counts` take with `codes`: each
+// code and its additional bits (SSSS of them, the low bits of the symbol).
+uint64_t BitsOf(const std::vector<std::array<int64_t, 257>>& counts,
+                const std::vector<uint32_t>& codes) {
+  uint64_t bits = 0;
+  for (uint32_t slot = 0; slot < kTableSlots; ++slot)
+    for (uint32_t symbol = 0; symbol < 256; ++symbol)
+      bits += static_cast<uint64_t>(counts[slot][symbol]) *
+              ((codes[SlotBits(slot) | symbol] & 31) + (symbol & 15));
+  return bits;
+}
+
+// Codes each band's symbols into a piece of its own, side by side, each
+// piece starting where the bits of the bands before it end.
+std::vector<BitWriter::Piece> CodePieces(const std::vector<ScanSymbols>& bands,
+                                         const std::vector<uint32_t>& codes, unsigned threads) {
+  std::vector<BitWriter::Piece> pieces(bands.size());
+  uint64_t bits = 0;
+  for (size_t k = 0; k < bands.size(); ++k) {
+    pieces[k].phase = static_cast<int>(bits % 8);
+    bits += BitsOf(bands[k].counts, codes);
+  }
+  RunJobs(threads, bands.size(), [&](size_t k) {
+    MemorySink sink;
+    BitWriter writer(sink, pieces[k].phase);
+    writer.PutSymbols(bands[k].symbols.All(), codes);
+    writer.FinishPiece(pieces[k]);
+    pieces[k].bytes = std::move(sink.bytes);
+  });
+  return pieces;
+}
+
+// Reads each band's symbols, side by side, each band's arrays within its
+// share of `memory_limit` by its bytes.
+std::vector<ScanSymbols> ReadBands(std::span<const std::span<const uint8_t>> jpegs,
+                                   const std::vector<Layout>& layouts,
+                                   const std::optional<DecodeTable> (&decode)[kTableSlots],
+                                   uint64_t memory_limit, unsigned threads) {
+  uint64_t total = 0;
+  for (const std::span<const uint8_t> jpeg : jpegs) total += jpeg.size();
+  std::vector<std::optional<ScanSymbols>> read(jpegs.size());
+  RunJobs(threads, jpegs.size(), [&](size_t k) {
+    const uint64_t share =
+        jpegs.size() == 1 ? memory_limit
+                          : static_cast<uint64_t>(static_cast<long double>(memory_limit) *
+                                                  jpegs[k].size() / std::max<uint64_t>(total, 1));
+    read[k].emplace(ReadScan(jpegs[k], layouts[k], decode, share));
+  });
+  std::vector<ScanSymbols> bands;
+  for (std::optional<ScanSymbols>& band : read) bands.push_back(std::move(*band));
+  return bands;
+}
+
+// Reads each band's coefficients into `planes`, side by side, each band's
+// values not 0 into an array of its own within its share of `limit` values
+// by its bytes.
+std::vector<GrowingArray<int16_t>> ReadBandValues(
+    std::span<const std::span<const uint8_t>> jpegs, const std::vector<Layout>& layouts,
+    const std::optional<DecodeTable> (&decode)[kTableSlots], std::vector<Plane>& planes,
+    uint64_t limit, unsigned threads) {
+  uint64_t total = 0;
+  for (const std::span<const uint8_t> jpeg : jpegs) total += jpeg.size();
+  std::vector<GrowingArray<int16_t>> values;
+  for (const std::span<const uint8_t> jpeg : jpegs) {
+    const uint64_t share = jpegs.size() == 1
+                               ? limit
+                               : static_cast<uint64_t>(static_cast<long double>(limit) *
+                                                       jpeg.size() / std::max<uint64_t>(total, 1));
+    values.emplace_back(ValueRoom(jpeg.size()), share);
+  }
+  const std::vector<uint64_t> first_rows = FirstRows(layouts);
+  RunJobs(threads, jpegs.size(), [&](size_t k) {
+    ReadBandCoefficients(jpegs[k], layouts[k], first_rows[k], decode, planes, values[k]);
+  });
+  return values;
+}
+
+// SOI and the markers up to the first scan of the progressive JPEG.
+std::vector<uint8_t> ProgressiveMarkers(std::span<const uint8_t> jpeg, const Layout& layout) {
+  MemorySink head;
+  BitWriter out(head);
+  out.Append(jpeg.first(2));
+  CopyMarkersAsProgressive(jpeg, layout, out);
+  return std::move(head.bytes);
+}
+
+// Makes the scans side by side, each into bytes of its own, each thread
+// with an array of `symbol_room` symbols.
+std::vector<std::vector<uint8_t>> CodeScansSideBySide(std::span<const ProgressiveScan> scans,
+                                                      const Layout& layout,
+                                                      const std::vector<Plane>& planes,
+                                                      const TableBuilder& build,
+                                                      uint64_t symbol_room, unsigned threads) {
+  std::mutex mutex;
+  std::vector<std::unique_ptr<Symbols>> arrays;  // those no scan is using
+  std::vector<std::vector<uint8_t>> pieces(scans.size());
+  RunJobs(threads, scans.size(), [&](size_t i) {
+    std::unique_ptr<Symbols> symbols;
+    {
+      const std::lock_guard lock(mutex);
+      if (!arrays.empty()) {
+        symbols = std::move(arrays.back());
+        arrays.pop_back();
+      }
+    }
+    if (!symbols) symbols = std::make_unique<Symbols>(symbol_room, 0);
+    MemorySink piece;
+    BitWriter out(piece);
+    WriteScan(scans[i], layout, planes, build, *symbols, out);
+    pieces[i] = std::move(piece.bytes);
+    const std::lock_guard lock(mutex);
+    arrays.push_back(std::move(symbols));
+  });
+  return pieces;
 }
 
 }  // namespace
@@ -1262,66 +1572,123 @@ uint64_t RecodingMemory(uint64_t bytes, uint64_t blocks, bool progressive) {
 
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
                             JpegSink& sink, uint64_t memory_limit) {
-  const Layout layout = ReadLayout(jpeg);
+  const std::span<const uint8_t> bands[] = {jpeg};
+  RecodeWithFittedTables(bands, build, sink, memory_limit, 1);
+}
+
+void RecodeWithFittedTables(std::span<const std::span<const uint8_t>> jpegs,
+                            const TableBuilder& build, JpegSink& sink, uint64_t memory_limit,
+                            unsigned threads) {
+  const std::vector<Layout> layouts = LayoutsOf(jpegs);
+  const Layout layout = JoinedLayout(jpegs, layouts);
   std::optional<DecodeTable> decode[kTableSlots];
   ReadyDecodeTables(layout, decode);
-
-  std::vector<std::array<int64_t, 257>> counts(kTableSlots);
-  const Symbols symbols = ReadScan(jpeg, layout, decode, counts, memory_limit);
+  std::vector<ScanSymbols> bands = ReadBands(jpegs, layouts, decode, memory_limit, threads);
+  JoinDcAtBandEdges(bands);
 
   // A table fitted to each used table's counts.
+  std::vector<std::array<int64_t, 257>> counts(kTableSlots);
+  uint64_t kept = 0;
+  for (const ScanSymbols& band : bands) {
+    for (size_t slot = 0; slot < kTableSlots; ++slot)
+      for (size_t symbol = 0; symbol < 257; ++symbol)
+        counts[slot][symbol] += band.counts[slot][symbol];
+    kept += band.symbols.Capacity() * sizeof(uint32_t);
+  }
   bool used[kTableSlots] = {};
   for (const Block& block : layout.mcu) used[block.dc] = used[block.ac] = true;
   std::optional<HuffmanTable> fitted[kTableSlots];
   for (int slot = 0; slot < kTableSlots; ++slot)
     if (used[slot]) fitted[slot] = build(counts[static_cast<size_t>(slot)]);
+  const std::vector<uint32_t> codes = CodesOf(fitted);
 
-  // The markers as they were, with the fitted tables; then the symbols again
-  // (F.1.2).
+  // The bands' symbols coded side by side take the scan's bytes once more
+  // (twice as many at the most, each byte 0xFF and stuffed).
+  const uint64_t scan_bytes = BitsOf(counts, codes) / 8 + 1;
+  const bool side_by_side = threads > 1 && bands.size() > 1 && kept <= memory_limit &&
+                            memory_limit - kept >= 2 * scan_bytes + threads * (128 << 10);
+  std::vector<BitWriter::Piece> pieces;
+  if (side_by_side) pieces = CodePieces(bands, codes, threads);
+
+  // The markers as they were, with the fitted tables and the whole height;
+  // then the symbols again (F.1.2).
+  const std::span<const uint8_t> first = jpegs.front();
   BitWriter out(sink);
-  out.Append(jpeg.first(2));
+  out.Append(first.first(2));
   for (const Layout::Segment& segment : layout.before_scan) {
-    const std::span<const uint8_t> bytes = jpeg.subspan(segment.start, segment.end - segment.start);
-    if (segment.marker == kDht)
+    const std::span<const uint8_t> bytes =
+        first.subspan(segment.start, segment.end - segment.start);
+    if (segment.marker == kDht) {
       WriteTables(bytes.subspan(4), fitted, out);
-    else
+    } else if (segment.marker == kSof0 || segment.marker == kSof1) {
+      std::vector<uint8_t> frame(bytes.begin(), bytes.end());
+      SetFrameHeight(frame, layout.height);
+      out.Append(frame);
+    } else {
       out.Append(bytes);
+    }
   }
-  out.PutSymbols(symbols.All(), CodesOf(fitted));
+  if (side_by_side) {
+    for (const BitWriter::Piece& piece : pieces) out.PutPiece(piece);
+  } else {
+    for (const ScanSymbols& band : bands) out.PutSymbols(band.symbols.All(), codes);
+  }
   out.Finish();
-  out.Append(jpeg.last(2));
+  out.Append(jpegs.back().last(2));
 }
 
 void RecodeAsProgressive(std::vector<uint8_t>&& first_coding,
                          std::span<const ProgressiveScan> scans, const TableBuilder& build,
                          JpegSink& sink, uint64_t memory_limit) {
-  std::vector<uint8_t> owned = std::move(first_coding);
-  const std::span<const uint8_t> jpeg = owned;
-  const Layout layout = ReadLayout(jpeg);
+  std::vector<std::vector<uint8_t>> bands;
+  bands.push_back(std::move(first_coding));
+  RecodeAsProgressive(std::move(bands), scans, build, sink, memory_limit, 1);
+}
+
+void RecodeAsProgressive(std::vector<std::vector<uint8_t>>&& first_codings,
+                         std::span<const ProgressiveScan> scans, const TableBuilder& build,
+                         JpegSink& sink, uint64_t memory_limit, unsigned threads) {
+  std::vector<std::vector<uint8_t>> owned = std::move(first_codings);
+  const std::vector<std::span<const uint8_t>> jpegs(owned.begin(), owned.end());
+  const std::vector<Layout> layouts = LayoutsOf(jpegs);
+  const Layout layout = JoinedLayout(jpegs, layouts);
   CheckScript(scans, layout.frame.size());
   std::optional<DecodeTable> decode[kTableSlots];
   ReadyDecodeTables(layout, decode);
+  uint64_t bytes = 0, held = 0;
+  for (const std::vector<uint8_t>& jpeg : owned) bytes += jpeg.size(), held += jpeg.capacity();
   const uint64_t plane_bytes = layout.mcus * layout.mcu.size() * kPlaneBytesPerBlock;
-  if (RecodingMemory(jpeg.size(), layout.mcus * layout.mcu.size(), true) > memory_limit)
-    OutOfMemory();
-  GrowingArray<int16_t> values(
-      ValueRoom(jpeg.size()),
-      (memory_limit - plane_bytes - kSmallestSymbolRoom * sizeof(uint32_t)) / sizeof(int16_t));
-  const std::vector<Plane> planes = ReadCoefficients(jpeg, layout, decode, values);
+  if (RecodingMemory(bytes, layout.mcus * layout.mcu.size(), true) > memory_limit) OutOfMemory();
+  std::vector<Plane> planes = PlanesFor(layout);
+  std::vector<GrowingArray<int16_t>> values = ReadBandValues(
+      jpegs, layouts, decode, planes,
+      (memory_limit - plane_bytes - kSmallestSymbolRoom * sizeof(uint32_t)) / sizeof(int16_t),
+      threads);
+  uint64_t value_bytes = 0;
+  for (const GrowingArray<int16_t>& band : values) value_bytes += band.Capacity() * sizeof(int16_t);
 
-  BitWriter out(sink);
-  out.Append(jpeg.first(2));
-  CopyMarkersAsProgressive(jpeg, layout, out);
-  // The first coding is read: its memory goes to the scans' symbols.
-  const uint64_t left = memory_limit - plane_bytes - values.Capacity() * sizeof(int16_t);
-  const uint64_t room =
-      (left > UINT64_MAX - owned.capacity() ? UINT64_MAX : left + owned.capacity()) /
-      sizeof(uint32_t);
-  Symbols symbols(std::min<uint64_t>(room, jpeg.size() + 256), 0);
-  owned = std::vector<uint8_t>();
-  for (const ProgressiveScan& scan : scans)
-    WriteScan(scan, layout, planes, values.Data(), build, symbols, out);
-  out.Append(std::array<uint8_t, 2>{0xFF, kEoi});
+  const std::vector<uint8_t> head = ProgressiveMarkers(jpegs.front(), layout);
+  // The first codings are read: their memory goes to the scans' symbols.
+  const uint64_t left = memory_limit - std::min(memory_limit, plane_bytes + value_bytes);
+  const uint64_t room = left > UINT64_MAX - held ? UINT64_MAX : left + held;
+  owned = std::vector<std::vector<uint8_t>>();
+  const uint64_t symbol_room = bytes + 256;
+  // Side by side, each thread keeps the symbols of a scan, and the scans'
+  // bytes wait for those before them (twice the first coding's at the most).
+  if (threads > 1 && scans.size() > 1 && room / threads / sizeof(uint32_t) > symbol_room &&
+      room - threads * symbol_room * sizeof(uint32_t) >= 2 * bytes) {
+    const std::vector<std::vector<uint8_t>> pieces =
+        CodeScansSideBySide(scans, layout, planes, build, symbol_room, threads);
+    sink.Write(head.data(), head.size());
+    for (const std::vector<uint8_t>& piece : pieces) sink.Write(piece.data(), piece.size());
+  } else {
+    BitWriter out(sink);
+    out.Append(head);
+    Symbols symbols(std::min<uint64_t>(room / sizeof(uint32_t), symbol_room), 0);
+    for (const ProgressiveScan& scan : scans) WriteScan(scan, layout, planes, build, symbols, out);
+  }
+  const uint8_t end[] = {0xFF, kEoi};
+  sink.Write(end, sizeof end);
 }
 
 }  // namespace savejpg

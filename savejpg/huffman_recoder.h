@@ -58,6 +58,8 @@ enum class RecodeError {
   BadScript,                  // a progressive scan that libjpeg's scripts cannot have
   SymbolWithoutCode,          // a fitted table gives no code to a symbol the scan has
   TableSegmentTooLong,        // the fitted tables no longer fit their DHT segment
+  BandsDoNotJoin,             // bands of other frames, tables or scans, or a band cut inside
+                              // a row of MCUs
 };
 
 [[nodiscard]] const char* ToString(RecodeError error);
@@ -110,6 +112,20 @@ uint64_t RecodingMemory(uint64_t bytes, uint64_t blocks, bool progressive);
 void RecodeWithFittedTables(std::span<const uint8_t> jpeg, const TableBuilder& build,
                             JpegSink& sink, uint64_t memory_limit = UINT64_MAX);
 
+// A picture coded as bands, top first, each band a JPEG of its own that
+// RecodeWithFittedTables takes: the same width, frame, quantisation and
+// Huffman tables and scan in each, and every band but the last as high as
+// whole rows of MCUs. Each band's DC differences start again from 0, as in
+// any JPEG. Recoded, they make the one JPEG of the whole picture, byte for
+// byte the one its coding in one piece gives: the first band's markers
+// with the whole height, the DC differences joined at the band edges.
+// Bands that do not fit together throw RecodeFailure(BandsDoNotJoin).
+// `threads` (the calling one included) read the bands and code their
+// symbols side by side.
+void RecodeWithFittedTables(std::span<const std::span<const uint8_t>> bands,
+                            const TableBuilder& build, JpegSink& sink, uint64_t memory_limit,
+                            unsigned threads);
+
 // One scan of a progressive JPEG (T.81 G.1.1.1): its components (indices in
 // the frame), its band of coefficients (spectral selection: zigzag places Ss
 // to Se) and their bits (successive approximation: Ah, the point transform
@@ -138,5 +154,12 @@ struct ProgressiveScan {
 void RecodeAsProgressive(std::vector<uint8_t>&& jpeg, std::span<const ProgressiveScan> scans,
                          const TableBuilder& build, JpegSink& sink,
                          uint64_t memory_limit = UINT64_MAX);
+
+// The same for a picture coded as bands, as the banded
+// RecodeWithFittedTables takes them. `threads` read the bands and make the
+// scans side by side where the memory allows; the JPEG is the same.
+void RecodeAsProgressive(std::vector<std::vector<uint8_t>>&& bands,
+                         std::span<const ProgressiveScan> scans, const TableBuilder& build,
+                         JpegSink& sink, uint64_t memory_limit, unsigned threads);
 
 }  // namespace savejpg

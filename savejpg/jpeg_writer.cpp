@@ -4,6 +4,7 @@
 #include <jpeglib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <new>
@@ -11,6 +12,7 @@
 
 #include "huffman_recoder.h"
 #include "savejpg.h"
+#include "work_threads.h"
 
 // libjpeg's own procedure for fitted Huffman tables: exported by every
 // libjpeg since 6b, declared only in its internal jchuff.h.
@@ -244,24 +246,32 @@ void WriteWithLibjpegsTables(uint32_t width, uint32_t height, RowFormat format,
 // more than libjpeg's own way.
 struct RecodingTooLarge {};
 
-// The first coding, kept in memory up to `limit` bytes: one more throws
-// RecodingTooLarge.
+// The bytes of the first coding of all the picture's bands and the rows
+// coded so far, kept up to `limit` bytes: one more throws RecodingTooLarge.
+struct FirstCodingSoFar {
+  FirstCodingSoFar(uint64_t limit, uint64_t height) : limit(limit), height(height) {}
+  const uint64_t limit, height;
+  std::atomic<uint64_t> bytes{0}, rows{0};
+};
+
+// One band's first coding, kept in memory within the picture's limit.
 class FirstCoding final : public JpegSink {
  public:
-  FirstCoding(uint64_t limit, uint64_t expected) : limit_(limit) {
-    bytes.reserve(std::min(limit, expected));
+  FirstCoding(FirstCodingSoFar& so_far, uint64_t expected) : so_far_(so_far) {
+    bytes.reserve(std::min(so_far.limit, expected));
   }
   void Write(const uint8_t* data, size_t size) override {
-    if (size > limit_ - bytes.size()) throw RecodingTooLarge{};
+    const uint64_t before = so_far_.bytes.fetch_add(size);
+    if (size > so_far_.limit || before > so_far_.limit - size) throw RecodingTooLarge{};
     if (size > bytes.capacity() - bytes.size())
       bytes.reserve(
-          std::min<uint64_t>(limit_, std::max(bytes.capacity() * 2, bytes.size() + size)));
+          std::min<uint64_t>(so_far_.limit, std::max(bytes.capacity() * 2, bytes.size() + size)));
     bytes.insert(bytes.end(), data, data + size);
   }
   std::vector<uint8_t> bytes;
 
  private:
-  uint64_t limit_;
+  FirstCodingSoFar& so_far_;
 };
 
 // The longest first coding that leaves room for its recoding within
@@ -283,35 +293,91 @@ uint64_t LongestFirstCoding(uint64_t allowance, uint64_t blocks, bool progressiv
   return low;
 }
 
-// Codes the picture once into memory, as baseline with tables quick to
-// read back, with `c` set up for it. nullopt when the recoding with it
-// would keep more than `allowance`: as soon as the bytes pass what leaves
-// room for the recoding, or, once a sixteenth of the rows is coded, the
-// bytes so far, scaled to the whole picture, would.
-std::optional<std::vector<uint8_t>> CodeFirst(Compressor& c, const RowFunction& rows,
-                                              const JpegOptions& options, uint64_t allowance) {
-  jpeg_compress_struct& cinfo = c.cinfo;
-  const uint64_t blocks = CoefficientBytes(cinfo) / sizeof(JBLOCK);
-  const uint64_t limit = LongestFirstCoding(allowance, blocks, options.progressive);
+// Rows of the picture coded as a JPEG of their own.
+struct Band {
+  uint32_t top = 0, rows = 0;
+};
+
+// Bands a thread gets: a few, so that a thread that finishes first takes
+// those left.
+constexpr uint64_t kBandsPerThread = 2;
+
+// The bands the picture `cinfo` is set up for is cut into: whole rows of
+// MCUs each (a band's own edge is then none of the picture's, so its blocks
+// are the picture's), the last with the rest.
+std::vector<Band> BandsOf(const jpeg_compress_struct& cinfo, const JpegOptions& options) {
+  int v_max = 1;
+  for (int i = 0; i < cinfo.num_components; ++i)
+    v_max = std::max(v_max, cinfo.comp_info[i].v_samp_factor);
+  const uint64_t mcu_height = 8 * static_cast<uint64_t>(v_max);
+  const uint64_t mcu_rows = (uint64_t{cinfo.image_height} + mcu_height - 1) / mcu_height;
   const uint64_t pixels = uint64_t{cinfo.image_width} * cinfo.image_height;
+  const uint64_t count =
+      std::min<uint64_t>(uint64_t{options.threads} * kBandsPerThread,
+                         mcu_rows / std::max<uint64_t>(options.least_mcu_rows_in_band, 1));
+  if (options.threads <= 1 || pixels < options.least_pixels_to_cut || count <= 1)
+    return {Band{0, cinfo.image_height}};
+  std::vector<Band> bands;
+  for (uint64_t k = 0; k < count; ++k) {
+    const uint64_t top = k * mcu_rows / count * mcu_height;
+    const uint64_t bottom =
+        k + 1 == count ? cinfo.image_height : (k + 1) * mcu_rows / count * mcu_height;
+    bands.push_back({static_cast<uint32_t>(top), static_cast<uint32_t>(bottom - top)});
+  }
+  return bands;
+}
+
+// Codes `band` of the picture as a baseline JPEG of its own with tables
+// quick to read back; only the first band carries the profile. Throws
+// RecodingTooLarge as soon as the bytes of all bands pass what leaves room
+// for the recoding, or, once a sixteenth of the picture's rows is coded,
+// the bytes so far, scaled to the whole picture, would.
+std::vector<uint8_t> CodeBand(uint32_t width, RowFormat format, const RowFunction& rows,
+                              const JpegOptions& options, const Band& band,
+                              FirstCodingSoFar& so_far) {
+  Compressor c;
+  SetUp(c.cinfo, width, band.rows, format, options);
+  const uint64_t pixels = uint64_t{width} * band.rows;
   // Address space for a photograph's first coding; the system gives the
   // pages as it is written.
-  FirstCoding first(limit, std::min<uint64_t>(pixels / 2, 64 << 20) + 4096);
+  FirstCoding first(so_far, std::min<uint64_t>(pixels / 2, 64 << 20) + 4096);
   Destination dest(first);
-  cinfo.dest = &dest.mgr;
-  UseQuickToReadTables(cinfo);
-  const uint64_t height = cinfo.image_height;
+  c.cinfo.dest = &dest.mgr;
+  UseQuickToReadTables(c.cinfo);
+  const RowFunction band_rows = [&](uint32_t y) { return rows(band.top + y); };
+  CompressRows(c.cinfo, band_rows, band.top == 0 ? options.icc_profile : std::span<const uint8_t>(),
+               [&](uint32_t) {
+                 const uint64_t done = ++so_far.rows;
+                 const uint64_t coded = so_far.bytes + dest.Waiting();
+                 if (done * 16 >= so_far.height && coded * so_far.height > so_far.limit * done)
+                   throw RecodingTooLarge{};
+               });
+  return std::move(first.bytes);
+}
+
+// Codes the picture once into memory, band by band side by side, as
+// baseline with tables quick to read back. nullopt when the recoding with
+// it would keep more than `allowance`.
+std::optional<std::vector<std::vector<uint8_t>>> CodeFirst(const jpeg_compress_struct& picture,
+                                                           RowFormat format,
+                                                           const RowFunctionMaker& rows,
+                                                           const JpegOptions& options,
+                                                           uint64_t allowance) {
+  const uint64_t blocks = CoefficientBytes(picture) / sizeof(JBLOCK);
+  FirstCodingSoFar so_far(LongestFirstCoding(allowance, blocks, options.progressive),
+                          picture.image_height);
+  const std::vector<Band> bands = BandsOf(picture, options);
+  std::vector<std::vector<uint8_t>> codings(bands.size());
   try {
-    CompressRows(cinfo, rows, options.icc_profile, [&](uint32_t done) {
-      const uint64_t coded = first.bytes.size() + dest.Waiting();
-      if (done * 16 >= height && coded * height > limit * done) throw RecodingTooLarge{};
+    RunJobs(options.threads, bands.size(), [&](size_t k) {
+      codings[k] = CodeBand(picture.image_width, format, rows(), options, bands[k], so_far);
     });
   } catch (const RecodingTooLarge&) {
     return std::nullopt;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }
-  return std::move(first.bytes);
+  return codings;
 }
 
 // Passes bytes on to a sink, counting them.
@@ -333,22 +399,28 @@ class CountingSink final : public JpegSink {
 // tables fitted to its symbols, baseline or progressive (huffman_recoder.h),
 // keeping no more than `allowance`. False, with nothing written, when that
 // would take more.
-bool WriteRecoded(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+bool WriteRecoded(uint32_t width, uint32_t height, RowFormat format, const RowFunctionMaker& rows,
                   const JpegOptions& options, uint64_t allowance, JpegSink& sink) {
   Compressor c;
   SetUp(c.cinfo, width, height, format, options);
-  std::optional<std::vector<uint8_t>> first = CodeFirst(c, rows, options, allowance);
+  std::optional<std::vector<std::vector<uint8_t>>> first =
+      CodeFirst(c.cinfo, format, rows, options, allowance);
   if (!first) return false;
   const TableBuilder fit = [&c](std::array<int64_t, 257>& count) {
     return FittedTable(&c.cinfo, count);
   };
   CountingSink counted(sink);
-  const uint64_t left = allowance - std::min<uint64_t>(allowance, first->capacity());
+  uint64_t held = 0;
+  for (const std::vector<uint8_t>& band : *first) held += band.capacity();
+  const uint64_t left = allowance - std::min<uint64_t>(allowance, held);
   try {
-    if (options.progressive)
-      RecodeAsProgressive(std::move(*first), ProgressionOf(format), fit, counted, left);
-    else
-      RecodeWithFittedTables(*first, fit, counted, left);
+    if (options.progressive) {
+      RecodeAsProgressive(std::move(*first), ProgressionOf(format), fit, counted, left,
+                          options.threads);
+    } else {
+      const std::vector<std::span<const uint8_t>> bands(first->begin(), first->end());
+      RecodeWithFittedTables(bands, fit, counted, left, options.threads);
+    }
   } catch (const JpegFailure& failure) {
     if (failure.code() != SAVEJPG_ERR_OUT_OF_MEMORY || counted.Written() != 0) throw;
     return false;
@@ -376,7 +448,7 @@ uint64_t CoefficientBytes(uint32_t width, uint32_t height, RowFormat format, int
   return CoefficientBytes(c.cinfo);
 }
 
-void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunctionMaker& rows,
                const JpegOptions& options, JpegSink& sink) {
   // Either way keeps at most the whole picture's coefficients (and a few
   // rows); a picture whose coefficients need more than the limit is refused
@@ -387,10 +459,19 @@ void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunct
   const uint64_t allowance = options.recoding_limit != 0
                                  ? options.recoding_limit
                                  : std::max(coefficients, kSmallestAllowance);
+  JpegOptions clamped = options;
+  clamped.threads = std::clamp(options.threads, 1u, kMostThreads);
   if (!options.libjpeg_fits_tables &&
-      WriteRecoded(width, height, format, rows, options, allowance, sink))
+      WriteRecoded(width, height, format, rows, clamped, allowance, sink))
     return;
-  WriteWithLibjpegsTables(width, height, format, rows, options, sink);
+  WriteWithLibjpegsTables(width, height, format, rows(), options, sink);
+}
+
+void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
+               const JpegOptions& options, JpegSink& sink) {
+  JpegOptions one_thread = options;
+  one_thread.threads = 1;
+  WriteJpeg(width, height, format, RowFunctionMaker([&rows] { return rows; }), one_thread, sink);
 }
 
 }  // namespace savejpg

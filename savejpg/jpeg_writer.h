@@ -63,6 +63,11 @@ struct JpegOptions {
   // (at most kMostThreads); 1: on the calling thread alone. A picture too
   // small to gain from it is coded on one whatever this says.
   unsigned threads = 1;
+  // A picture of fewer pixels is coded on one thread; bands hold at least
+  // this many rows of MCUs. Below them the threads would cost more than
+  // they give (bench/README.md).
+  uint64_t least_pixels_to_cut = uint64_t{1} << 20;
+  uint32_t least_mcu_rows_in_band = 8;
 };
 
 constexpr unsigned kMostThreads = 64;
@@ -71,11 +76,22 @@ constexpr unsigned kMostThreads = 64;
 // BytesPerPixel(format) bytes, valid until the next call.
 using RowFunction = std::function<const uint8_t*(uint32_t top)>;
 
-// Writes the picture as a JPEG to `sink`. It keeps at most what libjpeg's
+// Makes a RowFunction for one thread: those it makes may run side by side,
+// each handing out any row.
+using RowFunctionMaker = std::function<RowFunction()>;
+
+// Writes the picture as a JPEG to `sink`, on up to options.threads threads
+// (each with a RowFunction of its own from `rows`) where it is large
+// enough: cut into bands of whole rows of MCUs, each coded first on a
+// thread, then recoded as one (huffman_recoder.h); the JPEG is the same on
+// any number of threads. It keeps at most what libjpeg's
 // own way keeps, CoefficientBytes(...), or what the recoding may keep,
 // whichever is more, besides libjpeg's few rows and buffers of 64 KiB. A
 // picture whose coefficients take more than options.memory_limit is
 // refused with SAVEJPG_ERR_OUT_OF_MEMORY before a row is read.
+void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunctionMaker& rows,
+               const JpegOptions& options, JpegSink& sink);
+// The same on the calling thread alone, whatever options.threads says.
 void WriteJpeg(uint32_t width, uint32_t height, RowFormat format, const RowFunction& rows,
                const JpegOptions& options, JpegSink& sink);
 

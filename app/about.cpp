@@ -50,8 +50,10 @@ std::u16string UsageText() {
       u"  (コマンドライン全体がそれだけのときに限る / only as the whole command line)\n"
       u"\n"
       u"環境変数 / Environment:\n"
-      u"  MORVANE_WORKERS=N  同時に変換する数 (1: 1 つずつ。未設定: コアの数)\n"
-      u"                     bitmaps at once (1: one by one; unset: one per core)\n";
+      u"  MORVANE_WORKERS=N  使うスレッドの数: 同時に変換する数と、大きな 1 枚を\n"
+      u"                     分けて変換する数の合計 (1: 1 スレッド。未設定: コアの数)\n"
+      u"                     threads in all, bitmaps at once and a lone large\n"
+      u"                     bitmap's bands alike (1: one thread; unset: one per core)\n";
   text += usage.environment;
   text += u"\n設定ファイル / Settings file:\n" + SettingsLines(usage);
   text +=

@@ -138,12 +138,13 @@ void JoinSharedFiles(const std::vector<Conversion>& conversions, CallGroups& gro
   }
 }
 
-// How many threads make the calls: at most limits.workers, one per chain.
-// Where each further thread takes memory while it lives, only as many as
-// leave the largest call what it has on one thread.
-size_t WorkersWithRoom(const ConversionChains& chains, const PoolLimits& limits) {
-  size_t workers = std::clamp<size_t>(limits.workers, 1, std::max<size_t>(chains.size(), 1));
-  if (workers == 1 || limits.thread_bytes == 0 || limits.memory_bytes == 0) return workers;
+// How many threads the calls use together, those making them and those each
+// call codes its picture on: limits.workers. Where each further thread takes
+// memory while it lives, only as many as leave the largest call what it has
+// on one thread.
+size_t ThreadLimit(const ConversionChains& chains, const PoolLimits& limits) {
+  const size_t threads = std::max(limits.workers, 1u);
+  if (threads == 1 || limits.thread_bytes == 0 || limits.memory_bytes == 0) return threads;
   uint64_t largest = 0;
   for (const std::vector<Conversion*>& chain : chains) {
     for (const Conversion* conversion : chain) {
@@ -154,13 +155,41 @@ size_t WorkersWithRoom(const ConversionChains& chains, const PoolLimits& limits)
     }
   }
   const uint64_t spare = limits.memory_bytes > largest ? limits.memory_bytes - largest : 0;
-  return std::min<uint64_t>(workers, 1 + spare / limits.thread_bytes);
+  return std::min<uint64_t>(threads, 1 + spare / limits.thread_bytes);
 }
+
+// The threads each call may code its picture on, decided as it starts. While
+// calls are left to start, each takes one: the calls side by side use the
+// threads. The last one to start takes what the calls still running leave of
+// `limit`: a lone bitmap codes on all of them.
+class ThreadShares {
+ public:
+  ThreadShares(size_t limit, size_t calls) : limit_(limit), waiting_(calls) {}
+
+  // For a call that starts now; End() when it returns.
+  unsigned Start() {
+    const std::lock_guard lock(mutex_);
+    if (waiting_ > 0) --waiting_;
+    ++running_;
+    if (waiting_ > 0 || running_ >= limit_) return 1;
+    return static_cast<unsigned>(limit_ - running_ + 1);
+  }
+  void End() {
+    const std::lock_guard lock(mutex_);
+    --running_;
+  }
+
+ private:
+  const size_t limit_;
+  size_t waiting_;  // calls not yet started
+  size_t running_ = 0;
+  std::mutex mutex_;
+};
 
 }  // namespace
 
 ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned workers) {
-  const bool side_by_side = workers > 1;
+  const bool side_by_side = workers > 1 && conversions.size() > 1;
   CallGroups groups(conversions.size());
   if (side_by_side) {
     JoinSameJpegNames(conversions, groups);
@@ -183,14 +212,19 @@ ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned 
 
 void RunConversions(const ConversionChains& chains, const ConvertFunction& convert, uint8_t quality,
                     int16_t progressive, const PoolLimits& limits, BatchProgress& progress) {
-  const size_t worker_count = WorkersWithRoom(chains, limits);
+  const size_t thread_limit = ThreadLimit(chains, limits);
+  const size_t worker_count = std::min(thread_limit, std::max<size_t>(chains.size(), 1));
   // One worker runs every call alone: its needs are not looked up.
   const bool budgeted = worker_count > 1 && limits.memory_of;
-  // What the calls may take once the threads have had theirs (0: no bound).
+  // What the calls may take once every thread they may use has had its
+  // share (0: no bound).
   MemoryBudget budget(
       limits.memory_bytes == 0
           ? 0
-          : std::max<uint64_t>(limits.memory_bytes - (worker_count - 1) * limits.thread_bytes, 1));
+          : std::max<uint64_t>(limits.memory_bytes - (thread_limit - 1) * limits.thread_bytes, 1));
+  size_t call_count = 0;
+  for (const std::vector<Conversion*>& chain : chains) call_count += chain.size();
+  ThreadShares shares(thread_limit, call_count);
   std::atomic<size_t> next_chain{0};
   // Whatever fails around a call fails that call alone, which then counts as
   // not completed: a worker thread never ends the program.
@@ -200,9 +234,12 @@ void RunConversions(const ConversionChains& chains, const ConvertFunction& conve
       // A cancel may come while the call waits for its memory.
       if (progress.cancel_requested()) return;
       conversion.started = true;
+      const unsigned threads = shares.Start();
       conversion.completed = RunStep([&] {
-        conversion.result = convert(*conversion.source, *conversion.dest, quality, progressive);
+        conversion.result =
+            convert(*conversion.source, *conversion.dest, quality, progressive, threads);
       });
+      shares.End();
     } catch (...) {
       conversion.completed = false;
     }

@@ -23,11 +23,14 @@ struct Conversion {
 };
 
 struct PoolLimits {
-  unsigned workers = 1;       // at most this many calls at once (at least one)
+  // At most this many threads in all (at least one): the threads making
+  // calls side by side and those each call codes its picture on.
+  unsigned workers = 1;
   uint64_t memory_bytes = 0;  // the calls running at once need no more; 0: no bound
   // What each thread started besides the one the calls are made on takes of
-  // memory_bytes while it lives, making a call or not (where the address
-  // space is limited, its stack and its allocator's heap); 0: nothing.
+  // memory_bytes while it lives, making a call or not, a call's own threads
+  // too (where the address space is limited, its stack and its allocator's
+  // heap); 0: nothing.
   uint64_t thread_bytes = 0;
   // What one call needs while it converts `source`.
   std::function<uint64_t(const std::u16string& source)> memory_of;
@@ -51,11 +54,14 @@ using ConversionChains = std::vector<std::vector<Conversion*>>;
 ConversionChains PlanConversions(std::vector<Conversion>& conversions, unsigned workers);
 
 // Makes every call of `chains` on up to limits.workers threads, each chain's
-// calls one after the other. A call needing more than the whole bound runs
-// alone. Where threads take memory of their own, no more are started than
-// leave the largest call the memory it has on one thread, so a batch
-// converts what one worker converts. Fills in `completed` and `result`; whatever fails around a
-// call (its memory estimate, the encoder) fails that call alone, which counts as not completed.
+// calls one after the other, and tells each call as it starts how many
+// threads it may code its picture on: 1 while calls are left to start; the
+// last call to start, what the calls still running leave of the threads
+// (a lone call, all of them). A call needing more than the whole bound runs
+// alone. Where threads take memory of their own, no more threads in all are
+// allowed than leave the largest call the memory it has on one thread, so a
+// batch converts what one worker converts. Fills in `completed` and `result`; whatever fails around
+// a call (its memory estimate, the encoder) fails that call alone, which counts as not completed.
 // Counts each call in `progress` as it returns; once `progress` is asked to cancel, starts no more
 // calls (those left stay not completed). Returns, after finishing `progress`, when no call runs any
 // more.

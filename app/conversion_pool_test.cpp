@@ -63,11 +63,14 @@ class PoolTest : public ::testing::Test {
     return fs::path(ToSystemText(path)).filename().string();
   }
 
-  int16_t Convert(const std::u16string& source, const std::u16string& dest) {
+  int16_t Convert(const std::u16string& source, const std::u16string& dest, unsigned threads = 1) {
     spans_[Name(source)].began = ++clock_;
     {
       const std::lock_guard lock(threads_mutex_);
       threads_.insert(std::this_thread::get_id());
+      given_[Name(source)] = threads;
+      running_threads_ += threads;
+      most_threads_ = std::max(most_threads_, running_threads_);
     }
     const std::string bytes = ReadText(ToSystemText(source));
     // Long enough for any other worker to start what it may start.
@@ -78,6 +81,10 @@ class PoolTest : public ::testing::Test {
       fs::rename(temp, ToSystemText(dest));
     }
     spans_[Name(source)].ended = ++clock_;
+    {
+      const std::lock_guard lock(threads_mutex_);
+      running_threads_ -= threads;
+    }
     return bytes.rfind("BM", 0) == 0 ? 0 : 5;
   }
 
@@ -88,11 +95,14 @@ class PoolTest : public ::testing::Test {
   std::map<std::string, Span> spans_;  // by the source's name, filled before the calls run
   std::atomic<int> clock_{0};
   std::mutex threads_mutex_;
-  std::set<std::thread::id> threads_;  // those that made a call
+  std::set<std::thread::id> threads_;      // those that made a call
+  std::map<std::string, unsigned> given_;  // the threads each call was given, by source name
+  unsigned running_threads_ = 0;           // those of the calls running now
+  unsigned most_threads_ = 0;              // the most running_threads_ was
   PoolLimits limits_;  // what RunAll gives the pool besides its workers and estimates
   std::function<uint64_t(const std::u16string&)> memory_of_;
-  ConvertFunction convert_ = [this](std::u16string& source, std::u16string& dest, uint8_t,
-                                    int16_t) { return Convert(source, dest); };
+  ConvertFunction convert_ = [this](std::u16string& source, std::u16string& dest, uint8_t, int16_t,
+                                    unsigned threads) { return Convert(source, dest, threads); };
 };
 
 // b.BMP, c.BMP and d.bmp are another name's JPEG (a.jpg, e.jpg) through a
@@ -140,7 +150,8 @@ TEST_F(PoolTest, AFailureAroundOneCallFailsThatCallAlone) {
     if (Name(source) == "estimate.BMP") throw std::bad_alloc();
     return 1;
   };
-  convert_ = [this](std::u16string& source, std::u16string& dest, uint8_t, int16_t) -> int16_t {
+  convert_ = [this](std::u16string& source, std::u16string& dest, uint8_t, int16_t,
+                    unsigned) -> int16_t {
     if (Name(source) == "bad_alloc.BMP") throw std::bad_alloc();
     if (Name(source) == "other.BMP") throw 42;
     return Convert(source, dest);
@@ -176,7 +187,50 @@ TEST_F(PoolTest, ThreadsTakingMemoryLeaveTheLargestCallWhatItHasAlone) {
   limits_.thread_bytes = 30;
   RunAll(8);
   EXPECT_LE(threads_.size(), 2u);
+  EXPECT_LE(most_threads_, 2u) << "the calls' own threads count too";
   for (const Conversion& conversion : conversions_) EXPECT_TRUE(conversion.completed);
+}
+
+// A lone bitmap codes on every thread the program may use: MORVANE_WORKERS,
+// or fewer where each thread takes memory the call then lacks (200 bytes, 30
+// a thread, a call of 150: two threads).
+TEST_F(PoolTest, ALoneCallCodesOnEveryThreadThereIsRoomFor) {
+  WriteFile(temp_ / "a.BMP", "BM picture");
+  AddCall("a.BMP", "a.jpg");
+  for (const unsigned workers : {1u, 4u}) {
+    RunAll(workers);
+    EXPECT_EQ(given_["a.BMP"], workers);
+  }
+  memory_of_ = [](const std::u16string&) -> uint64_t { return 150; };
+  limits_.memory_bytes = 200;
+  limits_.thread_bytes = 30;
+  RunAll(4);
+  EXPECT_EQ(given_["a.BMP"], 2u);
+}
+
+// Calls side by side never use more threads together than the workers: a
+// call that starts while others are left to start codes on one thread; only
+// the last to start may take what the calls still running leave.
+TEST_F(PoolTest, CallsSideBySideUseNoMoreThreadsTogetherThanTheWorkers) {
+  for (int i = 1; i <= 6; ++i) {
+    const std::string name = "p" + std::to_string(i);
+    WriteFile(temp_ / (name + ".BMP"), "BM picture " + name);
+    spans_[name + ".BMP"];
+    AddCall(name + ".BMP", name + ".jpg");
+  }
+  for (const unsigned workers : {1u, 2u}) {
+    most_threads_ = 0;
+    RunAll(workers);
+    EXPECT_LE(most_threads_, workers) << workers << " workers";
+    std::string last;
+    for (const auto& [name, span] : spans_) {
+      if (last.empty() || span.began > spans_[last].began) last = name;
+    }
+    for (const auto& [name, threads] : given_) {
+      const unsigned expected = name == last ? given_[last] : 1;
+      EXPECT_EQ(threads, expected) << name << ", " << workers << " workers";
+    }
+  }
 }
 
 }  // namespace

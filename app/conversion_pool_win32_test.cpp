@@ -35,8 +35,8 @@ void RunOnTwoWorkers(const std::vector<std::u16string>& dests, CallsSeen& seen) 
     conversions[i].source = &sources[i];
     conversions[i].dest = &jpegs[i];
   }
-  const ConvertFunction convert = [&seen](std::u16string& source, std::u16string&, uint8_t,
-                                          int16_t) -> int16_t {
+  const ConvertFunction convert = [&seen](std::u16string& source, std::u16string&, uint8_t, int16_t,
+                                          unsigned) -> int16_t {
     {
       const std::lock_guard lock(seen.mutex);
       seen.started.push_back(source);

@@ -62,16 +62,19 @@ void TakeResults(Form1& form, const std::vector<Conversion>& conversions) {
   }
 }
 
-// One call runs alone whatever the limits: the machine is not asked. More
-// run on a thread of their own, which takes its share of the memory too.
+// The threads the calls may use together; more than one call run on a
+// thread of their own, which takes its share of the memory too. One call
+// asks for the memory only where its further threads would take some.
 PoolLimits LimitsOf(const StartUpParts& parts, size_t call_count, uint8_t quality) {
   PoolLimits limits;
-  if (call_count <= 1) return limits;
   limits.workers = parts.workers != 0 ? parts.workers : std::thread::hardware_concurrency();
   limits.thread_bytes = MemoryEachThreadTakes();
+  if (call_count <= 1 && (limits.workers <= 1 || limits.thread_bytes == 0)) return limits;
   const uint64_t memory = parts.memory_bytes != 0 ? parts.memory_bytes : MemoryAvailableToProcess();
+  // The thread the batch runs on, when more than one call.
+  const uint64_t batch_thread = call_count > 1 ? limits.thread_bytes : 0;
   limits.memory_bytes =
-      memory == 0 ? 0 : std::max<uint64_t>(memory - std::min(memory, limits.thread_bytes), 1);
+      memory == 0 ? 0 : std::max<uint64_t>(memory - std::min(memory, batch_thread), 1);
   limits.memory_of = [quality](const std::u16string& source) {
     return BitmapMemoryEstimate(source, quality);
   };

@@ -14,16 +14,19 @@
 namespace morvane {
 
 // One conversion: source, destination (both may be rewritten by the
-// encoder), quality, progressive flag; gives the encoder's result. Throws
-// when the encoder cannot be reached.
-using ConvertFunction = std::function<int16_t(std::u16string&, std::u16string&, uint8_t, int16_t)>;
+// encoder), quality, progressive flag and the threads the call may use to
+// code the picture (at least 1); gives the encoder's result. Throws when the
+// encoder cannot be reached.
+using ConvertFunction =
+    std::function<int16_t(std::u16string&, std::u16string&, uint8_t, int16_t, unsigned)>;
 
 // Where start-up gets its pieces from; the program uses the real ones, tests
 // may put their own in.
 struct StartUpParts {
   std::function<StoredSettings(uint8_t& quality, int16_t& progressive)> load_settings;
   ConvertFunction convert;
-  // Encoder calls made side by side: 0 for one per core.
+  // Threads the encoder calls use together, calls side by side and the
+  // threads each call codes its picture on: 0 for one per core.
   unsigned workers = 0;
   // Memory the calls running at once may need together: 0 for what the
   // process may still take (MemoryAvailableToProcess).

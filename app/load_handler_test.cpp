@@ -57,7 +57,7 @@ class BatchTest : public ::testing::Test {
       reports_.emplace_back(lines);
     };
     parts.convert = [this](std::u16string& source, std::u16string& dest, uint8_t quality,
-                           int16_t progressive) -> int16_t {
+                           int16_t progressive, unsigned) -> int16_t {
       if (fake_encoder_) return fake_encoder_(source, dest);
       calls_.push_back({source, dest, quality, progressive});
       if (encoder_missing_) throw StepFailure("cannot open the encoder library");
@@ -287,7 +287,7 @@ TEST(CancelledBatch, NamesEachNameNotConvertedAsCancelled) {
     return StoredSettings{};
   };
   parts.workers = 1;
-  parts.convert = [&](std::u16string&, std::u16string&, uint8_t, int16_t) -> int16_t {
+  parts.convert = [&](std::u16string&, std::u16string&, uint8_t, int16_t, unsigned) -> int16_t {
     view.call_started.store(true);
     while (!view.cancelled.load()) std::this_thread::yield();
     return 0;

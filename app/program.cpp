@@ -15,8 +15,9 @@
 namespace morvane {
 namespace {
 
-// MORVANE_WORKERS=N holds a batch to N encoder calls at once (1: one after
-// the other), for tests and comparisons; otherwise 0, one per core.
+// MORVANE_WORKERS=N holds the encoder calls to N threads in all, calls side
+// by side and the threads of each (1: one call after the other, each on one
+// thread), for tests and comparisons; otherwise 0, one per core.
 unsigned WorkersFromEnvironment() {
   const char* text = std::getenv("MORVANE_WORKERS");
   if (text == nullptr) return 0;
@@ -41,8 +42,8 @@ int RunProgram(int argc, const char* const* argv) {
     return LoadSettings(quality, progressive);
   };
   parts.convert = [](std::u16string& source, std::u16string& dest, uint8_t quality,
-                     int16_t progressive) {
-    return SavetoJPEG(source, dest, quality, progressive);
+                     int16_t progressive, unsigned threads) {
+    return SavetoJPEG(source, dest, quality, progressive, threads);
   };
   parts.workers = WorkersFromEnvironment();
   parts.report_not_converted = [](std::u16string_view lines) { WriteToStandardError(lines); };

@@ -1,5 +1,6 @@
 #include "encoder/encoder_binding.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -14,25 +15,36 @@ namespace {
 using NarrowEntry = int16_t (*)(char*, char*, uint8_t, int16_t);
 // SavetoJPEGW: paths in UTF-16, wchar_t being 16 bits where it is exported.
 using Utf16Entry = int16_t (*)(const char16_t*, const char16_t*, uint8_t, int16_t);
+// SaveJPGUseThreads: the threads the later calls made on the calling thread
+// may use. A library without it codes each picture on one thread.
+using UseThreadsEntry = void (*)(uint16_t);
 
-// The entry point this system's program calls, found once however many
+// What the program calls in the library.
+struct EntryPoints {
+  void* convert = nullptr;  // NarrowEntry or Utf16Entry
+  UseThreadsEntry use_threads = nullptr;
+};
+
+// The entry points this system's program calls, found once however many
 // threads call at the same time. A load that fails leaves nothing behind,
 // so the next call tries again. Not std::call_once: with mingw-w64's
 // posix-thread runtime a call_once whose function threw blocks every later
 // call, and a batch of two or more names would wait for ever on a missing
 // library.
-void* EntryPoint() {
+EntryPoints FoundEntryPoints() {
   static std::mutex mutex;
-  static void* entry = nullptr;
+  static EntryPoints entries;
   const std::lock_guard lock(mutex);
-  if (entry != nullptr) return entry;
+  if (entries.convert != nullptr) return entries;
   void* library = OpenLibraryInProgramFolder(kEncoderLibraryFileName);
   if (library == nullptr) throw StepFailure("cannot open the encoder library");
   const char* name = kEncoderTakesUtf16Paths ? "SavetoJPEGW" : "SavetoJPEG";
   void* symbol = FindEntryPoint(library, name);
   if (symbol == nullptr) throw StepFailure(std::string("the encoder library lacks ") + name);
-  entry = symbol;
-  return entry;
+  entries.use_threads =
+      reinterpret_cast<UseThreadsEntry>(FindEntryPoint(library, "SaveJPGUseThreads"));
+  entries.convert = symbol;
+  return entries;
 }
 
 template <class Unit>
@@ -77,8 +89,13 @@ int16_t CallWithUtf16(void* entry, std::u16string& source, std::u16string& dest,
 }  // namespace
 
 int16_t SavetoJPEG(std::u16string& source, std::u16string& dest, uint8_t quality,
-                   int16_t progressive) {
-  void* entry = EntryPoint();
+                   int16_t progressive, unsigned threads) {
+  const EntryPoints entries = FoundEntryPoints();
+  // Set on this thread for the call below: the library keeps it per thread.
+  if (entries.use_threads != nullptr) {
+    entries.use_threads(static_cast<uint16_t>(std::clamp(threads, 1u, 64u)));
+  }
+  void* entry = entries.convert;
   return kEncoderTakesUtf16Paths ? CallWithUtf16(entry, source, dest, quality, progressive)
                                  : CallWithSystemText(entry, source, dest, quality, progressive);
 }

@@ -51,11 +51,13 @@ enum class EncoderResult : int16_t {
 // writes into them ends up in them: UTF-16 buffers to SavetoJPEGW on
 // Windows, so that every name Windows holds reaches its file and none
 // becomes a look-alike in the ANSI code page; elsewhere system-text (UTF-8)
-// buffers to SavetoJPEG (kEncoderTakesUtf16Paths). Gives the library's
-// result: 0 when the file was written. Throws StepFailure when the library
-// cannot be opened or lacks its entry point; then nothing was called, and
-// the next call tries to open it again.
+// buffers to SavetoJPEG (kEncoderTakesUtf16Paths). The picture may be coded
+// on up to `threads` threads (taken as 1 to 64), told to the library on the
+// calling thread just before (SaveJPGUseThreads; a library without it codes
+// on one). Gives the library's result: 0 when the file was written. Throws
+// StepFailure when the library cannot be opened or lacks its entry point;
+// then nothing was called, and the next call tries to open it again.
 int16_t SavetoJPEG(std::u16string& source, std::u16string& dest, uint8_t quality,
-                   int16_t progressive);
+                   int16_t progressive, unsigned threads);
 
 }  // namespace morvane

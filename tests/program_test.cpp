@@ -330,6 +330,21 @@ TEST_F(ProgramTest, MissingOrBrokenEncoderLibraryFailsEveryFile) {
   EXPECT_FALSE(fs::exists(pics() / "a.jpg"));
 }
 
+// A lone bitmap is coded on MORVANE_WORKERS threads, told to the library on
+// the thread that makes the call (at most 64, what the library takes).
+TEST_F(ProgramTest, ALoneBitmapIsCodedOnTheThreadsTheWorkersAllow) {
+  fs::remove(bin() / "libSaveJPG.so");
+  fs::copy_file(fs::path(MORVANE_BUILD_DIR) / "libThreadsEncoder.so", bin() / "libSaveJPG.so");
+  WriteFile(pics() / "a.bmp", Bitmap24(TestPicture(8, 8)));
+  for (const auto& [workers, told] :
+       std::vector<std::pair<std::string, std::string>>{{"1", "1"}, {"3", "3"}, {"100", "64"}}) {
+    workers_ = workers;
+    const RunResult run = Run({(pics() / "a.BMP").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ReadText(pics() / "a.jpg"), told) << "MORVANE_WORKERS=" << workers;
+  }
+}
+
 const std::string kNoBitmapNamed =
     "morvane: 変換するビットマップ (.BMP) の名前がありません / no bitmap (.BMP) named to convert\n";
 

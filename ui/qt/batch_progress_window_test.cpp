@@ -63,8 +63,8 @@ class DesktopBatch {
       return StoredSettings{};
     };
     parts_.workers = 2;
-    parts_.convert = [this, call_time](std::u16string&, std::u16string& dest, uint8_t,
-                                       int16_t) -> int16_t {
+    parts_.convert = [this, call_time](std::u16string&, std::u16string& dest, uint8_t, int16_t,
+                                       unsigned) -> int16_t {
       ++started;
       std::this_thread::sleep_for(call_time);
       test_support::WriteFile(ToSystemText(dest), "JPEG");

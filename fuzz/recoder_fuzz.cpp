@@ -2,8 +2,8 @@
 // for byte, the one libjpeg makes alone. The first byte picks the way in:
 //  - even: pixels through WriteJpeg, the program's own path (size, row
 //    format, quality, baseline or progressive from the next bytes, the
-//    pixels from the rest), against WriteJpeg with libjpeg fitting the
-//    tables itself;
+//    pixels from the rest), cut into bands coded on several threads or not,
+//    against WriteJpeg with libjpeg fitting the tables itself;
 //  - odd: chosen coefficients (test_support/libjpeg_coefficients.h): 1, 3
 //    or 4 components, any sampling and table numbers, blocks of every kind,
 //    libjpeg's script or a random one, the recoder's input coded with the
@@ -65,10 +65,10 @@ void CheckSame(const Bytes& recoded, const Bytes& libjpeg, const char* what) {
 Bytes WritePixels(uint32_t width, uint32_t height, savejpg::RowFormat format, const Bytes& pixels,
                   savejpg::JpegOptions options) {
   const size_t stride = size_t{width} * savejpg::BytesPerPixel(format);
+  const savejpg::RowFunction rows = [&](uint32_t top) { return pixels.data() + top * stride; };
   savejpg::MemorySink sink;
-  savejpg::WriteJpeg(
-      width, height, format, [&](uint32_t top) { return pixels.data() + top * stride; }, options,
-      sink);
+  savejpg::WriteJpeg(width, height, format, savejpg::RowFunctionMaker([&] { return rows; }),
+                     options, sink);
   return sink.bytes;
 }
 
@@ -87,6 +87,12 @@ void FuzzPixels(Chooser& choose) {
   options.libjpeg_fits_tables = true;
   const Bytes libjpeg = WritePixels(width, height, format, pixels, options);
   options.libjpeg_fits_tables = false;
+  // Cut into bands of any number of rows of MCUs, on up to 8 threads, the
+  // bands' symbols coded one after the other or side by side.
+  options.threads = 1 + choose(8);
+  options.least_pixels_to_cut = 0;
+  options.least_mcu_rows_in_band = 1 + choose(4);
+  options.recoding_limit = choose(2) == 0 ? 0 : 64 << 20;
   CheckSame(WritePixels(width, height, format, pixels, options), libjpeg, "through WriteJpeg");
 }
 

@@ -811,6 +811,59 @@ TEST(HuffmanRecoderRefuses, EveryCutAndEveryMarkerInTheScan) {
   }
 }
 
+// Bands join into one picture only when they are bands of one: the same
+// width, frame, tables and scan, each band but the last as high as whole
+// rows of MCUs, all together no higher than a frame can say.
+TEST(HuffmanRecoderRefuses, BandsThatDoNotJoin) {
+  const std::vector<CoefficientPicture::Component> grey = {{}};
+  const std::vector<CoefficientPicture::Component> colour = {
+      Sampled(2, 2, 0, 0), Sampled(1, 1, 1, 1), Sampled(1, 1, 1, 1)};
+  const auto band = [](uint32_t width, uint32_t height,
+                       const std::vector<CoefficientPicture::Component>& components) {
+    return WriteWithLibjpeg(Sized(width, height, components), LibjpegCoding::kQuickTables);
+  };
+  const Bytes grey8 = band(16, 8, grey), grey16 = band(16, 16, grey);
+  Bytes other_quantisation = grey16;
+  other_quantisation[SegmentAt(grey16, 0xDB) + 6] ^= 1;
+  const Bytes tall = band(8, 40000, grey);
+  struct Case {
+    const char* name;
+    std::vector<Bytes> bands;
+    std::optional<RecodeError> error;
+  };
+  const std::vector<Case> cases = {
+      {"a band cut inside a row of blocks",
+       {band(16, 12, grey), grey8},
+       RecodeError::BandsDoNotJoin},
+      {"a band cut inside a row of 4:2:0 MCUs",
+       {band(16, 8, colour), band(16, 16, colour)},
+       RecodeError::BandsDoNotJoin},
+      {"other widths", {grey8, band(8, 8, grey)}, RecodeError::BandsDoNotJoin},
+      {"grey and colour", {grey16, band(16, 16, colour)}, RecodeError::BandsDoNotJoin},
+      {"other quantisation", {grey8, other_quantisation}, RecodeError::BandsDoNotJoin},
+      {"higher than a frame can say", {tall, tall}, RecodeError::BandsDoNotJoin},
+      {"no band", {}, RecodeError::NoStartOfImage},
+  };
+  for (const bool progressive : {false, true}) {
+    for (const Case& c : cases) {
+      std::optional<RecodeError> refusal;
+      savejpg::MemorySink sink;
+      try {
+        if (progressive) {
+          savejpg::RecodeAsProgressive(std::vector<Bytes>(c.bands), LibjpegSimpleProgression(1),
+                                       LibjpegFittedTable, sink, UINT64_MAX, 2);
+        } else {
+          const std::vector<std::span<const uint8_t>> spans(c.bands.begin(), c.bands.end());
+          savejpg::RecodeWithFittedTables(spans, LibjpegFittedTable, sink, UINT64_MAX, 2);
+        }
+      } catch (const savejpg::RecodeFailure& failure) {
+        refusal = failure.error();
+      }
+      EXPECT_EQ(Named(refusal), Named(c.error)) << c.name << (progressive ? ", progressive" : "");
+    }
+  }
+}
+
 // Scripts libjpeg refuses are refused before anything is written, and so
 // are AC scans of more than two shifts, which the recoder does not make.
 TEST(HuffmanRecoderRefuses, ScriptsLibjpegRefuses) {

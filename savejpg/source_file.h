@@ -1,12 +1,13 @@
 // A bitmap file opened for reading, read a piece at a time with positioned
-// reads. A file that another program cuts short or rewrites while it is read
-// gives a failed read, never a fault. Which implementation is built is
-// chosen in CMakeLists.txt.
+// reads, from several threads at once. A file that another program cuts
+// short or rewrites while it is read gives a failed read, never a fault. Which implementation is
+// built is chosen in CMakeLists.txt.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <span>
 
 #include "bmp_reader.h"
@@ -32,6 +33,9 @@ class SourceFile final : public BmpSource {
   // Each implementation uses one of the two.
   [[maybe_unused]] int fd_ = -1;                // where the system has positioned reads
   [[maybe_unused]] std::FILE* file_ = nullptr;  // elsewhere
+  // Threads coding bands of one picture read at once; a seek and its read
+  // go together.
+  std::mutex seek_mutex_;
 };
 
 }  // namespace savejpg

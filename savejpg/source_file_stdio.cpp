@@ -23,6 +23,7 @@ bool SourceFile::Open(const std::filesystem::path& path) {
 
 bool SourceFile::Read(uint64_t offset, std::span<uint8_t> out) {
   if (offset > size_ || out.size() > size_ - offset) return false;
+  const std::lock_guard lock(seek_mutex_);
   std::rewind(file_);
   // Seeks in steps that fit a long, for files past 2 GiB.
   for (uint64_t left = offset; left > 0;) {

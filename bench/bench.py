@@ -22,14 +22,14 @@ import time
 ENV = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "MORVANE_WORKERS")}
 
 
-def run(cmd, output, must_succeed):
+def run(cmd, output, must_succeed, env=None):
     """Wall and CPU time in seconds of one command, started directly (no
     wrapper process in the time), its output file removed first: every run
     writes a new file, as a conversion usually does."""
     if os.path.exists(output):
         os.remove(output)
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=ENV)
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env or ENV)
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
@@ -38,11 +38,11 @@ def run(cmd, output, must_succeed):
     return elapsed, usage.ru_utime + usage.ru_stime
 
 
-def peak_rss(cmd):
+def peak_rss(cmd, env=None):
     """Peak RSS in KiB of one command, from GNU time, a small process: a
     child forked from Python would report Python's own size as its peak."""
     proc = subprocess.run(["/usr/bin/time", "-f", "%M", "--"] + cmd, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.PIPE, text=True, env=ENV)
+                          stderr=subprocess.PIPE, text=True, env=env or ENV)
     return int(proc.stderr.strip().splitlines()[-1])
 
 

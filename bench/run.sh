@@ -2,6 +2,7 @@
 # Benchmark of one file through the program and through SavetoJPEG alone
 # against cjpeg and ImageMagick's convert (and of a missing file, and of
 # noise at quality 100, the content that takes the most memory), then of
+# one large and one full-HD bitmap on one thread and on every core, then of
 # the program converting a batch of 24 full-HD bitmaps in one run against
 # cjpeg on every core and ImageMagick's mogrify.
 #   bench/run.sh [RUNS]          (RUNS for the large case and the batch,
@@ -46,4 +47,5 @@ python3 "$here/bench.py" "$work" "$build" "$runs" \
   small="$work/small.bmp" medium="$work/medium.bmp" large="$work/large.bmp" \
   medium32="$work/medium32.bmp" medium8="$work/medium8.bmp" missing="$work/missing.bmp" \
   noise="$work/noise.bmp@100"
+python3 "$here/threads.py" "$work" "$build" "$runs" large="$work/large.bmp" medium="$work/medium.bmp"
 python3 "$here/batch.py" "$work" "$build" "$runs" $(for i in $(seq 24); do echo "$work/medium.bmp"; done)

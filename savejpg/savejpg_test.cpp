@@ -67,30 +67,30 @@ Colour PaletteColour(uint32_t i) {
   return {uint8_t(i * 4), uint8_t(255 - i * 3), uint8_t(100 + i)};
 }
 uint32_t PaletteIndex(int x, int y) { return uint32_t(x + y) / 2 % 64; }
-BmpFields Palette(int bpp, uint32_t compression = 0) {
+BmpFields Palette(int bpp, uint32_t compression = 0, int w = W, int h = H) {
   BmpFields s;
-  s.width = W;
-  s.height = H;
+  s.width = w;
+  s.height = h;
   s.bit_count = static_cast<uint16_t>(bpp);
   s.compression = compression;
   for (uint32_t i = 0; i < 64; ++i) s.palette.push_back(PaletteColour(i));
   s.colors_used = 64;
-  s.pixels = StoreRows(W, H, 8, false, [](int x, int y) { return PaletteIndex(x, y); });
+  s.pixels = StoreRows(w, h, 8, false, [](int x, int y) { return PaletteIndex(x, y); });
   return s;
 }
 // The same indexes as RLE8: a run per two equal pixels, odd leftovers absolute.
-BmpFields PaletteRle8() {
-  BmpFields s = Palette(8, 1);
+BmpFields PaletteRle8(int w = W, int h = H) {
+  BmpFields s = Palette(8, 1, w, h);
   s.pixels.clear();
-  for (int row = 0; row < H; ++row) {
-    const int y = H - 1 - row;
+  for (int row = 0; row < h; ++row) {
+    const int y = h - 1 - row;
     int x = 0;
     s.pixels.insert(s.pixels.end(), {0, 3});  // absolute run of 3, padded
     for (; x < 3; ++x) s.pixels.push_back(uint8_t(PaletteIndex(x, y)));
     s.pixels.push_back(0);
-    while (x < W) {
+    while (x < w) {
       int n = 1;
-      while (x + n < W && PaletteIndex(x + n, y) == PaletteIndex(x, y)) ++n;
+      while (x + n < w && PaletteIndex(x + n, y) == PaletteIndex(x, y)) ++n;
       s.pixels.insert(s.pixels.end(), {uint8_t(n), uint8_t(PaletteIndex(x, y))});
       x += n;
     }
@@ -118,7 +118,7 @@ const Kind kKinds[] = {
        s.pixels = StoreRows(W, H, 16, false, [](int x, int y) { const Colour c = Smooth(x, y);
          return uint32_t(c.r >> 3 << 10 | c.g >> 3 << 5 | c.b >> 3); }); return s; }, Smooth, 3},
     {"8-bit palette", [] { return Palette(8); }, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
-    {"RLE8", PaletteRle8, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
+    {"RLE8", [] { return PaletteRle8(); }, [](int x, int y) { return PaletteColour(PaletteIndex(x, y)); }, 3},
     {"4-bit grey palette", [] { BmpFields s = Palette(4); s.palette.resize(16); s.colors_used = 0;
        for (int i = 0; i < 16; ++i) s.palette[i] = {uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)};
        s.pixels = StoreRows(W, H, 4, false, [](int x, int y) { return uint32_t(x + y) / 8 % 16; }); return s; },
@@ -280,6 +280,51 @@ TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
       EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "out.jpg"}));
     }
   }
+}
+
+// A bitmap large enough to be cut into bands is the same JPEG on any
+// number of threads, each band's rows read by a reader of its own: rows
+// stored bottom up or top down, RLE rows decoded from where each band
+// starts. A bitmap cut short under the bands' feet fails as on one thread.
+TEST(SaveJpg, ALargeBitmapIsTheSameJpegOnAnyNumberOfThreads) {
+  constexpr int kWide = 1200, kHigh = 900;
+  const auto smooth = [](int x, int y) { return Packed(Smooth(x, y)); };
+  BmpFields bottom_up, top_down;
+  bottom_up.width = top_down.width = kWide;
+  bottom_up.height = kHigh;
+  top_down.height = -kHigh;
+  bottom_up.pixels = StoreRows(kWide, kHigh, 24, false, smooth);
+  top_down.pixels = StoreRows(kWide, kHigh, 24, true, smooth);
+  const struct {
+    const char* name;
+    BmpFields bitmap;
+  } kinds[] = {
+      {"24-bit", bottom_up}, {"24-bit top-down", top_down}, {"RLE8", PaletteRle8(kWide, kHigh)}};
+  TempFolder dir;
+  for (const auto& kind : kinds) {
+    for (const int16_t progressive : {0, -1}) {
+      SCOPED_TRACE(std::string(kind.name) + (progressive ? ", progressive" : ""));
+      SaveJPGUseThreads(1);
+      ASSERT_EQ(Convert(dir, BuildBmp(kind.bitmap), 85, progressive, "one.jpg"), SAVEJPG_OK);
+      SaveJPGUseThreads(3);
+      ASSERT_EQ(Convert(dir, BuildBmp(kind.bitmap), 85, progressive, "three.jpg"), SAVEJPG_OK);
+      EXPECT_EQ(ReadFile(dir / "three.jpg"), ReadFile(dir / "one.jpg"));
+    }
+  }
+  for (const uintmax_t cut : {uintmax_t{4000}, uintmax_t{2'000'000}}) {
+    SCOPED_TRACE("cut to " + std::to_string(cut));
+    WriteFile(dir / "in.bmp", BuildBmp(bottom_up));
+    savejpg::SourceFile source;
+    ASSERT_TRUE(source.Open(dir / "in.bmp"));
+    const auto decoded = savejpg::DecodeBmp(source);
+    ASSERT_TRUE(decoded.ok());
+    fs::resize_file(dir / "in.bmp", cut);
+    EXPECT_EQ(savejpg::WriteJpegFile(decoded.value(), source, dir / "cut.jpg", 85, 0, 0),
+              SAVEJPG_BMP_PIXELS_TRUNCATED);
+    EXPECT_FALSE(fs::exists(dir / "cut.jpg"));
+  }
+  SaveJPGUseThreads(1);
+  EXPECT_EQ(dir.Names(), (std::vector<std::string>{"in.bmp", "one.jpg", "three.jpg"}));
 }
 
 // libjpeg keeps the coefficients of the whole image, 128 bytes per 8 x 8

@@ -643,6 +643,9 @@ uint64_t ValueRoom(uint64_t bytes) { return bytes * 8 / 9 + 64; }
 // scan is made with (more are written as they come: see RecodeAsProgressive).
 constexpr uint64_t kPlaneBytesPerBlock = sizeof(int16_t) + 5 * sizeof(uint64_t);
 constexpr uint64_t kSmallestSymbolRoom = 1024;
+// The fewest symbols each thread keeps when progressive scans are made side
+// by side; with less, a scan that does not fit is made twice on one thread.
+constexpr uint64_t kLeastSymbolsSideBySide = 64 * 1024;
 
 // A scan's symbols in order, as PackedSymbol makes them.
 using Symbols = GrowingArray<uint32_t>;
@@ -1523,6 +1526,29 @@ std::vector<uint8_t> ProgressiveMarkers(std::span<const uint8_t> jpeg, const Lay
   return std::move(head.bytes);
 }
 
+// The scans in the order they are best begun side by side: the longest
+// first, so that the short ones fill in at the end. How long a scan takes
+// goes with its blocks and the coefficients it codes of each, a
+// refinement's twice.
+std::vector<size_t> LongestScansFirst(std::span<const ProgressiveScan> scans,
+                                      const std::vector<Plane>& planes) {
+  std::vector<uint64_t> work;
+  for (const ProgressiveScan& scan : scans) {
+    uint64_t blocks = 0;
+    for (int i = 0; i < scan.components; ++i) {
+      const Plane& plane = planes[static_cast<size_t>(scan.component[i])];
+      blocks += plane.real_wide * plane.real_high;
+    }
+    const auto coefficients = static_cast<uint64_t>(scan.se - scan.ss + 1);
+    work.push_back(blocks * coefficients * (scan.ah != 0 ? 2 : 1));
+  }
+  std::vector<size_t> order(scans.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return work[a] > work[b]; });
+  return order;
+}
+
 // Makes the scans side by side, each into bytes of its own, each thread
 // with an array of `symbol_room` symbols.
 std::vector<std::vector<uint8_t>> CodeScansSideBySide(std::span<const ProgressiveScan> scans,
@@ -1533,7 +1559,9 @@ std::vector<std::vector<uint8_t>> CodeScansSideBySide(std::span<const Progressiv
   std::mutex mutex;
   std::vector<std::unique_ptr<Symbols>> arrays;  // those no scan is using
   std::vector<std::vector<uint8_t>> pieces(scans.size());
-  RunJobs(threads, scans.size(), [&](size_t i) {
+  const std::vector<size_t> order = LongestScansFirst(scans, planes);
+  RunJobs(threads, scans.size(), [&](size_t job) {
+    const size_t i = order[job];
     std::unique_ptr<Symbols> symbols;
     {
       const std::lock_guard lock(mutex);
@@ -1673,12 +1701,15 @@ void RecodeAsProgressive(std::vector<std::vector<uint8_t>>&& first_codings,
   const uint64_t room = left > UINT64_MAX - held ? UINT64_MAX : left + held;
   owned = std::vector<std::vector<uint8_t>>();
   const uint64_t symbol_room = bytes + 256;
-  // Side by side, each thread keeps the symbols of a scan, and the scans'
-  // bytes wait for those before them (twice the first coding's at the most).
-  if (threads > 1 && scans.size() > 1 && room / threads / sizeof(uint32_t) > symbol_room &&
-      room - threads * symbol_room * sizeof(uint32_t) >= 2 * bytes) {
+  // Side by side, the scans' bytes wait for those before them (fewer than
+  // the first coding's, whose codes are longer), and each thread keeps the
+  // symbols of a scan in what is left.
+  const uint64_t thread_room =
+      room > bytes ? std::min(symbol_room, (room - bytes) / threads / sizeof(uint32_t)) : 0;
+  if (threads > 1 && scans.size() > 1 &&
+      thread_room >= std::min(symbol_room, kLeastSymbolsSideBySide)) {
     const std::vector<std::vector<uint8_t>> pieces =
-        CodeScansSideBySide(scans, layout, planes, build, symbol_room, threads);
+        CodeScansSideBySide(scans, layout, planes, build, thread_room, threads);
     sink.Write(head.data(), head.size());
     for (const std::vector<uint8_t>& piece : pieces) sink.Write(piece.data(), piece.size());
   } else {

@@ -817,15 +817,17 @@ struct Plane {
         blocks_high(high),
         real_wide(real_wide),
         real_high(real_high),
-        dc(wide * high),
-        nonzero(wide * high * 4),
-        first_value(wide * high),
+        dc(new int16_t[wide * high]),
+        nonzero(new uint64_t[wide * high * 4]),
+        first_value(new uint64_t[wide * high]),
         values_of_row(high) {}
   uint64_t blocks_wide, blocks_high;  // coded, with the padding
   uint64_t real_wide, real_high;      // of the picture alone
-  std::vector<int16_t> dc;
-  std::vector<uint64_t> nonzero;
-  std::vector<uint64_t> first_value;  // where the block's values start in its row's array
+  // Not cleared: reading the scan fills every block, each band's on the
+  // thread that reads it, which takes the memory's pages as it writes.
+  std::unique_ptr<int16_t[]> dc;
+  std::unique_ptr<uint64_t[]> nonzero;
+  std::unique_ptr<uint64_t[]> first_value;  // where the block's values start in its row's array
   // The array holding the values of each row of blocks: each band of the
   // picture has one.
   std::vector<const int16_t*> values_of_row;
@@ -833,7 +835,7 @@ struct Plane {
   uint64_t Index(uint64_t x, uint64_t y) const { return y * blocks_wide + x; }
   CodedBlock At(uint64_t x, uint64_t y) const {
     const uint64_t i = Index(x, y);
-    return {dc[i], nonzero.data() + i * 4, values_of_row[y] + first_value[i]};
+    return {dc[i], nonzero.get() + i * 4, values_of_row[y] + first_value[i]};
   }
 };
 
@@ -914,7 +916,7 @@ template <bool kQuick>
           value_end = values.RoomFor(value_end, 63);
           plane.first_value[i] = static_cast<uint64_t>(value_end - values.Begin());
           ReadBlock<kQuick>(in, *tables[block.dc], *tables[block.ac], pred[index], plane.dc[i],
-                            value_end, plane.nonzero.data() + i * 4);
+                            value_end, plane.nonzero.get() + i * 4);
         }
       }
     }

@@ -782,14 +782,14 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
       },
       [&](uint32_t, uint32_t ssss, uint32_t additional, int k) {
         if (ssss == 0) return;  // ZRL or EOB
-        const int32_t value = Extend(additional, static_cast<int>(ssss));
-        *values++ = static_cast<int16_t>(value);
-        const auto magnitude = static_cast<uint32_t>(std::abs(value));
+        *values++ = static_cast<int16_t>(Extend(additional, static_cast<int>(ssss)));
+        // SSSS is the bit width of the magnitude: it is at least 2^j when
+        // SSSS > j.
         const uint64_t bit = uint64_t{1} << k;
         masks[0] |= bit;
-        masks[1] |= magnitude >= 2 ? bit : 0;
-        masks[2] |= magnitude >= 4 ? bit : 0;
-        masks[3] |= magnitude >= 8 ? bit : 0;
+        masks[1] |= ssss >= 2 ? bit : 0;
+        masks[2] |= ssss >= 3 ? bit : 0;
+        masks[3] |= ssss >= 4 ? bit : 0;
       });
   std::copy(masks, masks + 4, nonzero);
 }
@@ -1015,7 +1015,10 @@ class ProgressiveScanCoder {
   // The first of the block's values (those not 0) that lies in `band`.
   static const int16_t* FirstValue(const CodedBlock& block, uint64_t band) {
     const uint64_t first = band & (0 - band);
-    return block.values + std::popcount(block.nonzero[0] & (first - 1));
+    // Most bands start at 1, below which no value lies: no count to make
+    // (a call without a popcount instruction).
+    const uint64_t before = block.nonzero[0] & (first - 1);
+    return before == 0 ? block.values : block.values + std::popcount(before);
   }
   // The SSSS additional bits of `value` (F.1.2.1.1): the value itself, or
   // for a negative one, its ones' complement.

@@ -301,8 +301,9 @@ class BitWriter {
     int count = count_;
     uint8_t* out = out_;
     uint8_t* const limit = buffer_.data() + buffer_.size() - 16;
+    const uint32_t* const code_of = codes.data();  // not read again after each byte stored
     for (const uint32_t s : symbols) {
-      const uint32_t code = codes[s & 0xFFF];
+      const uint32_t code = code_of[s & 0xFFF];
       const int bits = static_cast<int>(s >> 12 & 15), length = static_cast<int>(code & 31);
       if (length == 0) Fail(RecodeError::SymbolWithoutCode);
       acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;

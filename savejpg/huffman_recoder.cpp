@@ -784,13 +784,15 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
       [&](uint32_t, uint32_t ssss, uint32_t additional, int k) {
         if (ssss == 0) return;  // ZRL or EOB
         *values++ = static_cast<int16_t>(Extend(additional, static_cast<int>(ssss)));
-        // SSSS is the bit width of the magnitude: it is at least 2^j when
-        // SSSS > j.
+        // SSSS (1 to 10 here) is the bit width of the magnitude: it is at
+        // least 2^j when SSSS > j, that is when (SSSS + 15 - j) >> 4 is 1.
+        // Sums, not comparisons, which the compiler made branches of; sizes
+        // come mixed.
         const uint64_t bit = uint64_t{1} << k;
         masks[0] |= bit;
-        masks[1] |= ssss >= 2 ? bit : 0;
-        masks[2] |= ssss >= 3 ? bit : 0;
-        masks[3] |= ssss >= 4 ? bit : 0;
+        masks[1] |= bit * ((ssss + 14) >> 4);
+        masks[2] |= bit * ((ssss + 13) >> 4);
+        masks[3] |= bit * ((ssss + 12) >> 4);
       });
   std::copy(masks, masks + 4, nonzero);
 }

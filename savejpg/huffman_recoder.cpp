@@ -767,6 +767,13 @@ int32_t Extend(uint32_t additional, int ssss) {
   return value < (1 << (ssss - 1)) ? value - (1 << ssss) + 1 : value;
 }
 
+// EXTEND for an SSSS from 1 to 15, without a branch (signs come mixed): the
+// top additional bit is 0 for a negative value.
+int32_t ExtendNotZero(uint32_t additional, uint32_t ssss) {
+  const int32_t negative = static_cast<int32_t>(additional >> (ssss - 1)) - 1;  // 0 or -1
+  return static_cast<int32_t>(additional) + (negative & (1 - (1 << ssss)));
+}
+
 // Reads one block's coefficients: the DC into `dc` (DIFF + PRED, F.2.1.3.1,
 // PRED the DC before in the component), the values not 0 to `values`, and
 // the masks of those not 0 for each point transform.
@@ -783,7 +790,7 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
       },
       [&](uint32_t, uint32_t ssss, uint32_t additional, int k) {
         if (ssss == 0) return;  // ZRL or EOB
-        *values++ = static_cast<int16_t>(Extend(additional, static_cast<int>(ssss)));
+        *values++ = static_cast<int16_t>(ExtendNotZero(additional, ssss));
         // SSSS (1 to 10 here) is the bit width of the magnitude: it is at
         // least 2^j when SSSS > j, that is when (SSSS + 15 - j) >> 4 is 1.
         // Sums, not comparisons, which the compiler made branches of; sizes

@@ -963,8 +963,9 @@ class ProgressiveScanCoder {
       for (; r > 15; r -= 16) out = PutSymbol(out, counts, slot_bits, kZrl, 0, 0);
       const int magnitude = std::abs(*value) >> al;
       const int ssss = std::bit_width(static_cast<uint32_t>(magnitude));
+      const int32_t sign = *value >> 15;  // -1 for a negative value, else 0
       out = PutSymbol(out, counts, slot_bits, static_cast<uint32_t>(r << 4 | ssss),
-                      AdditionalBits(*value < 0 ? -magnitude : magnitude, ssss), ssss);
+                      AdditionalBits((magnitude ^ sign) - sign, ssss), ssss);
       next = k + 1;
     }
     out_ = out;
@@ -1032,8 +1033,10 @@ class ProgressiveScanCoder {
   }
   // The SSSS additional bits of `value` (F.1.2.1.1): the value itself, or
   // for a negative one, its ones' complement.
+  // Without a branch (signs come mixed): value >> 31 is -1 for a negative
+  // value, else 0.
   static uint32_t AdditionalBits(int32_t value, int ssss) {
-    return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << ssss) - 1);
+    return static_cast<uint32_t>(value + (value >> 31)) & ((1u << ssss) - 1);
   }
   void Symbol(int slot, uint32_t symbol, uint32_t additional, int count) {
     ++counts_[static_cast<size_t>(slot)][symbol];

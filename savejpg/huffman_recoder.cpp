@@ -760,17 +760,11 @@ struct Plane {
   }
 };
 
-// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` additional bits.
-int32_t Extend(uint32_t additional, int ssss) {
-  if (ssss == 0) return 0;
-  const auto value = static_cast<int32_t>(additional);
-  return value < (1 << (ssss - 1)) ? value - (1 << ssss) + 1 : value;
-}
-
-// EXTEND for an SSSS from 1 to 15, without a branch (signs come mixed): the
-// top additional bit is 0 for a negative value.
-int32_t ExtendNotZero(uint32_t additional, uint32_t ssss) {
-  const int32_t negative = static_cast<int32_t>(additional >> (ssss - 1)) - 1;  // 0 or -1
+// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` (0 to 15) additional
+// bits, without a branch (signs come mixed): the top additional bit is 0
+// for a negative value, and with SSSS = 0 there are none and the value is 0.
+int32_t Extend(uint32_t additional, uint32_t ssss) {
+  const int32_t negative = static_cast<int32_t>((additional << 1) >> ssss) - 1;  // 0 or -1
   return static_cast<int32_t>(additional) + (negative & (1 - (1 << ssss)));
 }
 
@@ -784,13 +778,13 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
   ReadBlockSymbols<kQuick>(
       in, dc_table, ac_table,
       [&](uint32_t ssss, uint32_t additional) {
-        pred += Extend(additional, static_cast<int>(ssss));
+        pred += Extend(additional, ssss);
         if (pred < INT16_MIN || pred > INT16_MAX) Fail(RecodeError::CoefficientOutOfRange);
         dc = static_cast<int16_t>(pred);
       },
       [&](uint32_t, uint32_t ssss, uint32_t additional, int k) {
         if (ssss == 0) return;  // ZRL or EOB
-        *values++ = static_cast<int16_t>(ExtendNotZero(additional, ssss));
+        *values++ = static_cast<int16_t>(Extend(additional, ssss));
         // SSSS (1 to 10 here) is the bit width of the magnitude: it is at
         // least 2^j when SSSS > j, that is when (SSSS + 15 - j) >> 4 is 1.
         // Sums, not comparisons, which the compiler made branches of; sizes

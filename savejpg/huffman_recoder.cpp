@@ -912,7 +912,10 @@ class ProgressiveScanCoder {
     const int32_t value = block.dc >> al;
     const int32_t diff = value - pred_[component];
     pred_[component] = value;
-    const int ssss = std::bit_width(static_cast<uint32_t>(std::abs(diff)));
+    // The width of 0 without a branch (a difference of 0 comes as often as
+    // not): that of 1, less 1.
+    const auto magnitude = static_cast<uint32_t>(std::abs(diff));
+    const int ssss = std::bit_width(magnitude | 1) - (magnitude == 0 ? 1 : 0);
     if (ssss > 11) Fail(RecodeError::CoefficientOutOfRange);
     Symbol(slot, static_cast<uint32_t>(ssss), AdditionalBits(diff, ssss), ssss);
   }

@@ -343,8 +343,9 @@ class BitWriter {
     int count = count_;
     uint8_t* out = out_;
     uint8_t* const limit = buffer_.data() + buffer_.size() - 16;
+    const uint32_t* const code_of = codes.data();  // not read again after each byte stored
     for (const uint32_t s : symbols) {
-      const uint32_t code = codes[s & 0xFFF];
+      const uint32_t code = code_of[s & 0xFFF];
       const int bits = static_cast<int>(s >> 12 & 15), length = static_cast<int>(code & 31);
       if (length == 0) Fail(RecodeError::SymbolWithoutCode);
       acc = acc << (length + bits) | (code >> 5) << bits | s >> 16;
@@ -650,11 +651,12 @@ constexpr uint64_t kLeastSymbolsSideBySide = 64 * 1024;
 // A scan's symbols in order, as PackedSymbol makes them.
 using Symbols = GrowingArray<uint32_t>;
 
-// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` additional bits.
-int32_t Extend(uint32_t additional, int ssss) {
-  if (ssss == 0) return 0;
-  const auto value = static_cast<int32_t>(additional);
-  return value < (1 << (ssss - 1)) ? value - (1 << ssss) + 1 : value;
+// EXTEND (F.2.2.1, Figure F.12): the value of `ssss` (0 to 15) additional
+// bits, without a branch (signs come mixed): the top additional bit is 0
+// for a negative value, and with SSSS = 0 there are none and the value is 0.
+int32_t Extend(uint32_t additional, uint32_t ssss) {
+  const int32_t negative = static_cast<int32_t>((additional << 1) >> ssss) - 1;  // 0 or -1
+  return static_cast<int32_t>(additional) + (negative & (1 - (1 << ssss)));
 }
 
 // Reads one block's symbols of a sequential scan (F.2.2.1 and F.2.2.2,
@@ -748,7 +750,7 @@ ScanSymbols ReadScan(std::span<const uint8_t> jpeg, const Layout& layout,
       ReadBlockSymbols<kQuick>(
           in, *block.dc, *block.ac,
           [&](uint32_t ssss, uint32_t additional) {
-            pred[block.component] += Extend(additional, static_cast<int>(ssss));
+            pred[block.component] += Extend(additional, ssss);
             if (!read.has_dc[block.component]) [[unlikely]] {
               read.has_dc[block.component] = true;
               read.first_dc_at[block.component] = static_cast<uint64_t>(out - symbols.Begin());
@@ -849,20 +851,22 @@ void ReadBlock(BitReader& in, const DecodeTable& dc_table, const DecodeTable& ac
   ReadBlockSymbols<kQuick>(
       in, dc_table, ac_table,
       [&](uint32_t ssss, uint32_t additional) {
-        pred += Extend(additional, static_cast<int>(ssss));
+        pred += Extend(additional, ssss);
         if (pred < INT16_MIN || pred > INT16_MAX) Fail(RecodeError::CoefficientOutOfRange);
         dc = static_cast<int16_t>(pred);
       },
       [&](uint32_t, uint32_t ssss, uint32_t additional, int k) {
         if (ssss == 0) return;  // ZRL or EOB
-        const int32_t value = Extend(additional, static_cast<int>(ssss));
-        *values++ = static_cast<int16_t>(value);
-        const auto magnitude = static_cast<uint32_t>(std::abs(value));
+        *values++ = static_cast<int16_t>(Extend(additional, ssss));
+        // SSSS (1 to 10 here) is the bit width of the magnitude: it is at
+        // least 2^j when SSSS > j, that is when (SSSS + 15 - j) >> 4 is 1.
+        // Sums, not comparisons, which the compiler made branches of; sizes
+        // come mixed.
         const uint64_t bit = uint64_t{1} << k;
         masks[0] |= bit;
-        masks[1] |= magnitude >= 2 ? bit : 0;
-        masks[2] |= magnitude >= 4 ? bit : 0;
-        masks[3] |= magnitude >= 8 ? bit : 0;
+        masks[1] |= bit * ((ssss + 14) >> 4);
+        masks[2] |= bit * ((ssss + 13) >> 4);
+        masks[3] |= bit * ((ssss + 12) >> 4);
       });
   std::copy(masks, masks + 4, nonzero);
 }
@@ -1003,7 +1007,10 @@ class ProgressiveScanCoder {
     const int32_t value = block.dc >> al;
     const int32_t diff = value - pred_[component];
     pred_[component] = value;
-    const int ssss = std::bit_width(static_cast<uint32_t>(std::abs(diff)));
+    // The width of 0 without a branch (a difference of 0 comes as often as
+    // not): that of 1, less 1.
+    const auto magnitude = static_cast<uint32_t>(std::abs(diff));
+    const int ssss = std::bit_width(magnitude | 1) - (magnitude == 0 ? 1 : 0);
     if (ssss > 11) Fail(RecodeError::CoefficientOutOfRange);
     Symbol(slot, static_cast<uint32_t>(ssss), AdditionalBits(diff, ssss), ssss);
   }
@@ -1028,21 +1035,33 @@ class ProgressiveScanCoder {
     Room();
     ac_slot_ = slot;
     const uint64_t nonzero = block.nonzero[al] & band;
-    if (nonzero != 0 && eobrun_ > 0) EmitEobrun();
+    if (nonzero == 0) {
+      if (++eobrun_ == kMaxEobrun) EmitEobrun();
+      return;
+    }
+    if (eobrun_ > 0) EmitEobrun();
+    const int last = 63 - std::countl_zero(nonzero);
+    // The state in locals: stores of symbols could change members.
+    uint32_t* out = out_;
+    int64_t* const counts = counts_[static_cast<size_t>(slot)].data();
+    const uint32_t slot_bits = SlotBits(static_cast<uint32_t>(slot));
     const int16_t* value = FirstValue(block, band);
     int next = std::countr_zero(band);  // after the last coefficient coded
-    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
+    const uint64_t coded = block.nonzero[0] & band & (~uint64_t{0} >> (63 - last));
+    for (uint64_t left = coded; left != 0; left &= left - 1, ++value) {
       const int k = std::countr_zero(left);
       if ((nonzero >> k & 1) == 0) continue;
       int r = k - next;
-      for (; r > 15; r -= 16) Symbol(slot, kZrl, 0, 0);
+      for (; r > 15; r -= 16) out = PutSymbol(out, counts, slot_bits, kZrl, 0, 0);
       const int magnitude = std::abs(*value) >> al;
       const int ssss = std::bit_width(static_cast<uint32_t>(magnitude));
-      Symbol(slot, static_cast<uint32_t>(r << 4 | ssss),
-             AdditionalBits(*value < 0 ? -magnitude : magnitude, ssss), ssss);
+      const int32_t sign = *value >> 15;  // -1 for a negative value, else 0
+      out = PutSymbol(out, counts, slot_bits, static_cast<uint32_t>(r << 4 | ssss),
+                      AdditionalBits((magnitude ^ sign) - sign, ssss), ssss);
       next = k + 1;
     }
-    if (next <= se && ++eobrun_ == kMaxEobrun) EmitEobrun();
+    out_ = out;
+    if (last < se && ++eobrun_ == kMaxEobrun) EmitEobrun();
   }
 
   // G.1.2.3, refinement of the band from Ah = Al + 1 to Al: a coefficient
@@ -1052,45 +1071,34 @@ class ProgressiveScanCoder {
   // a correction bit instead. The correction bits met since the last symbol
   // (BR) follow the next symbol (a ZRL or a coefficient); those after the
   // block's last new coefficient (BE) wait with EOBRUN for its EOBn.
-  void AcRefine(const CodedBlock& block, int slot, uint64_t band, int se, int al) {
+  void AcRefine(const CodedBlock& block, int slot, uint64_t band, int al) {
     Room();
     ac_slot_ = slot;
     const uint64_t nonzero = block.nonzero[al] & band;
     const uint64_t first_nonzero = nonzero & ~block.nonzero[al + 1];
-    const int last_new = first_nonzero != 0 ? 63 - std::countl_zero(first_nonzero) : -1;
     const int16_t* value = FirstValue(block, band);
-    uint64_t br_bits = 0;  // the BR correction bits, the first at the top
-    int br = 0, r = 0, next = std::countr_zero(band);
-    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
-      const int k = std::countr_zero(left);
-      if ((nonzero >> k & 1) == 0) continue;
-      r += k - next;
-      next = k + 1;
-      // A ZRL only where a new coefficient still follows: the zeros after
-      // the last one belong to the end of the block.
-      while (r > 15 && k <= last_new) {
-        EmitEobrun();
-        Symbol(slot, kZrl, 0, 0);
-        r -= 16;
-        EmitCorrectionBits(br_bits, br);
-      }
-      if ((first_nonzero >> k & 1) == 0) {
-        br_bits = br_bits << 1 | ((static_cast<uint64_t>(std::abs(*value)) >> al) & 1);
-        ++br;
-        continue;
-      }
+    if (first_nonzero != 0) {
+      // Symbols follow: the blocks before end first.
       EmitEobrun();
-      Symbol(slot, static_cast<uint32_t>(r << 4 | 1), *value < 0 ? 0u : 1u, 1);
-      EmitCorrectionBits(br_bits, br);
-      r = 0;
+      const int last_new = 63 - std::countl_zero(first_nonzero);
+      value = RefineUpToLastNew(block, slot, band & (~uint64_t{0} >> (63 - last_new)), nonzero,
+                                first_nonzero, al, value);
+      band &= ~uint64_t{0} << last_new << 1;
     }
-    r += se + 1 - next;
-    if (r > 0 || br > 0) {
-      ++eobrun_;
-      be_.Append(br_bits, br);
-      // libjpeg's limit: room for one more block's correction bits.
-      if (eobrun_ == kMaxEobrun || be_.Count() > kMaxCorrectionBits - 64 + 1) EmitEobrun();
+    if (band == 0) return;
+    // Past the last new coefficient (if any), only correction bits: the
+    // block ends there.
+    uint64_t br_bits = 0;
+    int br = 0;
+    for (uint64_t left = block.nonzero[0] & band; left != 0; left &= left - 1, ++value) {
+      const uint64_t in = nonzero >> std::countr_zero(left) & 1;
+      br_bits = br_bits << in | (in & (static_cast<uint64_t>(std::abs(*value)) >> al));
+      br += static_cast<int>(in);
     }
+    ++eobrun_;
+    be_.Append(br_bits, br);
+    // libjpeg's limit: room for one more block's correction bits.
+    if (eobrun_ == kMaxEobrun || be_.Count() > kMaxCorrectionBits - 64 + 1) EmitEobrun();
   }
 
   void Finish() {
@@ -1110,12 +1118,17 @@ class ProgressiveScanCoder {
   // The first of the block's values (those not 0) that lies in `band`.
   static const int16_t* FirstValue(const CodedBlock& block, uint64_t band) {
     const uint64_t first = band & (0 - band);
-    return block.values + std::popcount(block.nonzero[0] & (first - 1));
+    // Most bands start at 1, below which no value lies: no count to make
+    // (a call without a popcount instruction).
+    const uint64_t before = block.nonzero[0] & (first - 1);
+    return before == 0 ? block.values : block.values + std::popcount(before);
   }
   // The SSSS additional bits of `value` (F.1.2.1.1): the value itself, or
   // for a negative one, its ones' complement.
+  // Without a branch (signs come mixed): value >> 31 is -1 for a negative
+  // value, else 0.
   static uint32_t AdditionalBits(int32_t value, int ssss) {
-    return static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << ssss) - 1);
+    return static_cast<uint32_t>(value + (value >> 31)) & ((1u << ssss) - 1);
   }
   void Symbol(int slot, uint32_t symbol, uint32_t additional, int count) {
     ++counts_[static_cast<size_t>(slot)][symbol];
@@ -1125,14 +1138,69 @@ class ProgressiveScanCoder {
   void Raw(uint32_t bits, int count) {
     *out_++ = PackedRawBits(bits, static_cast<uint32_t>(count));
   }
+  static uint32_t* PutSymbol(uint32_t* out, int64_t* counts, uint32_t slot_bits, uint32_t symbol,
+                             uint32_t additional, int count) {
+    ++counts[symbol];
+    *out = PackedSymbol(slot_bits, symbol, additional, static_cast<uint32_t>(count));
+    return out + 1;
+  }
   // `count` bits (up to 63), the first at the top, in runs of up to
-  // kMaxRawBits.
-  void EmitCorrectionBits(uint64_t& bits, int& count) {
+  // kMaxRawBits; then none are left.
+  static uint32_t* PutCorrectionBits(uint32_t* out, uint64_t& bits, int& count) {
     for (; count > kMaxRawBits; count -= kMaxRawBits)
-      Raw(static_cast<uint32_t>(bits >> (count - kMaxRawBits)) & kRawMask, kMaxRawBits);
-    if (count > 0) Raw(static_cast<uint32_t>(bits) & ((1u << count) - 1), count);
+      *out++ = PackedRawBits(static_cast<uint32_t>(bits >> (count - kMaxRawBits)) & kRawMask,
+                             kMaxRawBits);
+    if (count > 0)
+      *out++ = PackedRawBits(static_cast<uint32_t>(bits) & ((1u << count) - 1),
+                             static_cast<uint32_t>(count));
     bits = 0;
     count = 0;
+    return out;
+  }
+  // AcRefine's symbols for the coefficients of `head`, which ends with a
+  // new one (so no correction bits are left); returns the value after it.
+  const int16_t* RefineUpToLastNew(const CodedBlock& block, int slot, uint64_t head,
+                                   uint64_t nonzero, uint64_t first_nonzero, int al,
+                                   const int16_t* value) {
+    uint32_t* out = out_;
+    int64_t* const counts = counts_[static_cast<size_t>(slot)].data();
+    const uint32_t slot_bits = SlotBits(static_cast<uint32_t>(slot));
+    uint64_t br_bits = 0;  // the BR correction bits, the first at the top
+    int br = 0, r = 0, next = std::countr_zero(head);
+    for (uint64_t left = block.nonzero[0] & head; left != 0; left &= left - 1, ++value) {
+      const int k = std::countr_zero(left);
+      if ((nonzero >> k & 1) == 0) continue;
+      r += k - next;
+      next = k + 1;
+      // A ZRL only where a new coefficient still follows, as here.
+      for (; r > 15; r -= 16) {
+        out = PutSymbol(out, counts, slot_bits, kZrl, 0, 0);
+        out = PutCorrectionBits(out, br_bits, br);
+      }
+      // New or with a history, without a branch (the two come mixed): the
+      // symbol and a run of BR bits are written in any case, and kept (the
+      // end moved past them) only for a new one.
+      const auto is_new = static_cast<uint32_t>(first_nonzero >> k & 1);
+      const auto symbol = static_cast<uint32_t>(r << 4 | 1);
+      if (is_new != 0 && br > kMaxRawBits) [[unlikely]] {
+        out = PutSymbol(out, counts, slot_bits, symbol, *value < 0 ? 0u : 1u, 1);
+        out = PutCorrectionBits(out, br_bits, br);
+        r = 0;
+        continue;
+      }
+      counts[symbol] += is_new;
+      out[0] = PackedSymbol(slot_bits, symbol, *value < 0 ? 0u : 1u, 1);
+      out[is_new] = PackedRawBits(static_cast<uint32_t>(br_bits & ((uint64_t{1} << br) - 1)),
+                                  static_cast<uint32_t>(br));
+      out += is_new + (is_new & (br != 0 ? 1u : 0u));
+      const uint64_t keep = uint64_t{is_new} - 1;  // all 1s for a history
+      const uint64_t bit = (static_cast<uint64_t>(std::abs(*value)) >> al) & 1;
+      br_bits = (br_bits << 1 | bit) & keep;
+      br = (br + 1) & static_cast<int>(keep);
+      r &= static_cast<int>(keep);
+    }
+    out_ = out;
+    return value;
   }
   // EOBn (G.1.2.2, Table G.1): n = the bits of EOBRUN less 1, the symbol
   // n << 4 with the n low bits of EOBRUN; then the BE correction bits.
@@ -1287,7 +1355,7 @@ void CodeScan(const ProgressiveScan& scan, const Layout& layout, const std::vect
     });
   } else {
     ForEachBlock(scan, layout, planes, [&](int index, const CodedBlock& block) {
-      coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.se, scan.al);
+      coder.AcRefine(block, Slot(1, frame(index).ac_table), band, scan.al);
     });
   }
   coder.Finish();

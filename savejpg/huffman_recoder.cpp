@@ -289,6 +289,8 @@ class DecodeTable {
   uint32_t fixed_count_ = 0;
 };
 
+constexpr size_t kBitWriterBuffer = 64 * 1024;
+
 // A scan's bits into bytes, handed to the sink in large pieces: a 0x00
 // after each 0xFF (byte stuffing, F.1.2.3), the last byte filled with 1
 // bits (B.1.1.5).
@@ -390,7 +392,7 @@ class BitWriter {
   }
 
  private:
-  static constexpr size_t kBuffer = 64 * 1024;
+  static constexpr size_t kBuffer = kBitWriterBuffer;
 
   // The whole bytes waiting (fewer than 32 bits: PutSymbols leaves no more).
   void Drain() {
@@ -1527,13 +1529,19 @@ uint64_t BitsOf(const std::vector<std::array<int64_t, 257>>& counts,
 std::vector<BitWriter::Piece> CodePieces(const std::vector<ScanSymbols>& bands,
                                          const std::vector<uint32_t>& codes, unsigned threads) {
   std::vector<BitWriter::Piece> pieces(bands.size());
+  std::vector<uint64_t> bytes(bands.size());
   uint64_t bits = 0;
   for (size_t k = 0; k < bands.size(); ++k) {
     pieces[k].phase = static_cast<int>(bits % 8);
-    bits += BitsOf(bands[k].counts, codes);
+    const uint64_t band_bits = BitsOf(bands[k].counts, codes);
+    bits += band_bits;
+    bytes[k] = band_bits / 8 + 1;
   }
   RunJobs(threads, bands.size(), [&](size_t k) {
     MemorySink sink;
+    // The piece's bytes and the 0s stuffed after some 0xFF bytes: the pages
+    // are taken once, and the bytes never copied to a larger array.
+    sink.bytes.reserve(bytes[k] + bytes[k] / 64 + kBitWriterBuffer);
     BitWriter writer(sink, pieces[k].phase);
     writer.PutSymbols(bands[k].symbols.All(), codes);
     writer.FinishPiece(pieces[k]);

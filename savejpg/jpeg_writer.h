@@ -63,10 +63,10 @@ struct JpegOptions {
   // (at most kMostThreads); 1: on the calling thread alone. A picture too
   // small to gain from it is coded on one whatever this says.
   unsigned threads = 1;
-  // A picture of fewer pixels (512 x 512) is coded on one thread; bands
-  // hold at least this many rows of MCUs. Below them the threads would cost
-  // more than they give (bench/band_sizes.cpp, bench/README.md).
-  uint64_t least_pixels_to_cut = uint64_t{1} << 18;
+  // A picture of fewer pixels (1024 x 768) is coded on one thread; bands
+  // hold at least this many rows of MCUs. Below them the threads cost a
+  // conversion more than they give (bench/threads.py, bench/README.md).
+  uint64_t least_pixels_to_cut = 1024 * 768;
   uint32_t least_mcu_rows_in_band = 8;
 };
 

@@ -287,7 +287,7 @@ TEST(SaveJpg, ABitmapCutShortWhileItIsConvertedFailsAndLeavesNothing) {
 // stored bottom up or top down, RLE rows decoded from where each band
 // starts. A bitmap cut short under the bands' feet fails as on one thread.
 TEST(SaveJpg, ALargeBitmapIsTheSameJpegOnAnyNumberOfThreads) {
-  constexpr int kWide = 640, kHigh = 480;  // large enough to be cut
+  constexpr int kWide = 1024, kHigh = 768;  // large enough to be cut
   const auto smooth = [](int x, int y) { return Packed(Smooth(x, y)); };
   BmpFields bottom_up, top_down;
   bottom_up.width = top_down.width = kWide;

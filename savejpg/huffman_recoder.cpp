@@ -1627,16 +1627,28 @@ std::vector<size_t> LongestScansFirst(std::span<const ProgressiveScan> scans,
   return order;
 }
 
+// Bytes as the writer hands them over, in pieces of up to its buffer's
+// size, never copied into a larger array.
+class Chunks final : public JpegSink {
+ public:
+  void Write(const uint8_t* data, size_t size) override { chunks_.emplace_back(data, data + size); }
+  void WriteTo(JpegSink& sink) const {
+    for (const std::vector<uint8_t>& chunk : chunks_) sink.Write(chunk.data(), chunk.size());
+  }
+
+ private:
+  std::vector<std::vector<uint8_t>> chunks_;
+};
+
 // Makes the scans side by side, each into bytes of its own, each thread
 // with an array of `symbol_room` symbols.
-std::vector<std::vector<uint8_t>> CodeScansSideBySide(std::span<const ProgressiveScan> scans,
-                                                      const Layout& layout,
-                                                      const std::vector<Plane>& planes,
-                                                      const TableBuilder& build,
-                                                      uint64_t symbol_room, unsigned threads) {
+std::vector<Chunks> CodeScansSideBySide(std::span<const ProgressiveScan> scans,
+                                        const Layout& layout, const std::vector<Plane>& planes,
+                                        const TableBuilder& build, uint64_t symbol_room,
+                                        unsigned threads) {
   std::mutex mutex;
   std::vector<std::unique_ptr<Symbols>> arrays;  // those no scan is using
-  std::vector<std::vector<uint8_t>> pieces(scans.size());
+  std::vector<Chunks> pieces(scans.size());
   const std::vector<size_t> order = LongestScansFirst(scans, planes);
   RunJobs(threads, scans.size(), [&](size_t job) {
     const size_t i = order[job];
@@ -1649,10 +1661,8 @@ std::vector<std::vector<uint8_t>> CodeScansSideBySide(std::span<const Progressiv
       }
     }
     if (!symbols) symbols = std::make_unique<Symbols>(symbol_room, 0);
-    MemorySink piece;
-    BitWriter out(piece);
+    BitWriter out(pieces[i]);
     WriteScan(scans[i], layout, planes, build, *symbols, out);
-    pieces[i] = std::move(piece.bytes);
     const std::lock_guard lock(mutex);
     arrays.push_back(std::move(symbols));
   });
@@ -1786,10 +1796,10 @@ void RecodeAsProgressive(std::vector<std::vector<uint8_t>>&& first_codings,
       room > bytes ? std::min(symbol_room, (room - bytes) / threads / sizeof(uint32_t)) : 0;
   if (threads > 1 && scans.size() > 1 &&
       thread_room >= std::min(symbol_room, kLeastSymbolsSideBySide)) {
-    const std::vector<std::vector<uint8_t>> pieces =
+    const std::vector<Chunks> pieces =
         CodeScansSideBySide(scans, layout, planes, build, thread_room, threads);
     sink.Write(head.data(), head.size());
-    for (const std::vector<uint8_t>& piece : pieces) sink.Write(piece.data(), piece.size());
+    for (const Chunks& piece : pieces) piece.WriteTo(sink);
   } else {
     BitWriter out(sink);
     out.Append(head);

@@ -413,13 +413,14 @@ bool WriteRecoded(uint32_t width, uint32_t height, RowFormat format, const RowFu
   uint64_t held = 0;
   for (const std::vector<uint8_t>& band : *first) held += band.capacity();
   const uint64_t left = allowance - std::min<uint64_t>(allowance, held);
+  // A picture too small to be cut is recoded on one thread too.
+  const unsigned threads = first->size() > 1 ? options.threads : 1;
   try {
     if (options.progressive) {
-      RecodeAsProgressive(std::move(*first), ProgressionOf(format), fit, counted, left,
-                          options.threads);
+      RecodeAsProgressive(std::move(*first), ProgressionOf(format), fit, counted, left, threads);
     } else {
       const std::vector<std::span<const uint8_t>> bands(first->begin(), first->end());
-      RecodeWithFittedTables(bands, fit, counted, left, options.threads);
+      RecodeWithFittedTables(bands, fit, counted, left, threads);
     }
   } catch (const JpegFailure& failure) {
     if (failure.code() != SAVEJPG_ERR_OUT_OF_MEMORY || counted.Written() != 0) throw;

@@ -68,7 +68,7 @@ def main():
                 print(f"| {case} | {mode} | {n} | {statistics.median(ratios[n]):.2f} | "
                       f"{statistics.median(cpu_ratios[n]):.2f} | {own:.2f} | "
                       f"{statistics.median(times[n]) * 1000:.1f} | {rss[n] / 1024:.1f} |", flush=True)
-            if cores > 1:
+            if cores > 1 and pixels > 4_000_000:
                 wall, cpu = statistics.median(times[cores]), statistics.median(cpus[cores])
                 serial = max(0.0, (cores * wall - cpu) / (cores - 1))
                 serial_rows.append((case, mode, statistics.median(times[1]), wall, serial, cpu - serial))

@@ -59,6 +59,13 @@ std::vector<uint8_t> WriteOnThreads(const Rows& rows, JpegOptions options, unsig
   return sink.bytes;
 }
 
+// A picture to write and the quality to write it at.
+struct Case {
+  const char* name;
+  Rows rows;
+  int quality;
+};
+
 const auto kSmooth = [](uint32_t x, uint32_t y, size_t c) {
   const morvane::test_support::Colour colour =
       morvane::test_support::Smooth(static_cast<int>(x), static_cast<int>(y));
@@ -81,11 +88,6 @@ TEST(JpegWriter, SameBytesWhateverTheRecodingMayKeep) {
   // Noise in the last rows: the first coding passes the limit at once.
   const auto noisy_bottom = [&](uint32_t x, uint32_t y, size_t c) {
     return y >= 24 ? noise(x, y, c) : smooth(x, y, c);
-  };
-  struct Case {
-    const char* name;
-    Rows rows;
-    int quality;
   };
   const std::vector<Case> cases = {
       {"noise, 4:4:4", MakeRows(150, 90, RowFormat::Bgr, noise), 100},
@@ -142,11 +144,6 @@ TEST(JpegWriter, SameBytesOnAnyNumberOfThreads) {
   const auto stripes = [](uint32_t, uint32_t y, size_t) -> uint8_t { return y / 8 % 2 ? 255 : 0; };
   const auto grainy = [&](uint32_t x, uint32_t y, size_t c) {
     return static_cast<uint8_t>(kSmooth(x, y, c) / 2 + random() % 48);
-  };
-  struct Case {
-    const char* name;
-    Rows rows;
-    int quality;
   };
   const std::vector<Case> cases = {
       {"one pixel", MakeRows(1, 1, RowFormat::Bgr, grainy), 85},

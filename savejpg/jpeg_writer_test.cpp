@@ -66,6 +66,17 @@ struct Case {
   int quality;
 };
 
+// The JPEG libjpeg writes of `c` itself; `options` then set for the
+// writer's own way at the same quality and mode.
+std::vector<uint8_t> LibjpegsOwn(const Case& c, bool progressive, JpegOptions& options) {
+  options.quality = c.quality;
+  options.progressive = progressive;
+  options.libjpeg_fits_tables = true;
+  const std::vector<uint8_t> jpeg = Write(c.rows, options);
+  options.libjpeg_fits_tables = false;
+  return jpeg;
+}
+
 const auto kSmooth = [](uint32_t x, uint32_t y, size_t c) {
   const morvane::test_support::Colour colour =
       morvane::test_support::Smooth(static_cast<int>(x), static_cast<int>(y));
@@ -98,11 +109,7 @@ TEST(JpegWriter, SameBytesWhateverTheRecodingMayKeep) {
   for (const Case& c : cases) {
     for (const bool progressive : {false, true}) {
       JpegOptions options;
-      options.quality = c.quality;
-      options.progressive = progressive;
-      options.libjpeg_fits_tables = true;
-      const std::vector<uint8_t> libjpegs = Write(c.rows, options);
-      options.libjpeg_fits_tables = false;
+      const std::vector<uint8_t> libjpegs = LibjpegsOwn(c, progressive, options);
       const uint64_t coefficients =
           savejpg::CoefficientBytes(c.rows.width, c.rows.height, c.rows.format, c.quality);
       for (uint64_t limit = coefficients * 8; limit > coefficients / 8; limit = limit * 7 / 8) {
@@ -163,11 +170,7 @@ TEST(JpegWriter, SameBytesOnAnyNumberOfThreads) {
   for (const Case& c : cases) {
     for (const bool progressive : {false, true}) {
       JpegOptions options;
-      options.quality = c.quality;
-      options.progressive = progressive;
-      options.libjpeg_fits_tables = true;
-      const std::vector<uint8_t> libjpegs = Write(c.rows, options);
-      options.libjpeg_fits_tables = false;
+      const std::vector<uint8_t> libjpegs = LibjpegsOwn(c, progressive, options);
       for (const unsigned threads : {2u, 3u, 8u, savejpg::kMostThreads})
         EXPECT_EQ(WriteOnThreads(c.rows, options, threads), libjpegs)
             << c.name << (progressive ? ", progressive" : "") << ", " << threads << " threads";
